@@ -1,0 +1,28 @@
+# Helpers shared by the subdirectories.
+
+# router_daemon_code(target): the code rules for daemon libraries and programs
+# (no exceptions, no RTTI).
+function(router_daemon_code target)
+  target_compile_options(${target} PRIVATE ${ROUTER_DAEMON_FLAGS})
+endfunction()
+
+# router_unit_test(name SOURCES ... LIBS ... [IPC])
+# One GoogleTest executable per module, labelled "unit". With IPC the test
+# runs in a private System V IPC namespace (needs root; skipped otherwise).
+function(router_unit_test name)
+  cmake_parse_arguments(T "IPC" "" "SOURCES;LIBS" ${ARGN})
+  if(NOT ROUTER_TESTS)
+    return()
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} testkit GTest::gtest GTest::gtest_main)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  if(T_IPC)
+    add_test(NAME ${name}
+             COMMAND ${CMAKE_SOURCE_DIR}/tests/sandbox/in-ipc-ns.sh $<TARGET_FILE:${name}>)
+    set_tests_properties(${name} PROPERTIES LABELS unit SKIP_RETURN_CODE 77 TIMEOUT 120)
+  else()
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES LABELS unit TIMEOUT 120)
+  endif()
+endfunction()

@@ -1,0 +1,175 @@
+#include "common/netutil.h"
+
+#include <arpa/inet.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/bstr.h"
+
+namespace rc {
+
+long GetUptime(const char *path) {
+  FILE *f = fopen(path, "r");
+  if (!f) return 0;
+  char line[128] = {0};
+  if (!fgets(line, sizeof line, f)) line[0] = '\0';
+  fclose(f);
+  char *space = strchr(line, ' ');
+  if (space) *space = '\0';
+  return atol(line);
+}
+
+int getdepth(uint32_t mask, int &netsize, int &ndepth) {
+  uint32_t m = ntohl(mask);
+  for (int bit = 31; bit >= 0 && netsize < 32; --bit) {
+    if (!(m & (1u << bit))) break;
+    ++netsize;
+  }
+  if (netsize >= 24)
+    ndepth = 0;
+  else if (netsize >= 16)
+    ndepth = 1;
+  else if (netsize >= 8)
+    ndepth = 2;
+  return 0;
+}
+
+int getDns(int n, char *out, size_t size, const char *path) {
+  if (!out || size == 0) return 0;
+  out[0] = '\0';
+  FILE *f = fopen(path, "r");
+  if (!f) return 0;
+  char line[64];
+  int seen = 0;
+  bool midLine = false;  // the rest of an over-long line is not a new line
+  while (fgets(line, sizeof line, f)) {
+    bool startsLine = !midLine;
+    midLine = !strchr(line, '\n') && !feof(f);
+    if (!startsLine || strncmp(line, "nameserver", 10) != 0) continue;
+    char addr[24];
+    if (sscanf(line, "nameserver %23s", addr) != 1) continue;
+    if (++seen == n) {
+      bcopy_text(out, size, addr);
+      fclose(f);
+      return n;
+    }
+  }
+  fclose(f);
+  return 0;
+}
+
+int getipmask(const char *ifname, uint32_t *addr, uint32_t *mask) {
+  int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  if (fd < 0) return -1;
+  struct ifreq ifr;
+  memset(&ifr, 0, sizeof ifr);
+  bcopy_text(ifr.ifr_name, IFNAMSIZ, ifname);
+  ifr.ifr_addr.sa_family = AF_INET;
+  if (ioctl(fd, SIOCGIFADDR, &ifr) == 0) {
+    struct sockaddr_in sin;
+    memcpy(&sin, &ifr.ifr_addr, sizeof sin);
+    *addr = sin.sin_addr.s_addr;
+  }
+  int ret = ioctl(fd, SIOCGIFNETMASK, &ifr);
+  if (ret == 0) {
+    struct sockaddr_in sin;
+    memcpy(&sin, &ifr.ifr_netmask, sizeof sin);
+    *mask = sin.sin_addr.s_addr;
+  }
+  close(fd);
+  return ret;
+}
+
+int time_is_in_area(const struct tm *tm, int startHour, int startMin, int endHour, int endMin,
+                    const int weekdays[7]) {
+  int wday = tm->tm_wday;
+  if (wday < 0 || wday > 6 || weekdays[wday] == 0) return 0;
+  int start = startHour * 60 + startMin;
+  int end = endHour * 60 + endMin;
+  if (start == 0 && end == 0) return 1;
+  int now = tm->tm_hour * 60 + tm->tm_min;
+  return start <= now && now <= end ? 1 : 0;
+}
+
+bool is_ipv4(const char *s) {
+  if (!s) return false;
+  int parts = 0;
+  while (true) {
+    if (!isdigit(static_cast<unsigned char>(*s))) return false;
+    int value = 0, digits = 0;
+    while (isdigit(static_cast<unsigned char>(*s))) {
+      value = value * 10 + (*s++ - '0');
+      if (++digits > 3) return false;
+    }
+    if (value > 255) return false;
+    ++parts;
+    if (*s == '\0') return parts == 4;
+    if (*s != '.' || parts == 4) return false;
+    ++s;
+  }
+}
+
+bool is_hostname(const char *s) {
+  if (!s || !*s) return false;
+  for (; *s; ++s) {
+    unsigned char c = static_cast<unsigned char>(*s);
+    if (!isalnum(c) && c != '-' && c != '.') return false;
+  }
+  return true;
+}
+
+bool is_mac(const char *s) {
+  if (!s) return false;
+  for (int i = 0; i < 17; ++i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (i % 3 == 2) {
+      if (c != ':') return false;
+    } else if (!isxdigit(c)) {
+      return false;
+    }
+  }
+  return s[17] == '\0';
+}
+
+bool shell_plain(const char *value) {
+  for (const char *p = value; *p; ++p) {
+    unsigned char c = static_cast<unsigned char>(*p);
+    if (!isalnum(c) && !strchr("._@:/+=,-", c)) return false;
+  }
+  return true;
+}
+
+const char *shell_quote(const char *value, char *out, size_t size) {
+  if (size == 0) return "''";
+  if (shell_plain(value)) {
+    if (strlen(value) >= size) return bcopy_text(out, size, "''");
+    return bcopy_text(out, size, value);
+  }
+  size_t o = 0;
+  auto put = [&](const char *text) {
+    size_t n = strlen(text);
+    if (o + n >= size) return false;
+    memcpy(out + o, text, n);
+    o += n;
+    return true;
+  };
+  bool ok = put("'");
+  for (const char *p = value; ok && *p; ++p) {
+    char one[2] = {*p, '\0'};
+    ok = *p == '\'' ? put("'\\''") : put(one);
+  }
+  ok = ok && put("'");
+  if (!ok) return bcopy_text(out, size, "''");
+  out[o] = '\0';
+  return out;
+}
+
+}  // namespace rc

@@ -1,0 +1,52 @@
+// Small address, time and text utilities shared by the daemons.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+
+namespace rc {
+
+// Integer value of the first number in an uptime-style file (whole seconds
+// for /proc/uptime); 0 when the file cannot be opened.
+long GetUptime(const char *path);
+
+// Counts the leading one bits of mask (network byte order) into netsize and
+// sets ndepth: 0 for a prefix of 24 or more, 1 for 16..23, 2 for 8..15; below
+// 8 ndepth is left as it is. netsize is not reset first, so each daemon calls
+// this once at start. Always 0.
+int getdepth(uint32_t mask, int &netsize, int &ndepth);
+
+// Copies the n-th (1 = first) "nameserver" address of the resolv.conf file at
+// path into out[size] (cut to fit). Returns n when found, otherwise 0.
+int getDns(int n, char *out, size_t size, const char *path);
+
+// Address and mask of an interface (network byte order). The address is
+// stored even when the mask query fails. Returns the mask query's result:
+// 0 on success.
+int getipmask(const char *ifname, uint32_t *addr, uint32_t *mask);
+
+// 1 when tm lies in the weekly window: its weekday flag (0 = Sunday) is set
+// and start <= now <= end in minutes; start and end both 00:00 mean the whole
+// day; an end before the start never matches.
+int time_is_in_area(const struct tm *tm, int startHour, int startMin, int endHour, int endMin,
+                    const int weekdays[7]);
+
+// Validation of configuration values before they reach a command line.
+bool is_ipv4(const char *s);      // dotted quad, each part 0..255
+bool is_hostname(const char *s);  // letters, digits, '-' and '.', not empty
+bool is_mac(const char *s);       // xx:xx:xx:xx:xx:xx, hex digits
+
+// Shell form of free text (user names, passwords, domains, ...): returned as
+// it is when every character is in A-Za-z0-9._@:/+=,- (so ordinary values give
+// exactly the documented line), otherwise wrapped in single quotes with each
+// quote written as '\''. The result lives in out[size]; a value that would not
+// fit gives the empty quoted string "''" so nothing cut reaches the shell.
+const char *shell_quote(const char *value, char *out, size_t size);
+template <size_t N>
+const char *shell_quote(const char *value, char (&out)[N]) {
+  return shell_quote(value, out, N);
+}
+// True when shell_quote would return the value unchanged.
+bool shell_plain(const char *value);
+
+}  // namespace rc

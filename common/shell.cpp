@@ -1,0 +1,63 @@
+#include "common/shell.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace rc {
+
+Shell::Shell(ShellOptions opts) : opts_(opts), vkBuf_(new char[opts.vkBufSize]) {
+  memset(dBuf_, 0, sizeof dBuf_);
+}
+
+int Shell::vk_SystemEx(const char *fmt, ...) {
+  char *buf = vkBuf_.get();
+  memset(buf, 0, opts_.vkBufSize);
+  va_list ap;
+  va_start(ap, fmt);
+  vsnprintf(buf, opts_.vkBufSize, fmt, ap);
+  va_end(ap);
+  if (opts_.vkEcho) printf("%s\n", buf);
+  return run(RunKind::VK, buf);
+}
+
+int Shell::doSystemCmd(const char *fmt, ...) {
+  memset(dBuf_, 0, sizeof dBuf_);
+  va_list ap;
+  va_start(ap, fmt);
+  vsnprintf(dBuf_, sizeof dBuf_, fmt, ap);
+  va_end(ap);
+  printf("%s\n", dBuf_);
+  return run(RunKind::D, dBuf_);
+}
+
+int PosixShell::run(RunKind kind, const char *line) {
+  if (kind == RunKind::D) {
+    fflush(stdout);
+    return system(line);
+  }
+  fflush(stdout);
+  pid_t pid = fork();
+  if (pid < 0) {
+    puts("fork failed");
+    return -1;
+  }
+  if (pid == 0) {
+    for (int fd = 3; fd < 64; ++fd) close(fd);
+    execl("/bin/sh", "sh", "-c", line, static_cast<char *>(nullptr));
+    _exit(0);
+  }
+  int status;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return 0;
+}
+
+void stdio_line_buffered() { setvbuf(stdout, nullptr, _IOLBF, 0); }
+
+}  // namespace rc

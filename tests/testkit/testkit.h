@@ -1,0 +1,131 @@
+// Test doubles for the daemons' services: a shell that records every command
+// line with its runner, an in-memory configuration store, a clock stepped by
+// hand, a process table, and temporary directories.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/cfm.h"
+#include "common/clock.h"
+#include "common/proc.h"
+#include "common/shell.h"
+
+namespace rc::test {
+
+// Records lines as "vk: <line>" (vk_SystemEx) or "D: <line>" (doSystemCmd).
+class RecordingShell : public Shell {
+ public:
+  explicit RecordingShell(ShellOptions opts = {}) : Shell(opts) {}
+
+  // A scripted side effect for every line that starts with prefix.
+  void on(const std::string &prefix, std::function<void(const std::string &line)> fn) {
+    effects_.push_back({prefix, std::move(fn)});
+  }
+  std::vector<std::string> take() {
+    std::vector<std::string> out;
+    out.swap(lines_);
+    return out;
+  }
+  const std::vector<std::string> &lines() const { return lines_; }
+  void clear() { lines_.clear(); }
+
+ protected:
+  int run(RunKind kind, const char *line) override;
+
+ private:
+  std::vector<std::string> lines_;
+  std::vector<std::pair<std::string, std::function<void(const std::string &)>>> effects_;
+};
+
+// Compares the recorded lines with an expected literal list, reports the first
+// line that differs, and clears the record.
+::testing::AssertionResult SameLines(RecordingShell &shell, const std::vector<std::string> &expected);
+::testing::AssertionResult SameLines(const std::vector<std::string> &actual,
+                                     const std::vector<std::string> &expected);
+
+class MemStore : public ConfigStore {
+ public:
+  MemStore() = default;
+  MemStore(std::initializer_list<std::pair<const std::string, std::string>> init) : values_(init) {}
+  void set(const std::string &k, const std::string &v) { values_[k] = v; }
+  void unset(const std::string &k) { values_.erase(k); }
+  int opens = 0, closes = 0;
+  bool isOpen() const { return opens > closes; }
+
+ protected:
+  void open() override { ++opens; }
+  void close() override { ++closes; }
+  bool lookup(const char *key, char *dst, size_t size) override;
+
+ private:
+  std::map<std::string, std::string> values_;
+};
+
+// Time starts at `start` (seconds since the epoch, read as local time in UTC)
+// and moves only when set or slept through.
+class FakeClock : public Clock {
+ public:
+  explicit FakeClock(time_t start = 0) : now_(start) {}
+  time_t now() override { return now_; }
+  void localNow(struct tm *out) override { gmtime_r(&now_, out); }
+  void sleepSeconds(unsigned s) override {
+    sleeps.push_back(1000000L * s);
+    now_ += s;
+  }
+  void sleepMicros(unsigned us) override {
+    sleeps.push_back(us);
+    micros_ += us;
+    now_ += micros_ / 1000000;
+    micros_ %= 1000000;
+  }
+  void set(time_t t) { now_ = t; }
+  // Sets the clock to a given weekday (0 = Sunday) and time of day.
+  void setWeekTime(int wday, int hour, int min);
+  std::vector<long> sleeps;  // every wait, in microseconds
+
+ private:
+  time_t now_;
+  long micros_ = 0;
+};
+
+class FakeProcesses : public Processes {
+ public:
+  void add(const std::string &name, int pid) { table_[lower(name)] = pid; }
+  void remove(const std::string &name) { table_.erase(lower(name)); }
+  bool running(const std::string &name) const { return table_.count(lower(name)) != 0; }
+  int get_proc_pid(const char *name) override;
+  int send_signal(int sig, const char *name) override;
+  std::vector<std::string> signals;  // "<sig> <name>" for each signal sent to a live process
+  // Called on every signal sent to a live process; default: SIGKILL/SIGTERM end it.
+  std::function<void(int sig, const std::string &name)> onSignal;
+
+ private:
+  static std::string lower(std::string s);
+  std::map<std::string, int> table_;
+};
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir &) = delete;
+  TempDir &operator=(const TempDir &) = delete;
+  const std::string &path() const { return path_; }
+  std::string operator/(const std::string &rel) const { return path_ + "/" + rel; }
+  // Writes a file (creating parent directories), relative to the directory.
+  void write(const std::string &rel, const std::string &content) const;
+  std::string read(const std::string &rel) const;
+  bool exists(const std::string &rel) const;
+
+ private:
+  std::string path_;
+};
+
+// Reads a whole file; "" when it cannot be opened.
+std::string read_file(const std::string &path);
+
+}  // namespace rc::test
