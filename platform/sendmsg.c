@@ -30,7 +30,9 @@ static int usage(void) {
 
 /* Parses a whole decimal argument into [min, max]. */
 static int parse_long(const char *s, long min, long max, long *out) {
-  if (!*s) return -1;
+  /* Plain decimal only: no blanks, no '+', no hexadecimal. */
+  const char *d = *s == '-' ? s + 1 : s;
+  if (*d < '0' || *d > '9') return -1;
   char *end;
   errno = 0;
   long v = strtol(s, &end, 10);

@@ -1,0 +1,22 @@
+#!/bin/bash
+# host_test.sh SANDBOX BUILD_DIR: what a sandboxed command writes, kills or
+# creates stays inside the sandbox.
+. "$(dirname "$0")/lib.sh"
+sandbox=$1 build=$2
+
+marker=/etc/sandbox-marker-$$
+# Key 0x5a17 (23063): a queue the host is unlikely to hold.
+had_queue=$(ipcs -q | grep -c '^0x00005a17 ')
+out=$("$sandbox" "$build" sh -c "echo inside >$marker && cat $marker && sendmsg 23063 2 && echo posted")
+rc=$?
+[ $rc = 77 ] && { echo "$out"; exit 77; }
+expect_eq "$rc" 0 "sandbox status"
+expect_eq "$out" "inside
+posted" "output from inside"
+[ ! -e "$marker" ] || { fail "$marker reached the host"; rm -f "$marker"; }
+expect_eq "$(ipcs -q | grep -c '^0x00005a17 ')" "$had_queue" "host queues with key 23063"
+expect_status 3 "$sandbox" "$build" sh -c 'exit 3'
+expect_status 2 "$sandbox" 2>/dev/null
+expect_status 2 "$sandbox" /nonexistent-build true 2>/dev/null
+if [ $FAILS -gt 0 ]; then exit 1; fi
+echo "host_untouched: passed"

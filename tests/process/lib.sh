@@ -1,0 +1,68 @@
+# Helpers for the process tests (sourced by bash scripts run in the sandbox).
+# A script defines functions named case_<name> and ends with `run_case "$@"`;
+# ctest runs one case per test.
+
+set -u
+FAILS=0
+
+# fail MESSAGE: records a failed check and goes on.
+fail() {
+  echo "FAIL: $*" >&2
+  FAILS=$((FAILS + 1))
+}
+
+# expect_eq ACTUAL EXPECTED WHAT
+expect_eq() {
+  if [ "$1" != "$2" ]; then
+    fail "$3: expected [$2], got [$1]"
+  fi
+}
+
+# expect_status EXPECTED COMMAND...: runs the command, compares its status.
+expect_status() {
+  local want=$1
+  shift
+  "$@"
+  local got=$?
+  [ "$got" = "$want" ] || fail "exit status of '$*': expected $want, got $got"
+}
+
+# expect_file FILE EXPECTED_TEXT: the file holds exactly the text (printf %s).
+expect_file() {
+  if ! printf '%s' "$2" | cmp -s - "$1"; then
+    fail "content of $1 differs; expected:"
+    printf '%s' "$2" | od -c | head -20 >&2
+    echo "got:" >&2
+    od -c "$1" | head -20 >&2
+  fi
+}
+
+# wait_for SECONDS COMMAND...: polls the command every 0.05 s until it
+# succeeds; fails the check when the time is up. Only a guard against hangs.
+wait_for() {
+  local tries=$(($1 * 20))
+  shift
+  while ! "$@" 2>/dev/null; do
+    tries=$((tries - 1))
+    if [ $tries -le 0 ]; then
+      fail "timed out waiting for: $*"
+      return 1
+    fi
+    sleep 0.05
+  done
+}
+
+run_case() {
+  if [ $# -ne 1 ] || ! declare -F "case_$1" >/dev/null; then
+    echo "usage: $0 CASE (one of: $(declare -F | sed -n 's/^declare -f case_//p' | tr '\n' ' '))" >&2
+    exit 2
+  fi
+  "case_$1"
+  if [ $FAILS -gt 0 ]; then
+    echo "$1: $FAILS check(s) failed" >&2
+    exit 1
+  fi
+  echo "$1: passed"
+}
+
+TESTBIN=${ROUTER_BUILD_DIR:-.}/tests
