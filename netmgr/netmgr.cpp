@@ -1,0 +1,480 @@
+// netmgr start-up, command table of queue 204, WAN types and the PPPoE
+// schedule.
+#include "netmgr/netmgr.h"
+
+#include <arpa/inet.h>
+#include <signal.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/bstr.h"
+#include "common/netutil.h"
+
+namespace rc {
+
+namespace {
+
+constexpr const char *kPppd = "pppd";
+constexpr const char *kUdhcpdConf = "/etc/udhcpd.conf";
+// On-demand PPPoE with no idle limit: a limit that is never reached.
+constexpr int kNoIdleLimit = 268435456;
+
+// Firewall chains the other daemons fill, in creation order.
+constexpr const char *kNatChains[] = {"web_wanadmin",     "web_lanadmin",     "port_forward_pre",
+                                      "port_forward_post", "dmz_forward_pre", "dmz_forward_post",
+                                      "MINIUPNPD"};
+constexpr const char *kFilterChains[] = {"alg_filter", "ip_filter", "url_filter",
+                                         "mac_filter", "qos",       "ping",
+                                         "web_access", "safe_filter", "account"};
+// Jumps into the chains; their order is the order packets traverse them.
+constexpr const char *kPreroutingJumps[] = {"web_wanadmin", "web_lanadmin", "port_forward_pre",
+                                            "dmz_forward_pre", "MINIUPNPD"};
+constexpr const char *kPostroutingJumps[] = {"port_forward_post", "dmz_forward_post"};
+constexpr const char *kForwardJumps[] = {"account",    "qos",        "safe_filter", "mac_filter",
+                                         "ip_filter",  "url_filter", "alg_filter"};
+constexpr const char *kInputJumps[] = {"ping", "web_access"};
+
+// A decimal number with nothing else in it, or -1.
+int plainNumber(const char *text) {
+  if (!*text || strlen(text) > 9) return -1;
+  for (const char *p = text; *p; ++p)
+    if (!isdigit(static_cast<unsigned char>(*p))) return -1;
+  return atoi(text);
+}
+
+}  // namespace
+
+NetMgr::NetMgr(const NetServices &s) : s_(s), sh_(s.sh), cfm_(s.cfm) {}
+
+int NetMgr::readNumber(const char *key) {
+  cfm_.GetCfmValue(key, scratch);
+  return atoi(scratch);
+}
+
+bool NetMgr::checkAddress(const char *what, const char *value, bool allowEmpty) {
+  if (is_ipv4(value) || (allowEmpty && !*value)) return true;
+  printf("netmgr: %s \"%s\" is not an IPv4 address; command skipped\n", what, value);
+  return false;
+}
+
+void NetMgr::addMssClamp(char op, int mtu) {
+  sh_.vk_SystemEx("iptables -t mangle -%c FORWARD -j TCPMSS -p tcp --syn --set-mss %d", op, mtu - 40);
+  sh_.vk_SystemEx(
+      "iptables -t mangle -%c FORWARD -j TCPMSS -p tcp --tcp-flags SYN,ACK SYN,ACK --set-mss %d",
+      op, mtu - 40);
+}
+
+// ---------------------------------------------------------------- start-up
+
+void NetMgr::start() {
+  cfm_.Init_vxm810_cfm();
+  Init_Eth();
+  bcopy_text(lanname, "br0");
+  cfm_.GetCfmValue("lan_ip", lan_ip);
+  cfm_.GetCfmValue("lan_mask", lan_mask);
+
+  bool lanOk = checkAddress("lan_ip", lan_ip, false) && checkAddress("lan_mask", lan_mask, false);
+  if (lanOk) {
+    sh_.doSystemCmd("ifconfig %s %s netmask %s", lanname, lan_ip, lan_mask);
+    sh_.doSystemCmd("arptables -A INPUT -i %s -j ipfilter --ip %s --netmask %s", lanname, lan_ip,
+                    lan_mask);
+  }
+
+  sh_.vk_SystemEx("echo 1 > /proc/sys/net/ipv4/ip_forward");
+  sh_.vk_SystemEx("echo 32768 > /proc/sys/net/nf_conntrack_max");
+  sh_.vk_SystemEx("echo 1800 > /proc/sys/net/ipv4/netfilter/ip_conntrack_tcp_timeout_established");
+  sh_.vk_SystemEx("echo 1 > /proc/sys/net/ipv4/icmp_echo_ignore_broadcasts");
+  sh_.vk_SystemEx("echo 1 > /proc/sys/net/ipv4/icmp_ignore_bogus_error_responses");
+  sh_.vk_SystemEx("echo \"1024 65000\" > /proc/sys/net/ipv4/ip_local_port_range");
+  sh_.vk_SystemEx("ifconfig lo up");
+  sh_.vk_SystemEx("route add -host 239.255.255.250 dev br0");
+
+  for (const char *c : kNatChains) sh_.vk_SystemEx("iptables -t nat -N %s", c);
+  for (const char *c : kFilterChains) sh_.vk_SystemEx("iptables -t filter -N %s", c);
+  for (const char *c : kPreroutingJumps) sh_.vk_SystemEx("iptables -t nat -A PREROUTING -j %s", c);
+  for (const char *c : kPostroutingJumps) sh_.vk_SystemEx("iptables -t nat -A POSTROUTING -j %s", c);
+  for (const char *c : kForwardJumps) sh_.vk_SystemEx("iptables -t filter -A FORWARD -j %s", c);
+  for (const char *c : kInputJumps) sh_.vk_SystemEx("iptables -t filter -A INPUT -j %s", c);
+
+  sh_.doSystemCmd("mkdir /etc/ppp");
+  sh_.doSystemCmd("echo 0 > /etc/ddns");
+  sh_.doSystemCmd("cp -r /etc_ro/l7-protocols /etc");
+
+  write_kernel_lanip(lan_ip, lan_mask);
+  lanip = inet_addr(lan_ip);
+  lanmask = inet_addr(lan_mask);
+  getdepth(lanmask, netsize, ndepth);
+  const unsigned char *ip = reinterpret_cast<const unsigned char *>(&lanip);
+  const unsigned char *mk = reinterpret_cast<const unsigned char *>(&lanmask);
+  snprintf(strlannet, sizeof strlannet, "%d.%d.%d.%d", ip[0] & mk[0], ip[1] & mk[1], ip[2] & mk[2],
+           ip[3] & mk[3]);
+
+  switch (readNumber("wanparam")) {
+    case 1: setwanmodespeed(0, 0); break;
+    case 2: setwanmodespeed(1, 0); break;
+    case 3: setwanmodespeed(0, 1); break;
+    case 4: setwanmodespeed(1, 1); break;
+    default: break;
+  }
+
+  wanconntype = readNumber("wan_connecttype");
+  applyWanType(false);
+
+  if (readNumber("dhcps_en") == 1) {
+    GenDhcpdCfgFile();
+    sh_.doSystemCmd("udhcpd %s &", kUdhcpdConf);
+  }
+  cfm_.CloseCfm();
+}
+
+void NetMgr::attachRing(syslog_ring *ring) {
+  shmptr = ring;
+  K3syslog(kMsgSystemStarted, shmptr, s_.clock);
+}
+
+// ---------------------------------------------------------------- WAN types
+
+void NetMgr::startPppoe() {
+  sh_.doSystemCmd("%s file /etc/options.pppoe &", kPppd);
+  pppd_alive_flag = 1;
+}
+
+void NetMgr::startL2tpLink() {
+  sh_.doSystemCmd("xl2tpd &");
+  s_.clock.sleepMicros(50000);
+  sh_.doSystemCmd("echo 'c Linkn'> /var/run/xl2tpd/l2tp-control");
+}
+
+void NetMgr::applyWanType(bool reconfigure) {
+  switch (wanconntype) {
+    case 1: case 2: case 4: bcopy_text(wanname, "eth2.2"); break;
+    case 3: case 5: case 6: bcopy_text(wanname, "ppp0"); break;
+    default: break;
+  }
+
+  switch (wanconntype) {
+    case 1:
+      cfm_.GetCfmValue("wan_ip", strwanip);
+      cfm_.GetCfmValue("wan_mask", strwanmask);
+      cfm_.GetCfmValue("wan_gateway", strwangate);
+      cfm_.GetCfmValue("wan_dns1", strwandns1);
+      cfm_.GetCfmValue("wan_dns2", strwandns2);
+      cfm_.GetCfmValue("staticMTU", strwanmtu);
+      setwanstaticip(wanname, strwanip, strwanmask, strwangate, strwandns1, strwandns2, strwanmtu);
+      wanUpNotice();
+      break;
+
+    case 2:
+      cfm_.GetCfmValue("dynamicMTU", strwanmtu);
+      setwandhcp(wanname, strwanmtu, "2", "3");
+      break;
+
+    case 3: {
+      ppp_conn_type = 0;
+      if (cfm_.GetCfmValue("ppoe_conmode", scratch) == 1) ppp_conn_type = atoi(scratch);
+      ppp_conn_wait_time = 0;
+      if (cfm_.GetCfmValue("ppoe_idletime", scratch) == 1) ppp_conn_wait_time = atoi(scratch);
+      if (ppp_conn_type == 2 && ppp_conn_wait_time == 0) ppp_conn_wait_time = kNoIdleLimit;
+      int hs = readNumber("ppoe_h_s"), ms = readNumber("ppoe_m_s");
+      int he = readNumber("ppoe_h_e"), me = readNumber("ppoe_m_e");
+      ppp_conn_start_min = hs * 60 + ms;
+      ppp_conn_end_min = he * 60 + me;
+      cfm_.GetCfmValue("ppoe_userid", pppoe.user);
+      cfm_.GetCfmValue("ppoe_pwd", pppoe.pwd);
+      cfm_.GetCfmValue("ppoe_mtu", pppoe.mtu);
+      if (!pppoe.mtu[0]) bcopy_text(pppoe.mtu, "1492");
+      cfm_.GetCfmValue("ppoe_sev", pppoe.service);
+      cfm_.GetCfmValue("ppoe_ac", pppoe.ac);
+      Set_pppoe_conf(pppoe.user, pppoe.pwd, pppoe.service, pppoe.ac, pppoe.mtu);
+      if (ppp_conn_type == 0) {
+        startPppoe();
+      } else if (ppp_conn_type == 2 && checkAddress("lan_ip", lan_ip, false) &&
+                 checkAddress("lan_mask", lan_mask, false)) {
+        sh_.doSystemCmd("iptables -t mangle -i br0 -A PREROUTING -j NETCHECK --ipaddr %s --netmask %s",
+                        lan_ip, lan_mask);
+      }
+      break;
+    }
+
+    case 4:
+      cfm_.GetCfmValue("DHCP_plus_mtu", strwanmtu);
+      setwandhcp(wanname, strwanmtu, "21", "22");
+      break;
+
+    case 5:
+      cfm_.GetCfmValue("pptpIP", pptp_ser);
+      cfm_.GetCfmValue("pptpPUN", pptp.user);
+      cfm_.GetCfmValue("pptpPPW", pptp.pwd);
+      cfm_.GetCfmValue("pptpMTU", pptp.mtu);
+      if (atoi(pptp.mtu) == 0) bcopy_text(pptp.mtu, "1450");
+      cfm_.GetCfmValue("pptpAddrMode", pptp.addrmode);
+      cfm_.GetCfmValue("pptpMPPE", pptp.mppe);
+      cfm_.GetCfmValue("pptpWANIP", pptp.wanip);
+      cfm_.GetCfmValue("pptpWANMASK", pptp.wanmask);
+      cfm_.GetCfmValue("pptpWANGW", pptp.wangw);
+      Set_pptp_conf(pptp.user, pptp.pwd, pptp_ser, pptp.mtu, pptp.mppe);
+      if (atoi(pptp.addrmode) == 1) {
+        fixedTunnelAddress(pptp, pptp_ser);
+        sh_.doSystemCmd("%s file /etc/options.pptp &", kPppd);
+      } else {
+        setwandhcp("eth2.2", "1500", "23", "24");
+      }
+      break;
+
+    case 6:
+      cfm_.GetCfmValue("l2tpIP", l2tp_ser);
+      cfm_.GetCfmValue("l2tpPUN", l2tp.user);
+      cfm_.GetCfmValue("l2tpPPW", l2tp.pwd);
+      cfm_.GetCfmValue("l2tpMTU", l2tp.mtu);
+      if (atoi(l2tp.mtu) == 0) bcopy_text(l2tp.mtu, "1450");
+      cfm_.GetCfmValue("l2tpAddrMode", l2tp.addrmode);
+      cfm_.GetCfmValue("l2tpWANIP", l2tp.wanip);
+      cfm_.GetCfmValue("l2tpWANMASK", l2tp.wanmask);
+      cfm_.GetCfmValue("l2tpWANGW", l2tp.wangw);
+      Set_l2tp_conf(l2tp.user, l2tp.pwd, l2tp_ser, l2tp.mtu);
+      if (atoi(l2tp.addrmode) == 1) {
+        fixedTunnelAddress(l2tp, l2tp_ser);
+        startL2tpLink();
+      } else {
+        setwandhcp("eth2.2", "1500", "25", "26");
+      }
+      break;
+
+    default:
+      break;
+  }
+  if (reconfigure) cfm_.CloseCfm();
+}
+
+void NetMgr::fixedTunnelAddress(const Tunnel &t, const char *server) {
+  if (checkAddress("tunnel WAN address", t.wanip, false) &&
+      checkAddress("tunnel WAN mask", t.wanmask, false))
+    sh_.vk_SystemEx("ifconfig %s %s netmask %s", "eth2.2", t.wanip, t.wanmask);
+  if (!is_ipv4(server) && !is_hostname(server)) {
+    printf("netmgr: tunnel server \"%s\" is neither an address nor a host name; route skipped\n",
+           server);
+  } else if (checkAddress("tunnel gateway", t.wangw, false)) {
+    sh_.vk_SystemEx("route add -net %s netmask 255.255.255.255 gw %s", server, t.wangw);
+  }
+}
+
+// ---------------------------------------------------------------- stop sequences
+
+void NetMgr::wanUpNotice() {
+  sh_.vk_SystemEx("sendmsg 201 2");
+  sh_.vk_SystemEx("sendmsg 203 2");
+}
+
+void NetMgr::wanDownNotice() {
+  sh_.vk_SystemEx("sendmsg 201 3");
+  sh_.vk_SystemEx("sendmsg 203 3");
+}
+
+void NetMgr::pppoeStop() {
+  s_.procs.send_signal(SIGHUP, kPppd);
+  s_.clock.sleepMicros(50000);
+  s_.procs.send_signal(SIGKILL, kPppd);
+  pppd_alive_flag = 0;
+  sh_.vk_SystemEx("echo -n > /etc/resolv.conf");
+  sh_.vk_SystemEx("echo \"0 0\" > /etc/at");
+}
+
+void NetMgr::tunnelStop(const char *program) {
+  sh_.vk_SystemEx("echo \"0 0\" > /etc/at");
+  s_.procs.send_signal(SIGQUIT, kPppd);
+  s_.clock.sleepMicros(50000);
+  s_.procs.send_signal(SIGKILL, kPppd);
+  s_.procs.send_signal(SIGQUIT, program);
+  s_.clock.sleepMicros(50000);
+  s_.procs.send_signal(SIGKILL, program);
+}
+
+int NetMgr::pppoeMtu() const {
+  int mtu = plainNumber(pppoe.mtu);
+  if (mtu < 0) printf("netmgr: PPPoE MTU \"%s\" is not a number; MTU and MSS left alone\n", pppoe.mtu);
+  return mtu;
+}
+
+void NetMgr::mssClampRemoval() {
+  int mtu = pppoeMtu();
+  if (mtu >= 0 && mtu != 1492) addMssClamp('D', mtu);
+}
+
+void NetMgr::dhcpServerRestart() {
+  s_.procs.send_signal(SIGUSR1, "udhcpd");
+  s_.clock.sleepMicros(100000);
+  sh_.vk_SystemEx("killall -9 udhcpd");
+  cfm_.Init_vxm810_cfm();
+  if (readNumber("dhcps_en") == 1) {
+    GenDhcpdCfgFile();
+    sh_.doSystemCmd("udhcpd %s &", kUdhcpdConf);
+  }
+  cfm_.CloseCfm();
+}
+
+void NetMgr::tearDownWan() {
+  switch (wanconntype) {
+    case 1:
+      unsetwanstaticip(wanname, strwanip, strwanmask, strwangate, strwandns1, strwandns2, strwanmtu);
+      break;
+    case 2:
+    case 4:
+      unsetwandhcp(wanname, strwanmtu);
+      break;
+    case 3:
+      if (pppd_alive_flag != 1) break;
+      sh_.vk_SystemEx("iptables -t nat -D POSTROUTING -o %s -j MASQUERADE", wanname);
+      mssClampRemoval();
+      if (ppp_conn_type == 2 && is_ipv4(lan_ip) && is_ipv4(lan_mask))
+        sh_.doSystemCmd("iptables -t mangle -i br0 -D PREROUTING -j NETCHECK --ipaddr %s --netmask %s",
+                        lan_ip, lan_mask);
+      pppoeStop();
+      break;
+    case 5: tunnelStop("pptp"); break;
+    case 6: tunnelStop("xl2tpd"); break;
+    default: break;
+  }
+}
+
+// ---------------------------------------------------------------- commands
+
+void NetMgr::onCommand(long cmd) {
+  switch (cmd) {
+    case 2: {
+      sh_.vk_SystemEx("iptables -t nat -A POSTROUTING -o %s -j MASQUERADE", wanname);
+      if (wanconntype == 3) {
+        int mtu = pppoeMtu();
+        if (mtu >= 0 && mtu != 1492) {
+          sh_.vk_SystemEx("ifconfig %s mtu %d", wanname, mtu);
+          addMssClamp('A', mtu);
+        }
+      }
+      if (wanconntype == 5) sh_.vk_SystemEx("iptables -t nat -A POSTROUTING -o eth2.2 -j MASQUERADE");
+      wanUpNotice();
+      dhcpServerRestart();
+      break;
+    }
+    case 3:
+      sh_.vk_SystemEx("iptables -t nat -D POSTROUTING -o %s -j MASQUERADE", wanname);
+      if (wanconntype == 3) mssClampRemoval();
+      if (wanconntype == 5) sh_.vk_SystemEx("iptables -t nat -D POSTROUTING -o eth2.2 -j MASQUERADE");
+      wanDownNotice();
+      break;
+    case 4:
+      tearDownWan();
+      wanDownNotice();
+      s_.clock.sleepMicros(50000);
+      cfm_.Init_vxm810_cfm();
+      wanconntype = readNumber("wan_connecttype");
+      bcopy_text(wanname, "eth2.2");
+      applyWanType(true);
+      break;
+    case 5:
+      unsetwandhcp(wanname, strwanmtu);
+      wanDownNotice();
+      break;
+    case 6:
+      setwandhcp(wanname, strwanmtu, "2", "3");
+      break;
+    case 7:
+      if (pppd_alive_flag != 1) break;
+      sh_.vk_SystemEx("iptables -t nat -D POSTROUTING -o %s -j MASQUERADE", wanname);
+      mssClampRemoval();
+      wanDownNotice();
+      pppoeStop();
+      break;
+    case 8:
+      if (pppd_alive_flag == 0) startPppoe();
+      break;
+    case 9:
+      dhcpServerRestart();
+      break;
+    case 10:
+      setwandhcp(wanname, strwanmtu, "21", "22");
+      break;
+    case 11:
+      unsetwandhcp(wanname, strwanmtu);
+      wanDownNotice();
+      break;
+    case 12:
+      tunnelStop("pptp");
+      sh_.doSystemCmd("%s file /etc/options.pptp &", kPppd);
+      break;
+    case 13:
+      tunnelStop("pptp");
+      wanDownNotice();
+      break;
+    case 14:
+      tunnelStop("xl2tpd");
+      startL2tpLink();
+      break;
+    case 15:
+      tunnelStop("xl2tpd");
+      wanDownNotice();
+      break;
+    case 21:
+      sh_.vk_SystemEx("echo \"0 0\" > /etc/at");
+      cfm_.Init_vxm810_cfm();
+      cfm_.GetCfmValue("DHCP_plus_Name", dhcpplus_name);
+      cfm_.GetCfmValue("DHCP_plus_Pwd", dhcpplus_pwd);
+      cfm_.CloseCfm();
+      if (s_.dodhcpauth && s_.dodhcpauth(dhcpplus_name, dhcpplus_pwd) == 1) {
+        unsetwandhcp(wanname, strwanmtu);
+        setwandhcp(wanname, strwanmtu, "2", "3");
+      }
+      break;
+    case 23:
+      sh_.vk_SystemEx("echo \"0 0\" > /etc/at");
+      sh_.doSystemCmd("%s file /etc/options.pptp &", kPppd);
+      break;
+    case 25:
+      sh_.vk_SystemEx("echo \"0 0\" > /etc/at");
+      startL2tpLink();
+      break;
+    default:  // 1, 22, 24, 26 and unknown numbers
+      break;
+  }
+}
+
+// ---------------------------------------------------------------- periodic work
+
+void NetMgr::pppoeSchedule() {
+  if (wanconntype != 3) return;
+  if (ppp_conn_type == 3) {
+    struct tm tm;
+    s_.clock.localNow(&tm);
+    int now = tm.tm_hour * 60 + tm.tm_min;
+    bool inside = (ppp_conn_start_min == 0 && ppp_conn_end_min == 0) ||
+                  (ppp_conn_start_min <= now && now <= ppp_conn_end_min);
+    if (pppd_alive_flag == 0 && inside) {
+      startPppoe();
+    } else if (pppd_alive_flag == 1 && !inside) {
+      wanDownNotice();
+      pppoeStop();
+    }
+  } else if (ppp_conn_type == 2) {
+    Paths::Buf path;
+    long stamp = 0;
+    if (FILE *f = fopen(s_.paths.kernel("/proc/vkproc/netcheck", path), "r")) {
+      if (fscanf(f, "%ld", &stamp) != 1) stamp = 0;
+      fclose(f);
+    }
+    long idle = GetUptime(s_.paths.sys("/proc/uptime", path)) - stamp;
+    if (pppd_alive_flag == 1 && idle > ppp_conn_wait_time) {
+      wanDownNotice();
+      pppoeStop();
+    } else if (pppd_alive_flag == 0 && stamp > 0 && idle < 60) {
+      startPppoe();
+    }
+  }
+}
+
+void NetMgr::onTick() {
+  pppoeSchedule();
+  read_fw_log();
+}
+
+}  // namespace rc
