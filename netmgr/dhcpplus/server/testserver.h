@@ -109,7 +109,6 @@ private:
     int fd_ = -1;
     uint16_t port_ = 0;
     int used_[kStepCount] = {};   // faulty answers given per step
-    uint8_t seq_ = 1;
     uint8_t prefix_ = 0;
     Record records_[kMaxRecords];
     size_t count_ = 0;
