@@ -58,6 +58,10 @@ static int cmd_set(int argc, char **argv) {
     char *eq = strchr(argv[i], '=');
     *eq = '\0';
     int rc = nvram_bufset(0, argv[i], eq + 1);
+    if (rc < 0 && errno == EINVAL) {
+      fprintf(stderr, "nvram: cannot set %s: the line would be longer than %d bytes\n", argv[i], NVRAM_MAX_LINE);
+      return 1;
+    }
     *eq = '=';
     if (rc < 0) return fail("cannot set", argv[i]);
   }

@@ -60,6 +60,13 @@ case_absent_key() {
   expect_status 1 nvram get A
   expect_status 1 nvram get a=1
   expect_status 0 nvram get a
+  # A value that would make a line longer than a reader accepts is refused.
+  local big
+  big=$(head -c 65534 /dev/zero | tr '\0' v)
+  expect_status 0 nvram set "k=$big"
+  expect_eq "$(nvram set "k=${big}\\" 2>&1)" "nvram: cannot set k: the line would be longer than 65536 bytes" \
+    "message for an overlong value"
+  expect_eq "$(nvram get k)" "$big" "value kept after the refused set"
 }
 
 case_bad_arguments() {

@@ -7,7 +7,8 @@
 #     with chroot, so everything written (/etc, /var, the build tree) vanishes
 #     with the sandbox and the host stays untouched;
 #   - a new /proc for the PID namespace, /dev bound from the host, a read-only
-#     /sys of the new network namespace, a fresh /tmp, loopback up;
+#     /sys of the new network namespace, loopback up; /tmp stays part of the
+#     overlay, so a build tree under /tmp is reachable too;
 #   - /sbx holding the stand-in tools (/sbx/bin, first in PATH, then
 #     BUILD_DIR/bin), the journal they append to (/sbx/journal), their hooks
 #     (/sbx/behave), the store (NVRAM_FILE=/sbx/nvram.conf) and the kernel
@@ -72,7 +73,6 @@ mount -t proc proc "$root/proc" || die "cannot mount /proc"
 mount --rbind /dev "$root/dev" || die "cannot bind /dev"
 mount -t sysfs -o ro sysfs "$root/sys" 2>/dev/null || mount --rbind -o ro /sys "$root/sys" 2>/dev/null ||
   echo "sandbox: warning: no /sys inside" >&2
-mount -t tmpfs -o mode=1777 tmp "$root/tmp" || die "cannot mount /tmp"
 
 # The sandbox's own directory.
 sbx=$root/sbx
