@@ -30,10 +30,8 @@ expect_status() {
 # expect_file FILE EXPECTED_TEXT: the file holds exactly the text (printf %s).
 expect_file() {
   if ! printf '%s' "$2" | cmp -s - "$1"; then
-    fail "content of $1 differs; expected:"
-    printf '%s' "$2" | od -c | head -20 >&2
-    echo "got:" >&2
-    od -c "$1" | head -20 >&2
+    fail "content of $1 differs (- expected, + got):"
+    printf '%s' "$2" | diff -u - "$1" | tail -n +3 | head -40 >&2
   fi
 }
 

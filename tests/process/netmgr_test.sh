@@ -1,0 +1,118 @@
+#!/bin/bash
+# The real netmgr in the sandbox, with stand-in tools, a flash image, the
+# configuration store file and the kernel files under ROUTER_KERNEL_ROOT.
+. "$(dirname "$0")/lib.sh"
+
+# A flash image with the base MAC address 00:11:22:33:44:55 at 0x40004.
+make_flash() {
+  head -c $((0x40004)) /dev/zero >"$ROUTER_KERNEL_ROOT/dev/flash0"
+  printf '\x00\x11\x22\x33\x44\x55' >>"$ROUTER_KERNEL_ROOT/dev/flash0"
+}
+
+configure_dhcp_wan() {
+  nvram set lan_ip=192.168.0.1 lan_mask=255.255.255.0 wanparam=1 wan_connecttype=2 \
+    dynamicMTU=1500 dhcps_en=1 dhcps_start=192.168.0.100 dhcps_end=192.168.0.200 \
+    lease_time=60 dhcpStaticnum=0 || fail "nvram set"
+}
+
+start_netmgr() {
+  netmgr >/tmp/netmgr.out 2>/tmp/netmgr.err &
+  NETMGR_PID=$!
+}
+
+stop_netmgr() {
+  kill "$NETMGR_PID" 2>/dev/null
+  wait "$NETMGR_PID" 2>/dev/null
+}
+
+journal_has() { grep -qxF -- "$1" /sbx/journal; }
+
+case_startup_lines() {
+  make_flash
+  configure_dhcp_wan
+  start_netmgr
+  wait_for 10 journal_has "udhcpd /etc/udhcpd.conf"
+  sleep 0.2
+  stop_netmgr
+  # The first lines netmgr prints: Ethernet, LAN, kernel settings.
+  head -n 30 /tmp/netmgr.out >/tmp/head
+  expect_file /tmp/head 'ifconfig eth2 hw ether 00:11:22:33:44:55 up
+vconfig add eth2 1
+vconfig add eth2 2
+ifconfig eth2.1 hw ether 00:11:22:33:44:55 up
+ifconfig eth2.2 hw ether 00:11:22:33:44:56 up
+vconfig set_flag eth2.1 1 1
+vconfig set_flag eth2.2 1 1
+ifconfig eth2.1 0.0.0.0
+ifconfig eth2.2 0.0.0.0
+switch reg w 14 0x405555
+switch reg w 98 0x7f3f
+switch reg w e4 0x3f
+switch reg w 40 0x1002
+switch reg w 44 0x1001
+switch reg w 48 0x1001
+switch reg w 70 0xffff417e
+ifconfig lo 127.0.0.1
+brctl addbr br0
+brctl setfd br0 1
+brctl addif br0 eth2.1
+ifconfig br0 192.168.0.1 netmask 255.255.255.0
+arptables -A INPUT -i br0 -j ipfilter --ip 192.168.0.1 --netmask 255.255.255.0
+echo 1 > /proc/sys/net/ipv4/ip_forward
+echo 32768 > /proc/sys/net/nf_conntrack_max
+echo 1800 > /proc/sys/net/ipv4/netfilter/ip_conntrack_tcp_timeout_established
+echo 1 > /proc/sys/net/ipv4/icmp_echo_ignore_broadcasts
+echo 1 > /proc/sys/net/ipv4/icmp_ignore_bogus_error_responses
+echo "1024 65000" > /proc/sys/net/ipv4/ip_local_port_range
+ifconfig lo up
+route add -host 239.255.255.250 dev br0
+'
+  grep -qxF 'udhcpc -i eth2.2 -s /etc/udhcpc.script -p /var/run/udhcpc.pid &' /tmp/netmgr.out ||
+    fail "udhcpc start line not printed"
+  # The kernel's copy of the LAN address: address then mask, network order.
+  expect_eq "$(od -An -tx1 "$ROUTER_KERNEL_ROOT/proc/vkproc/lanip" | tr -d ' \n')" \
+    "c0a80001ffffff00" "/proc/vkproc/lanip"
+}
+
+case_dhcp_lease_brings_wan_up() {
+  make_flash
+  configure_dhcp_wan
+  # The stand-in udhcpc runs the generated script with "bound" at once.
+  printf 'ip=10.9.0.2\nsubnet=255.255.255.0\nrouter=10.9.0.1\ndns=10.9.0.53\n' >/sbx/lease
+  start_netmgr
+  wait_for 15 journal_has "iptables -t nat -A POSTROUTING -o eth2.2 -j MASQUERADE"
+  wait_for 10 journal_has "killall -9 udhcpd"
+  sleep 0.3
+  # What the script did through the stand-ins.
+  journal_has "ifconfig eth2.2 10.9.0.2 netmask 255.255.255.0" || fail "script ifconfig"
+  journal_has "route add default gw 10.9.0.1 dev eth2.2" || fail "script route"
+  expect_file /etc/resolv.conf 'nameserver 10.9.0.53
+'
+  # Command 2 told trafmon and fwmgr, and restarted the DHCP server.
+  expect_eq "$("$TESTBIN/msgpeek" 201)" "2 0" "queue 201"
+  expect_eq "$("$TESTBIN/msgpeek" 203)" "2 0" "queue 203"
+  expect_eq "$(grep -c '^udhcpd /etc/udhcpd.conf$' /sbx/journal)" 2 "udhcpd starts"
+  printf 'start\t192.168.0.100\nend\t192.168.0.200\ninterface\tbr0\nlease_file\t/etc/udhcpd.leases\nlanip\t192.168.0.1\noption\tsubnet\t255.255.255.0\noption\tdns\t\t\noption\trouter\t192.168.0.1\noption\tlease\t3600\noption\tmtu\t1500\n' >/tmp/want
+  cmp -s /tmp/want /etc/udhcpd.conf || fail "udhcpd.conf: $(cat -A /etc/udhcpd.conf)"
+  # Segment 205 holds the start record.
+  routerstat >/tmp/log || fail "routerstat"
+  grep -q '^[0-9-]* [0-9:]* 系统初始化完成$' /tmp/log || fail "start record missing: $(cat /tmp/log)"
+  stop_netmgr
+}
+
+case_injected_values_run_nothing() {
+  make_flash
+  configure_dhcp_wan
+  local evil='x$(touch /tmp/canary)`touch /tmp/canary`;touch /tmp/canary'
+  nvram set wan_connecttype=3 ppoe_conmode=0 "ppoe_userid=$evil" "ppoe_pwd=$evil'\"" \
+    "ppoe_sev=$evil" "ppoe_ac=$evil" "lan_ip=192.168.0.1;touch /tmp/canary" || fail "nvram set"
+  start_netmgr
+  wait_for 10 journal_has "pppd file /etc/options.pppoe"
+  sleep 0.3
+  stop_netmgr
+  [ ! -e /tmp/canary ] || fail "an injected command ran"
+  grep -q 'is not an IPv4 address' /tmp/netmgr.out || fail "bad lan_ip not reported"
+  grep -qxF "user \"$evil\"" /etc/options.pppoe || fail "user name not kept whole: $(grep user /etc/options.pppoe)"
+}
+
+run_case "$@"
