@@ -1,0 +1,17 @@
+#!/bin/bash
+# Installs the Debian packages the build, the tests and the simulation need,
+# only those that are missing.
+set -euo pipefail
+pkgs=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev nettle-dev
+      busybox iptables arptables bridge-utils iproute2 net-tools util-linux procps kmod
+      libc-bin)
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
