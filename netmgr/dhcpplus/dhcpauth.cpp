@@ -122,8 +122,8 @@ void cyg_thread_delay(unsigned microseconds) { usleep(microseconds); }
 void InitVar(const char *name, const char *pwd) {
     memset(auth_name, 0, sizeof auth_name);
     memset(auth_pwd, 0, sizeof auth_pwd);
-    strncpy(auth_name, name, sizeof auth_name - 1);
-    strncpy(auth_pwd, pwd, sizeof auth_pwd - 1);
+    strncpy(auth_name, name != nullptr ? name : "", sizeof auth_name - 1);
+    strncpy(auth_pwd, pwd != nullptr ? pwd : "", sizeof auth_pwd - 1);
     if (server_override != 0)
         rip = server_override;
     else
