@@ -139,56 +139,36 @@ TEST_F(PppoeFileTest, MtuLinesCarryTheNumberOrAreRefused) {
 }
 
 TEST_F(PptpFileTest, MppeSwitchAddsTheThirdLine) {
+  const std::vector<std::string> withMppe = {
+      "D: echo noauth > /etc/options.pptp ",
+      "D: echo refuse-eap >> /etc/options.pptp ",
+      "D: echo require-mppe >> /etc/options.pptp ",
+      "D: echo user vpnuser >> /etc/options.pptp ",
+      "D: echo password vpnpass >> /etc/options.pptp ",
+      "D: echo connect true >> /etc/options.pptp ",
+      "D: echo \"pty '/bin/pptp vpn.example.com --nolaunchpppd'\" >> /etc/options.pptp ",
+      "D: echo lock >> /etc/options.pptp ",
+      "D: echo \"mtu 1450\" >> /etc/options.pptp ",
+      "D: echo \"maxfail 0\" >> /etc/options.pptp ",
+      "D: echo usepeerdns >> /etc/options.pptp ",
+      "D: echo persist >> /etc/options.pptp ",
+      "D: echo defaultroute >> /etc/options.pptp ",
+      "D: echo ipcp-accept-remote ipcp-accept-local noipdefault >> /etc/options.pptp ",
+      "D: echo ktune >> /etc/options.pptp ",
+      "D: echo default-asyncmap nopcomp noaccomp >> /etc/options.pptp ",
+      "D: echo novj nobsdcomp nodeflate >> /etc/options.pptp ",
+      "D: echo lcp-echo-interval 300 >> /etc/options.pptp ",
+      "D: echo lcp-echo-failure 6 >> /etc/options.pptp ",
+      "D: echo unit 0 >> /etc/options.pptp ",
+  };
+  // Without MPPE the same lines follow each other without the third one.
+  std::vector<std::string> withoutMppe = withMppe;
+  withoutMppe.erase(withoutMppe.begin() + 2);
+  ASSERT_EQ(withoutMppe[2], "D: echo user vpnuser >> /etc/options.pptp ");
   struct Case {
     const char *mppe;
-    std::vector<std::string> expected;
-  } cases[] = {
-      {"0",
-       {
-           "D: echo noauth > /etc/options.pptp ",
-           "D: echo refuse-eap >> /etc/options.pptp ",
-           "D: echo user vpnuser >> /etc/options.pptp ",
-           "D: echo password vpnpass >> /etc/options.pptp ",
-           "D: echo connect true >> /etc/options.pptp ",
-           "D: echo \"pty '/bin/pptp vpn.example.com --nolaunchpppd'\" >> /etc/options.pptp ",
-           "D: echo lock >> /etc/options.pptp ",
-           "D: echo \"mtu 1450\" >> /etc/options.pptp ",
-           "D: echo \"maxfail 0\" >> /etc/options.pptp ",
-           "D: echo usepeerdns >> /etc/options.pptp ",
-           "D: echo persist >> /etc/options.pptp ",
-           "D: echo defaultroute >> /etc/options.pptp ",
-           "D: echo ipcp-accept-remote ipcp-accept-local noipdefault >> /etc/options.pptp ",
-           "D: echo ktune >> /etc/options.pptp ",
-           "D: echo default-asyncmap nopcomp noaccomp >> /etc/options.pptp ",
-           "D: echo novj nobsdcomp nodeflate >> /etc/options.pptp ",
-           "D: echo lcp-echo-interval 300 >> /etc/options.pptp ",
-           "D: echo lcp-echo-failure 6 >> /etc/options.pptp ",
-           "D: echo unit 0 >> /etc/options.pptp ",
-       }},
-      {"1",
-       {
-           "D: echo noauth > /etc/options.pptp ",
-           "D: echo refuse-eap >> /etc/options.pptp ",
-           "D: echo require-mppe >> /etc/options.pptp ",
-           "D: echo user vpnuser >> /etc/options.pptp ",
-           "D: echo password vpnpass >> /etc/options.pptp ",
-           "D: echo connect true >> /etc/options.pptp ",
-           "D: echo \"pty '/bin/pptp vpn.example.com --nolaunchpppd'\" >> /etc/options.pptp ",
-           "D: echo lock >> /etc/options.pptp ",
-           "D: echo \"mtu 1450\" >> /etc/options.pptp ",
-           "D: echo \"maxfail 0\" >> /etc/options.pptp ",
-           "D: echo usepeerdns >> /etc/options.pptp ",
-           "D: echo persist >> /etc/options.pptp ",
-           "D: echo defaultroute >> /etc/options.pptp ",
-           "D: echo ipcp-accept-remote ipcp-accept-local noipdefault >> /etc/options.pptp ",
-           "D: echo ktune >> /etc/options.pptp ",
-           "D: echo default-asyncmap nopcomp noaccomp >> /etc/options.pptp ",
-           "D: echo novj nobsdcomp nodeflate >> /etc/options.pptp ",
-           "D: echo lcp-echo-interval 300 >> /etc/options.pptp ",
-           "D: echo lcp-echo-failure 6 >> /etc/options.pptp ",
-           "D: echo unit 0 >> /etc/options.pptp ",
-       }},
-  };
+    const std::vector<std::string> &expected;
+  } cases[] = {{"0", withoutMppe}, {"", withoutMppe}, {"2", withoutMppe}, {"1", withMppe}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.mppe);
     mgr.Set_pptp_conf("vpnuser", "vpnpass", "vpn.example.com", "1450", c.mppe);
@@ -200,26 +180,11 @@ TEST_F(PptpFileTest, WrittenFileReadsAsListed) {
   mgr.Set_pptp_conf("vpnuser", "vpnpass", "198.51.100.9", "1400", "1");
   runInDir(sh.take(), dir.path());
   EXPECT_EQ(dir.read("etc/options.pptp"),
-            "noauth\n"
-            "refuse-eap\n"
-            "require-mppe\n"
-            "user vpnuser\n"
-            "password vpnpass\n"
-            "connect true\n"
-            "pty '/bin/pptp 198.51.100.9 --nolaunchpppd'\n"
-            "lock\n"
-            "mtu 1400\n"
-            "maxfail 0\n"
-            "usepeerdns\n"
-            "persist\n"
-            "defaultroute\n"
-            "ipcp-accept-remote ipcp-accept-local noipdefault\n"
-            "ktune\n"
-            "default-asyncmap nopcomp noaccomp\n"
-            "novj nobsdcomp nodeflate\n"
-            "lcp-echo-interval 300\n"
-            "lcp-echo-failure 6\n"
-            "unit 0\n");
+            "noauth\nrefuse-eap\nrequire-mppe\nuser vpnuser\npassword vpnpass\nconnect true\n"
+            "pty '/bin/pptp 198.51.100.9 --nolaunchpppd'\nlock\nmtu 1400\nmaxfail 0\nusepeerdns\n"
+            "persist\ndefaultroute\nipcp-accept-remote ipcp-accept-local noipdefault\nktune\n"
+            "default-asyncmap nopcomp noaccomp\nnovj nobsdcomp nodeflate\nlcp-echo-interval 300\n"
+            "lcp-echo-failure 6\nunit 0\n");
 }
 
 TEST_F(PptpFileTest, ServerMustBeAnAddressOrHostName) {
