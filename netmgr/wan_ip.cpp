@@ -19,7 +19,10 @@ constexpr const char *kPidFile = "/var/run/udhcpc.pid";
 // A second name server is written when the text is at least 8 characters
 // long (shorter texts are the "no second server" of the settings pages), or
 // when it is a complete address anyway: 1.1.1.1 or 8.8.8.8 have only 7.
-bool hasSecondDns(const char *dns) { return strlen(dns) >= 8 || is_ipv4(dns); }
+// "0.0.0.0", the settings pages' placeholder, still means no second server.
+bool hasSecondDns(const char *dns) {
+  return strlen(dns) >= 8 || (is_ipv4(dns) && strcmp(dns, "0.0.0.0") != 0);
+}
 
 // The host route of the udhcpc script carries the tunnel server; it is
 // written only for an address or a host name.

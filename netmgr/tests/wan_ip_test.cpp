@@ -136,6 +136,7 @@ TEST_F(WanStaticTest, SecondServerNeedsEightCharactersOrAnAddress) {
       {"none", false},
       {"1.2.3", false},
       {"8.8.8.8", true},  // a whole address of 7 characters still counts
+      {"0.0.0.0", false},  // the placeholder for no server
       {"10.0.0.54", true},
   };
   for (const auto &c : cases) {

@@ -115,4 +115,56 @@ case_injected_values_run_nothing() {
   grep -qxF "user \"$evil\"" /etc/options.pppoe || fail "user name not kept whole: $(grep user /etc/options.pppoe)"
 }
 
+# The ISP login server on the deployment's server address, on loopback of the
+# sandbox's own network namespace.
+start_login_server() {
+  local server port
+  server=$(sed -n 's/^DHCPPLUS_SERVER:STRING=//p' "$ROUTER_BUILD_DIR/CMakeCache.txt")
+  port=$(sed -n 's/^DHCPPLUS_PORT:STRING=//p' "$ROUTER_BUILD_DIR/CMakeCache.txt")
+  ip addr add "$server/32" dev lo || fail "address $server on lo"
+  dhcpplus_server --listen "$server" --port "$port" --user subscriber --password right-pw \
+    >/tmp/login.out 2>&1 &
+  LOGIN_PID=$!
+  wait_for 5 grep -q ready /tmp/login.out
+}
+
+# WAN type 4: the first lease posts 21 and netmgr logs in.
+login_case() {
+  make_flash
+  configure_dhcp_wan
+  nvram set wan_connecttype=4 DHCP_plus_mtu=1500 DHCP_plus_Name=subscriber "DHCP_plus_Pwd=$1" ||
+    fail "nvram set"
+  start_login_server
+  printf 'ip=10.9.0.2\nsubnet=255.255.255.0\nrouter=10.9.0.1\ndns=10.9.0.53\n' >/sbx/lease
+  start_netmgr
+}
+
+case_login_accepted_restarts_plain_dhcp() {
+  login_case right-pw
+  # After the login the client is restarted with the plain script, whose
+  # "bound" then posts command 2.
+  wait_for 20 journal_has "iptables -t nat -A POSTROUTING -o eth2.2 -j MASQUERADE"
+  stop_netmgr
+  kill "$LOGIN_PID"
+  expect_eq "$(grep -c '^udhcpc -i eth2.2 -s /etc/udhcpc.script -p /var/run/udhcpc.pid$' /sbx/journal)" 2 \
+    "udhcpc starts"
+  grep -qxF "        sendmsg 204 2 &" /etc/udhcpc.script || fail "plain bound command missing"
+  grep -qxF "        sendmsg 204 3 &" /etc/udhcpc.script || fail "plain deconfig command missing"
+  grep -q '^step=password .* pwd=ok ' /tmp/login.out || fail "server did not accept: $(cat /tmp/login.out)"
+}
+
+case_login_refused_keeps_login_script() {
+  login_case wrong-pw
+  # Three password tries and the exchange gives up; nothing more happens.
+  wait_for 20 grep -q '^step=password ' /tmp/login.out
+  sleep 3
+  grep -q '^step=password .* pwd=ok ' /tmp/login.out && fail "server accepted a wrong password"
+  stop_netmgr
+  kill "$LOGIN_PID"
+  expect_eq "$(grep -c '^udhcpc ' /sbx/journal)" 1 "udhcpc starts"
+  grep -qxF "        sendmsg 204 21 &" /etc/udhcpc.script || fail "login bound command replaced"
+  grep -qxF "        sendmsg 204 22 &" /etc/udhcpc.script || fail "login deconfig command replaced"
+  journal_has "iptables -t nat -A POSTROUTING -o eth2.2 -j MASQUERADE" && fail "WAN came up without login"
+}
+
 run_case "$@"
