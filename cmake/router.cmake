@@ -18,8 +18,12 @@ function(router_unit_test name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} testkit GTest::gtest GTest::gtest_main)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   if(T_IPC)
+    # ctest puts the cross-compiling emulator only before a COMMAND that names
+    # a target; here the wrapper script comes first, so it is given the
+    # emulator (empty on a native build) in front of the test program.
     add_test(NAME ${name}
-             COMMAND ${CMAKE_SOURCE_DIR}/tests/sandbox/in-ipc-ns.sh $<TARGET_FILE:${name}>)
+             COMMAND ${CMAKE_SOURCE_DIR}/tests/sandbox/in-ipc-ns.sh
+                     ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
     set_tests_properties(${name} PROPERTIES LABELS unit SKIP_RETURN_CODE 77 TIMEOUT 120)
   else()
     add_test(NAME ${name} COMMAND ${name})

@@ -43,14 +43,20 @@ TEST_F(ProcScan, MissingProcGivesZero) {
 TEST(ProcProcesses, FindsItselfInTheRealProc) {
   Paths real("", "");
   ProcProcesses procs(real);
-  char comm[64] = {0};
-  FILE *f = fopen("/proc/self/comm", "r");
+  // The name as the scan itself sees it: from the stat line, not from
+  // /proc/self/comm. Under qemu-user the two differ: comm names the emulator,
+  // while qemu answers /proc/<own pid>/stat with the emulated program's name.
+  char line[512] = {0};
+  FILE *f = fopen("/proc/self/stat", "r");
   ASSERT_TRUE(f);
-  ASSERT_TRUE(fgets(comm, sizeof comm, f));
+  ASSERT_TRUE(fgets(line, sizeof line, f));
   fclose(f);
-  comm[strcspn(comm, "\n")] = '\0';
+  char *open = strchr(line, '(');
+  char *close = strrchr(line, ')');
+  ASSERT_TRUE(open && close && close > open);
+  std::string comm(open + 1, close);
   if (getpid() < 12) GTEST_SKIP() << "pid below 12";
-  EXPECT_GT(procs.get_proc_pid(comm), 0);
+  EXPECT_GT(procs.get_proc_pid(comm.c_str()), 0);
   EXPECT_EQ(procs.get_proc_pid("no-such-process"), 0);
   EXPECT_EQ(procs.send_signal(0, "no-such-process"), 0);
 }
