@@ -5,7 +5,10 @@
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cctype>
 #include <cstdio>
@@ -16,12 +19,25 @@
 
 namespace rc {
 
+long read_head(const char *path, char *buf, size_t size) {
+  if (size == 0) return -1;
+  buf[0] = '\0';
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  ssize_t n;
+  do {
+    n = read(fd, buf, size - 1);
+  } while (n < 0 && errno == EINTR);
+  close(fd);
+  if (n < 0) return -1;
+  buf[n] = '\0';
+  return n;
+}
+
 long GetUptime(const char *path) {
-  FILE *f = fopen(path, "r");
-  if (!f) return 0;
-  char line[128] = {0};
-  if (!fgets(line, sizeof line, f)) line[0] = '\0';
-  fclose(f);
+  char line[128];
+  if (read_head(path, line, sizeof line) < 0) return 0;
+  line[strcspn(line, "\n")] = '\0';  // the first line only
   char *space = strchr(line, ' ');
   if (space) *space = '\0';
   return atol(line);

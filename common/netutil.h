@@ -6,6 +6,11 @@
 
 namespace rc {
 
+// Reads at most size-1 bytes from the start of the file into buf (one read,
+// no stdio buffer, so it allocates nothing) and NUL-terminates them. Returns
+// the number of bytes read, or -1 when the file cannot be opened or read.
+long read_head(const char *path, char *buf, size_t size);
+
 // Integer value of the first number in an uptime-style file (whole seconds
 // for /proc/uptime); 0 when the file cannot be opened.
 long GetUptime(const char *path);

@@ -1,5 +1,7 @@
 #include "common/proc.h"
 
+#include "common/netutil.h"
+
 #include <dirent.h>
 #include <signal.h>
 #include <strings.h>
@@ -49,12 +51,9 @@ int get_proc_pid_self(const Paths &paths, const char *name) {
     *slash = '\0';
     if (stat(path, &st) != 0) continue;
     *slash = '/';
-    FILE *f = fopen(path, "r");
-    if (!f) continue;
     char line[1024];
-    char *got = fgets(line, sizeof line, f);
-    fclose(f);
-    if (!got) continue;
+    if (read_head(path, line, sizeof line) <= 0) continue;
+    line[strcspn(line, "\n")] = '\0';
     int statPid = 0;
     char comm[16];
     if (!parse_stat_name(line, &statPid, comm)) continue;

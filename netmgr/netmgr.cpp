@@ -457,11 +457,10 @@ void NetMgr::pppoeSchedule() {
     }
   } else if (ppp_conn_type == 2) {
     Paths::Buf path;
+    char text[32];
     long stamp = 0;
-    if (FILE *f = fopen(s_.paths.kernel("/proc/vkproc/netcheck", path), "r")) {
-      if (fscanf(f, "%ld", &stamp) != 1) stamp = 0;
-      fclose(f);
-    }
+    if (read_head(s_.paths.kernel("/proc/vkproc/netcheck", path), text, sizeof text) > 0)
+      stamp = strtol(text, nullptr, 10);
     long idle = GetUptime(s_.paths.sys("/proc/uptime", path)) - stamp;
     if (pppd_alive_flag == 1 && idle > ppp_conn_wait_time) {
       wanDownNotice();
