@@ -205,16 +205,7 @@ void NetMgr::applyWanType(bool reconfigure) {
       break;
 
     case 5:
-      cfm_.GetCfmValue("pptpIP", pptp_ser);
-      cfm_.GetCfmValue("pptpPUN", pptp.user);
-      cfm_.GetCfmValue("pptpPPW", pptp.pwd);
-      cfm_.GetCfmValue("pptpMTU", pptp.mtu);
-      if (atoi(pptp.mtu) == 0) bcopy_text(pptp.mtu, "1450");
-      cfm_.GetCfmValue("pptpAddrMode", pptp.addrmode);
-      cfm_.GetCfmValue("pptpMPPE", pptp.mppe);
-      cfm_.GetCfmValue("pptpWANIP", pptp.wanip);
-      cfm_.GetCfmValue("pptpWANMASK", pptp.wanmask);
-      cfm_.GetCfmValue("pptpWANGW", pptp.wangw);
+      readTunnel("pptp", pptp, pptp_ser);
       Set_pptp_conf(pptp.user, pptp.pwd, pptp_ser, pptp.mtu, pptp.mppe);
       if (atoi(pptp.addrmode) == 1) {
         fixedTunnelAddress(pptp, pptp_ser);
@@ -225,15 +216,7 @@ void NetMgr::applyWanType(bool reconfigure) {
       break;
 
     case 6:
-      cfm_.GetCfmValue("l2tpIP", l2tp_ser);
-      cfm_.GetCfmValue("l2tpPUN", l2tp.user);
-      cfm_.GetCfmValue("l2tpPPW", l2tp.pwd);
-      cfm_.GetCfmValue("l2tpMTU", l2tp.mtu);
-      if (atoi(l2tp.mtu) == 0) bcopy_text(l2tp.mtu, "1450");
-      cfm_.GetCfmValue("l2tpAddrMode", l2tp.addrmode);
-      cfm_.GetCfmValue("l2tpWANIP", l2tp.wanip);
-      cfm_.GetCfmValue("l2tpWANMASK", l2tp.wanmask);
-      cfm_.GetCfmValue("l2tpWANGW", l2tp.wangw);
+      readTunnel("l2tp", l2tp, l2tp_ser);
       Set_l2tp_conf(l2tp.user, l2tp.pwd, l2tp_ser, l2tp.mtu);
       if (atoi(l2tp.addrmode) == 1) {
         fixedTunnelAddress(l2tp, l2tp_ser);
@@ -247,6 +230,26 @@ void NetMgr::applyWanType(bool reconfigure) {
       break;
   }
   if (reconfigure) cfm_.CloseCfm();
+}
+
+// Reads the settings of a tunnel type, keyed <prefix>IP, <prefix>PUN, ...
+// (PPTP alone has an MPPE switch). An MTU whose number is 0 becomes 1450.
+void NetMgr::readTunnel(const char *prefix, Tunnel &t, char (&server)[32]) {
+  char key[32];
+  auto get = [&](const char *suffix, char *dst, size_t size) {
+    snprintf(key, sizeof key, "%s%s", prefix, suffix);
+    cfm_.GetCfmValue(key, dst, size);
+  };
+  get("IP", server, sizeof server);
+  get("PUN", t.user, sizeof t.user);
+  get("PPW", t.pwd, sizeof t.pwd);
+  get("MTU", t.mtu, sizeof t.mtu);
+  if (atoi(t.mtu) == 0) bcopy_text(t.mtu, "1450");
+  get("AddrMode", t.addrmode, sizeof t.addrmode);
+  if (strcmp(prefix, "pptp") == 0) get("MPPE", t.mppe, sizeof t.mppe);
+  get("WANIP", t.wanip, sizeof t.wanip);
+  get("WANMASK", t.wanmask, sizeof t.wanmask);
+  get("WANGW", t.wangw, sizeof t.wangw);
 }
 
 void NetMgr::fixedTunnelAddress(const Tunnel &t, const char *server) {

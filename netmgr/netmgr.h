@@ -122,6 +122,7 @@ class NetMgr : public TickDaemon {
   void startPppoe();
   void startL2tpLink();
   void pppoeSchedule();
+  void readTunnel(const char *prefix, Tunnel &t, char (&server)[32]);
   // Fixed WAN address of a tunnel type and the host route to its server.
   void fixedTunnelAddress(const Tunnel &t, const char *server);
   // The PPPoE MTU as a number, or -1 (with a printed reason) when it is not one.

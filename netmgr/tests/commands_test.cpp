@@ -386,3 +386,46 @@ TEST_F(OnDemandTest, NoTrafficYetOrNoFile) {
 
 }  // namespace
 }  // namespace rc::test
+
+namespace rc::test {
+namespace {
+
+// Command 4 into a tunnel type: what runs besides writing the option files.
+TEST_F(CommandTest, ReconfigureIntoTunnelTypes) {
+  struct Case {
+    std::vector<std::pair<std::string, std::string>> keys;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {{{"wan_connecttype", "5"}, {"pptpIP", "vpn.isp.net"}, {"pptpAddrMode", "1"},
+        {"pptpWANIP", "10.0.0.2"}, {"pptpWANMASK", "255.255.255.0"}, {"pptpWANGW", "10.0.0.1"}},
+       {"vk: ifconfig eth2.2 10.0.0.2 netmask 255.255.255.0",
+        "vk: route add -net vpn.isp.net netmask 255.255.255.255 gw 10.0.0.1",
+        "D: pppd file /etc/options.pptp &"}},
+      {{{"wan_connecttype", "5"}, {"pptpIP", "10.1.1.1"}, {"pptpAddrMode", "0"}},
+       {"D: udhcpc -i eth2.2 -s /etc/udhcpc.script -p /var/run/udhcpc.pid &"}},
+      {{{"wan_connecttype", "6"}, {"l2tpIP", "10.1.1.1"}, {"l2tpAddrMode", "1"},
+        {"l2tpWANIP", "10.0.0.2"}, {"l2tpWANMASK", "255.255.255.0"}, {"l2tpWANGW", "bad;gw"}},
+       {"vk: ifconfig eth2.2 10.0.0.2 netmask 255.255.255.0", "D: xl2tpd &",
+        "D: echo 'c Linkn'> /var/run/xl2tpd/l2tp-control"}},
+  };
+  for (const auto &c : cases) {
+    MemStore fresh;
+    for (const auto &kv : c.keys) fresh.set(kv.first, kv.second);
+    NetMgr m(NetServices{sh, fresh, clock, paths, procs, nullptr});
+    m.wanconntype = 0;
+    m.onCommand(4);
+    std::vector<std::string> run;  // all but the file writing and the notices
+    for (const auto &l : sh.take()) {
+      bool writesFiles = l.find("/etc/") != std::string::npos || l.rfind("D: mkdir", 0) == 0;
+      bool starts = l.rfind("D: pppd", 0) == 0 || l.rfind("D: udhcpc", 0) == 0;
+      if ((!writesFiles || starts) && l.rfind("vk: sendmsg", 0) != 0) run.push_back(l);
+    }
+    EXPECT_TRUE(SameLines(run, c.lines)) << c.keys[0].second;
+    EXPECT_STREQ(m.wanname, "ppp0");
+    EXPECT_STREQ(c.keys[0].second == "5" ? m.pptp.mtu : m.l2tp.mtu, "1450");
+    EXPECT_FALSE(fresh.isOpen());
+  }
+}
+
+}  // namespace
+}  // namespace rc::test

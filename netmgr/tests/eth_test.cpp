@@ -40,28 +40,6 @@ TEST_F(EthTest, FlashProblemsAreReportedAndLeaveOutputsAlone) {
   EXPECT_STREQ(wan, "untouched");
 }
 
-const std::vector<std::string> kEthTail = {
-    "D: vconfig add eth2 1",
-    "D: vconfig add eth2 2",
-};
-const std::vector<std::string> kSwitchAndBridge = {
-    "D: vconfig set_flag eth2.1 1 1",
-    "D: vconfig set_flag eth2.2 1 1",
-    "D: ifconfig eth2.1 0.0.0.0",
-    "D: ifconfig eth2.2 0.0.0.0",
-    "D: switch reg w 14 0x405555",
-    "D: switch reg w 98 0x7f3f",
-    "D: switch reg w e4 0x3f",
-    "D: switch reg w 40 0x1002",
-    "D: switch reg w 44 0x1001",
-    "D: switch reg w 48 0x1001",
-    "D: switch reg w 70 0xffff417e",
-    "D: ifconfig lo 127.0.0.1",
-    "D: brctl addbr br0",
-    "D: brctl setfd br0 1",
-    "D: brctl addif br0 eth2.1",
-};
-
 TEST_F(EthTest, InitEthWithConfiguredWanMac) {
   const unsigned char base[6] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
   writeFlash(base);
@@ -83,11 +61,9 @@ TEST_F(EthTest, InitEthWithConfiguredWanMac) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(mgr.Init_Eth(), 1);
     testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(SameLines(sh, cat({{"D: ifconfig eth2 hw ether 00:11:22:33:44:55 up"},
-                                   kEthTail,
-                                   {"D: ifconfig eth2.1 hw ether 00:11:22:33:44:55 up",
-                                    std::string("D: ifconfig eth2.2 hw ether ") + c.wanmac + " up"},
-                                   kSwitchAndBridge})))
+    std::vector<std::string> expected = kInitEthLines;
+    expected[4] = std::string("D: ifconfig eth2.2 hw ether ") + c.wanmac + " up";
+    EXPECT_TRUE(SameLines(sh, expected))
         << (c.configured ? c.configured : "(absent)");
   }
 }

@@ -13,19 +13,6 @@
 namespace rc::test {
 namespace {
 
-const std::vector<std::string> kLinkScripts = {
-    "D: echo '#!/bin/sh' > /etc/ppp/ip-up",
-    "D: echo 'sendmsg 204 2 &' >> /etc/ppp/ip-up",
-    "D: echo 'cat /proc/uptime > /etc/at' >> /etc/ppp/ip-up ",
-    "D: chmod +x /etc/ppp/ip-up",
-    "D: echo '#!/bin/sh' > /etc/ppp/ip-down",
-    "D: echo 'sendmsg 204 3 &' >> /etc/ppp/ip-down",
-    "D: echo 'echo \"0 0\" > /etc/at' >> /etc/ppp/ip-down ",
-    "D: chmod +x /etc/ppp/ip-down",
-    "D: echo \"\" > /etc/ppp/resolv.conf",
-    "D: rm /etc/resolv.conf",
-    "D: ln -s /etc/ppp/resolv.conf /etc/resolv.conf",
-};
 
 class PppTest : public NetMgrTest {
  protected:

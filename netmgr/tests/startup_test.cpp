@@ -8,28 +8,9 @@ std::vector<std::string> NetMgrTest::authCalls;
 
 namespace {
 
-// Everything before the WAN type: Ethernet, LAN, kernel settings, chains.
-const std::vector<std::string> kBaseStart = {
-    "D: ifconfig eth2 hw ether 00:11:22:33:44:55 up",
-    "D: vconfig add eth2 1",
-    "D: vconfig add eth2 2",
-    "D: ifconfig eth2.1 hw ether 00:11:22:33:44:55 up",
-    "D: ifconfig eth2.2 hw ether 00:11:22:33:44:56 up",
-    "D: vconfig set_flag eth2.1 1 1",
-    "D: vconfig set_flag eth2.2 1 1",
-    "D: ifconfig eth2.1 0.0.0.0",
-    "D: ifconfig eth2.2 0.0.0.0",
-    "D: switch reg w 14 0x405555",
-    "D: switch reg w 98 0x7f3f",
-    "D: switch reg w e4 0x3f",
-    "D: switch reg w 40 0x1002",
-    "D: switch reg w 44 0x1001",
-    "D: switch reg w 48 0x1001",
-    "D: switch reg w 70 0xffff417e",
-    "D: ifconfig lo 127.0.0.1",
-    "D: brctl addbr br0",
-    "D: brctl setfd br0 1",
-    "D: brctl addif br0 eth2.1",
+// Everything after Init_Eth and before the WAN type: LAN, kernel settings,
+// chains.
+const std::vector<std::string> kLanToChains = {
     "D: ifconfig br0 192.168.0.1 netmask 255.255.255.0",
     "D: arptables -A INPUT -i br0 -j ipfilter --ip 192.168.0.1 --netmask 255.255.255.0",
     "vk: echo 1 > /proc/sys/net/ipv4/ip_forward",
@@ -109,7 +90,7 @@ TEST_F(StartupTest, StaticWan) {
   store.set("wan_dns2", "");
   store.set("staticMTU", "1500");
   start();
-  EXPECT_TRUE(SameLines(sh, cat({kBaseStart,
+  EXPECT_TRUE(SameLines(sh, cat({kInitEthLines, kLanToChains,
                                  {
                                      "vk: ifconfig eth2.2 10.0.0.2 netmask 255.255.255.0",
                                      "vk: route add default gw 10.0.0.1",
@@ -141,9 +122,9 @@ TEST_F(StartupTest, DhcpWan) {
   store.set("dhcps_en", "0");
   store.set("wanparam", "0");
   start();
-  std::vector<std::string> base(kBaseStart.begin(), kBaseStart.end() - 1);  // no port mode
+  std::vector<std::string> base(kLanToChains.begin(), kLanToChains.end() - 1);  // no port mode
   EXPECT_TRUE(SameLines(
-      sh, cat({base,
+      sh, cat({kInitEthLines, base,
                {
                    "vk: ifconfig eth2.2 mtu 1400",
                    "vk: iptables -t mangle -A FORWARD -j TCPMSS -p tcp --syn --set-mss 1360",
@@ -187,19 +168,8 @@ TEST_F(StartupTest, PppoeAlwaysOn) {
   store.set("ppoe_ac", "isp-ac");
   start();
   EXPECT_TRUE(SameLines(
-      sh, cat({kBaseStart,
+      sh, cat({kInitEthLines, kLanToChains, kLinkScripts,
                {
-                   "D: echo '#!/bin/sh' > /etc/ppp/ip-up",
-                   "D: echo 'sendmsg 204 2 &' >> /etc/ppp/ip-up",
-                   "D: echo 'cat /proc/uptime > /etc/at' >> /etc/ppp/ip-up ",
-                   "D: chmod +x /etc/ppp/ip-up",
-                   "D: echo '#!/bin/sh' > /etc/ppp/ip-down",
-                   "D: echo 'sendmsg 204 3 &' >> /etc/ppp/ip-down",
-                   "D: echo 'echo \"0 0\" > /etc/at' >> /etc/ppp/ip-down ",
-                   "D: chmod +x /etc/ppp/ip-down",
-                   "D: echo \"\" > /etc/ppp/resolv.conf",
-                   "D: rm /etc/resolv.conf",
-                   "D: ln -s /etc/ppp/resolv.conf /etc/resolv.conf",
                    "D: echo noauth > /etc/options.pppoe ",
                    "D: echo user 'alice' >> /etc/options.pppoe ",
                    "D: echo password 'secret' >> /etc/options.pppoe ",
