@@ -43,6 +43,7 @@ static int parse_long(const char *s, long min, long max, long *out) {
 
 int main(int argc, char **argv) {
   long key, cmd;
+  setvbuf(stdout, NULL, _IOLBF, 0);
   if (argc != 3) return usage();
   if (parse_long(argv[1], INT_MIN, INT_MAX, &key) < 0 || key == IPC_PRIVATE) {
     fprintf(stderr, "sendmsg: bad queue key: %s\n", argv[1]);

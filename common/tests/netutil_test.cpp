@@ -155,3 +155,20 @@ TEST(ShellQuote, ValueThatDoesNotFitBecomesEmpty) {
 
 }  // namespace
 }  // namespace rc::test
+
+namespace rc::test {
+namespace {
+
+TEST(GetIpMask, LoopbackAndMissingInterface) {
+  uint32_t addr = 0, mask = 0;
+  ASSERT_EQ(getipmask("lo", &addr, &mask), 0);
+  EXPECT_EQ(addr, inet_addr("127.0.0.1"));
+  EXPECT_EQ(mask, inet_addr("255.0.0.0"));
+  addr = mask = 7;
+  EXPECT_NE(getipmask("no-such-if0", &addr, &mask), 0);
+  EXPECT_EQ(addr, 7u);  // nothing stored when the queries fail
+  EXPECT_EQ(mask, 7u);
+}
+
+}  // namespace
+}  // namespace rc::test
