@@ -3,7 +3,7 @@
 # only those that are missing.
 set -euo pipefail
 pkgs=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev nettle-dev
-      busybox iptables arptables bridge-utils iproute2 net-tools util-linux procps kmod
+      busybox iptables arptables bridge-utils iproute2 net-tools util-linux procps kmod psmisc
       libc-bin)
 missing=()
 for p in "${pkgs[@]}"; do

@@ -1,0 +1,44 @@
+#!/bin/bash
+# The ISP host of the simulation, run as the first process of its own PID
+# namespace inside the ISP's network namespace (its eth0 faces the router's
+# eth2.2 and already holds the ISP address). Starts, with their output in
+# DIR:
+#   - busybox udhcpd leasing the router's WAN address from POOL_START to
+#     POOL_END with the ISP address as gateway and DNS server;
+#   - busybox httpd on port 80 with /cgi-bin/whoami, which answers the
+#     address a request came from (how a LAN host learns that its traffic
+#     reaches the ISP masqueraded as the router's WAN address);
+#   - dhcpplus_server, the ISP login test server, on the login address and
+#     port, accepting LOGIN_USER / LOGIN_PASSWORD.
+# It ends, and with it every process of the namespace, on SIGTERM.
+#
+# Usage: isp.sh DIR ADDR POOL_START POOL_END LOGIN_USER LOGIN_PASSWORD [LOGIN_PORT]
+set -u
+dir=$1 addr=$2 pool_start=$3 pool_end=$4 user=$5 password=$6 port=${7:-}
+
+mkdir -p "$dir/www/cgi-bin"
+cat >"$dir/www/cgi-bin/whoami" <<'CGI'
+#!/bin/sh
+printf 'Content-Type: text/plain\r\n\r\n%s\n' "$REMOTE_ADDR"
+CGI
+chmod +x "$dir/www/cgi-bin/whoami"
+echo "ISP host $addr" >"$dir/www/index.html"
+
+printf '%s\n' "start $pool_start" "end $pool_end" "interface eth0" \
+  "lease_file $dir/udhcpd.leases" "pidfile $dir/udhcpd.pid" \
+  "option subnet 255.255.255.0" "option router $addr" "option dns $addr" \
+  "option lease 3600" "max_leases 100" >"$dir/udhcpd.conf"
+: >"$dir/udhcpd.leases"
+
+children=()
+trap 'kill "${children[@]}" 2>/dev/null; exit 0' TERM INT HUP
+# -a 100: answer after a 100 ms address probe instead of busybox's 2 s.
+busybox udhcpd -f -a 100 "$dir/udhcpd.conf" >"$dir/udhcpd.log" 2>&1 &
+children+=($!)
+busybox httpd -f -p "$addr:80" -h "$dir/www" >"$dir/httpd.log" 2>&1 &
+children+=($!)
+dhcpplus_server --listen "$addr" ${port:+--port "$port"} --user "$user" --password "$password" \
+  >"$dir/dhcpplus.log" 2>&1 &
+children+=($!)
+echo ready >"$dir/ready"
+wait

@@ -1,0 +1,15 @@
+# Sourced by the simulation's stand-ins: journal_line appends the tool's name
+# and its arguments to the journal ($SIM_JOURNAL, default /sim/journal), each
+# argument preceded by one space, under an flock so parallel calls never
+# interleave (the format of the process tests' stand-ins). A newline inside
+# an argument is written as the two characters \n.
+journal_line() {
+  local line=${0##*/} arg
+  for arg in "$@"; do
+    line+=" ${arg//$'\n'/\\n}"
+  done
+  {
+    flock 9
+    printf '%s\n' "$line" >&9
+  } 9>>"${SIM_JOURNAL:-/sim/journal}"
+}

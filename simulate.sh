@@ -1,0 +1,92 @@
+#!/bin/bash
+# The router simulation: builds what it needs (build-sim/, a normal build),
+# starts the router (netmgr with real iptables, busybox udhcpc/udhcpd, ...),
+# a LAN host and an ISP host in network namespaces from the default
+# configuration config/default.nvram, waits until the WAN is up and the LAN
+# host has its lease, prints a report, and keeps running until Ctrl-C.
+#
+#   sudo ./simulate.sh [--report-only] [--keep] [FILE | KEY=VALUE]...
+#
+#   --report-only  stop after the report
+#   --keep         keep the files (journal, netmgr output, hosts' logs)
+#   FILE           a configuration file merged over the defaults
+#   KEY=VALUE      a configuration value, for example wan_connecttype=1
+#
+# Environment: SIM_BUILD_DIR (default build-sim). See sim/README.md.
+set -u
+cd "$(dirname "$0")" || exit 1
+report_only=0
+args=()
+for a in "$@"; do
+  case $a in
+    --report-only) report_only=1 ;;
+    --keep) export SIM_KEEP=1 ;;
+    -h | --help)
+      sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'
+      exit 0
+      ;;
+    -*)
+      echo "simulate: unknown option $a (see --help)" >&2
+      exit 2
+      ;;
+    *) args+=("$a") ;;
+  esac
+done
+
+. sim/simnet.sh
+if [ "$(id -u)" != 0 ]; then
+  echo "simulate: needs root for network namespaces, overlay mounts and chroot: sudo $0 $*" >&2
+  exit 1
+fi
+(sim_require) || exit 1
+for t in cmake:cmake g++:g++ pkg-config:pkg-config; do
+  command -v "${t%%:*}" >/dev/null || {
+    echo "simulate: ${t%%:*} is missing (package ${t#*:}); .ci/install-deps.sh installs everything" >&2
+    exit 1
+  }
+done
+
+build=${SIM_BUILD_DIR:-build-sim}
+gen=()
+[ -f "$build/CMakeCache.txt" ] || { command -v ninja >/dev/null && gen=(-G Ninja); }
+echo "simulate: building in $build"
+cmake -S . -B "$build" "${gen[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROUTER_SANITIZE=OFF -DROUTER_TESTS=OFF >"$build.log" 2>&1 &&
+  cmake --build "$build" --target netmgr nvram sendmsg routerstat dhcpplus_server sim_pppd >>"$build.log" 2>&1 || {
+  tail -n 30 "$build.log" >&2
+  echo "simulate: the build failed (log: $build.log; missing libraries? .ci/install-deps.sh installs them)" >&2
+  exit 1
+}
+
+trap 'exit 130' INT TERM HUP
+trap 'sim_down' EXIT
+start=$(date +%s%N)
+sim_up "$build" "${args[@]}" || { echo "simulate: the simulation did not start" >&2; exit 1; }
+ok=1
+sim_wait_wan 60 || { echo "simulate: the WAN did not come up within 60 s (no masquerade rule)" >&2; ok=0; }
+sim_wait_lease 60 || { echo "simulate: the LAN host got no lease within 60 s" >&2; ok=0; }
+up_ms=$((($(date +%s%N) - start) / 1000000))
+echo
+echo "Router simulation: up in $((up_ms / 1000)).$(printf %03d $((up_ms % 1000))) s"
+sim_report
+if [ $ok = 0 ]; then
+  echo "simulate: netmgr output:" >&2
+  tail -n 40 "$SIM_TMP/router/netmgr.log" >&2
+  exit 1
+fi
+[ $report_only = 1 ] && exit 0
+
+cat <<EOF
+
+The simulation is running (Ctrl-C stops it and removes everything). Try:
+  sudo nsenter --net=/run/netns/$SIM_ID-lan busybox ping -c 3 $SIM_ISP_ADDR
+  sudo nsenter --net=/run/netns/$SIM_ID-lan busybox wget -q -O - http://$SIM_ISP_ADDR/cgi-bin/whoami
+  sudo nsenter --net=/run/netns/$SIM_ID-router iptables -t nat -S
+  sudo tail -f $SIM_TMP/router/journal
+  sudo nsenter -t $SIM_ROUTER_INIT -i -m -n -p chroot $SIM_TMP/mnt/root \\
+       env PATH=/sim/bin:$SIM_BUILD/bin:/usr/sbin:/usr/bin NVRAM_FILE=/sim/nvram.conf ROUTER_KERNEL_ROOT=/sim/kernel sh
+       (a shell in the router: nvram set ..., sendmsg 204 4, routerstat)
+EOF
+for _ in $(seq 1 8640); do # at most a day
+  sleep 10 &
+  wait $!
+done
