@@ -1,0 +1,251 @@
+#!/bin/bash
+# End-to-end tests of the router simulation (ctest label sim): the real
+# netmgr with real iptables, busybox udhcpc/udhcpd and the stand-ins, a LAN
+# host and an ISP host. Each case builds its own network, and checks after
+# tearing it down that no namespace, interface, process, mount or file is
+# left behind.
+#
+#   bash sim/tests/sim_test.sh BUILD_DIR CASE
+#
+# Waits are guards against hangs (generous), never speed checks.
+set -u
+BUILD=$1
+CASE=${2:-}
+. "$(dirname "$0")/../simnet.sh"
+SIM_QUIET=1
+FAILS=0
+
+fail() {
+  echo "FAIL: $*" >&2
+  FAILS=$((FAILS + 1))
+}
+expect_eq() { [ "$1" = "$2" ] || fail "$3: expected [$2], got [$1]"; }
+journal_has() { grep -qxF -- "$1" "$SIM_TMP/router/journal"; }
+journal_count() { grep -cxF -- "$1" "$SIM_TMP/router/journal"; }
+expect_journal() { journal_has "$1" || fail "journal lacks the line: $1"; }
+nat_rules() { sim_rnet iptables -w -t nat -S POSTROUTING; }
+mangle_rules() { sim_rnet iptables -w -t mangle -S; }
+wan_addr() { sim_rnet ip -4 -o addr show dev "$1" 2>/dev/null | awk '{print $4}'; }
+router_file() { sim_router cat "$1"; }
+# The router's processes by name (comm).
+router_procs() { sim_router sh -c 'cat /proc/[0-9]*/comm 2>/dev/null' | grep -cx "$1"; }
+# start_sim [FILE|KEY=VALUE]...: the simulation; the case fails at once if it cannot start.
+start_sim() {
+  sim_up "$BUILD" "$@" || { fail "the simulation did not start"; finish; }
+}
+wait_wan() { sim_wait_wan 60 || fail "no masquerade rule within 60 s"; }
+wait_lease() { sim_wait_lease 60 || fail "the LAN host got no lease within 60 s"; }
+# wait_until SECONDS WHAT COMMAND...
+wait_until() {
+  local s=$1 what=$2
+  shift 2
+  sim_poll "$s" "$@" || fail "timed out after $s s waiting for $what"
+}
+
+finish() {
+  trap - EXIT
+  if [ $FAILS -gt 0 ] && [ -n "${SIM_TMP:-}" ]; then
+    echo "--- journal" >&2
+    tail -n 40 "$SIM_TMP/router/journal" >&2
+    echo "--- netmgr output" >&2
+    tail -n 40 "$SIM_TMP/router/netmgr.log" >&2
+  fi
+  sim_down
+  sim_check_clean || fail "the simulation left something behind"
+  if [ $FAILS -gt 0 ]; then
+    echo "$CASE: $FAILS check(s) failed" >&2
+    exit 1
+  fi
+  echo "$CASE: passed"
+  exit 0
+}
+trap finish EXIT
+trap 'exit 1' INT TERM HUP
+
+# The LAN host reaches the ISP host, which sees the request come from ADDR.
+expect_reaches_isp_as() {
+  local seen
+  seen=$(sim_whoami)
+  expect_eq "$seen" "$1" "source address seen by the ISP host"
+}
+
+# WAN type 2: the real udhcpc leases the WAN address from the ISP and runs
+# the generated script, which posts command 2; netmgr adds masquerading.
+case_dhcp_wan() {
+  start_sim
+  wait_wan
+  wait_lease
+  local wan
+  wan=$(wan_addr eth2.2)
+  case $wan in
+    10.250.0.1[0-9][0-9]/8) ;; # the classful mask: see "udhcpc and the netmask" in sim/README.md
+    *) fail "WAN address from the ISP pool expected, got [$wan]" ;;
+  esac
+  wan=${wan%/*}
+  expect_journal "udhcpc -i eth2.2 -s /etc/udhcpc.script -p /var/run/udhcpc.pid"
+  expect_journal "ifconfig eth2.2 0.0.0.0"
+  expect_journal "ifconfig eth2.2 $wan netmask 24"
+  expect_journal "route add default gw 10.250.0.1 dev eth2.2"
+  expect_journal "iptables -t nat -A POSTROUTING -o eth2.2 -j MASQUERADE"
+  grep -qF "sending ACK to $wan" "$SIM_TMP/isp/udhcpd.log" || fail "the ISP's udhcpd did not lease $wan"
+  expect_eq "$(nat_rules | grep -c -- '-A POSTROUTING -o eth2.2 -j MASQUERADE')" 1 "masquerade rules"
+  expect_eq "$(sim_rnet ip route show default)" "default via 10.250.0.1 dev eth2.2 " "router's default route"
+  expect_eq "$(router_file /etc/resolv.conf)" "nameserver 10.250.0.1" "router's resolv.conf"
+  expect_eq "$(sim_rnet cat /proc/sys/net/ipv4/ip_forward)" 1 "ip forwarding"
+  # The LAN host's lease, from the pool of the default configuration.
+  case $(sim_lease_value ip) in
+    192.168.0.1[0-9][0-9] | 192.168.0.200) ;;
+    *) fail "LAN lease outside the pool: $(sim_lease_value ip)" ;;
+  esac
+  expect_eq "$(sim_lease_value router)" 192.168.0.1 "LAN lease router"
+  expect_eq "$(sim_lease_value dns)" 192.168.0.1 "LAN lease DNS"
+  expect_eq "$(sim_lease_value lease)" 3600 "LAN lease time"
+  expect_reaches_isp_as "$wan"
+  sim_lan busybox ping -c 1 -W 5 10.250.0.1 >/dev/null || fail "the LAN host cannot ping the ISP host"
+}
+
+# WAN type 1: the static address, gateway and masquerading; no DHCP client.
+case_static_wan() {
+  start_sim wan_connecttype=1
+  wait_wan
+  wait_lease
+  expect_journal "ifconfig eth2.2 10.250.0.20 netmask 255.255.255.0"
+  expect_journal "route add default gw 10.250.0.1"
+  expect_journal "iptables -t nat -A POSTROUTING -o eth2.2 -j MASQUERADE"
+  expect_journal "iptables -t mangle -A PREROUTING -i eth2.2 -d 192.168.0.0/24 -j DROP"
+  grep -q '^udhcpc' "$SIM_TMP/router/journal" && fail "udhcpc started for a static WAN"
+  expect_eq "$(wan_addr eth2.2)" 10.250.0.20/24 "WAN address"
+  mangle_rules | grep -qxF -- "-A PREROUTING -d 192.168.0.0/24 -i eth2.2 -j DROP" ||
+    fail "no drop rule for the LAN network arriving on the WAN: $(mangle_rules)"
+  expect_eq "$(router_file /etc/resolv.conf)" "nameserver 10.250.0.1" "router's resolv.conf"
+  expect_reaches_isp_as 10.250.0.20
+}
+
+# WAN type 4: the lease posts 21, netmgr logs in at the ISP's login server,
+# and on success restarts udhcpc with the plain script (commands 2 and 3).
+case_dhcpplus_login() {
+  start_sim wan_connecttype=4
+  wait_wan
+  wait_lease
+  grep -q 'step=password .* pwd=ok .*answer=sent' "$SIM_TMP/isp/dhcpplus.log" ||
+    fail "no accepted password step at the login server: $(cat "$SIM_TMP/isp/dhcpplus.log")"
+  expect_eq "$(journal_count "udhcpc -i eth2.2 -s /etc/udhcpc.script -p /var/run/udhcpc.pid")" 2 "udhcpc starts"
+  router_file /etc/udhcpc.script | grep -qxF '        sendmsg 204 2 &' || fail "the script is not the plain one"
+  expect_eq "$(router_procs udhcpc)" 1 "udhcpc processes"
+  local wan
+  wan=$(wan_addr eth2.2)
+  expect_reaches_isp_as "${wan%/*}"
+}
+
+# WAN type 4 with a wrong password: the login fails, the WAN stays down.
+case_dhcpplus_wrong_password() {
+  start_sim wan_connecttype=4 DHCP_plus_Pwd=not-the-password
+  wait_until 60 "the login server's verdict" grep -q 'pwd=bad' "$SIM_TMP/isp/dhcpplus.log"
+  wait_lease
+  sleep 3 # netmgr's loop would act within a tick or two
+  expect_eq "$(journal_count "udhcpc -i eth2.2 -s /etc/udhcpc.script -p /var/run/udhcpc.pid")" 1 "udhcpc starts"
+  router_file /etc/udhcpc.script | grep -qxF '        sendmsg 204 21 &' || fail "the script is not the DHCP+ one"
+  nat_rules | grep -q MASQUERADE && fail "masquerading without a login: $(nat_rules)"
+  journal_has "iptables -t nat -A POSTROUTING -o eth2.2 -j MASQUERADE" && fail "command 2 ran"
+  expect_eq "$(sim_whoami)" "" "what the ISP host sees from the LAN host"
+}
+
+# WAN type 3, always on: the pppd stand-in brings ppp0 up and runs ip-up,
+# netmgr masquerades on ppp0 (and clamps the MSS for MTU 1400); command 7
+# stops pppd and removes the rules, command 8 starts it again.
+case_pppoe() {
+  start_sim wan_connecttype=3 ppoe_mtu=1400
+  wait_wan
+  expect_journal "pppd file /etc/options.pppoe"
+  expect_eq "$(nat_rules | grep -c -- '-A POSTROUTING -o ppp0 -j MASQUERADE')" 1 "masquerade on ppp0"
+  expect_journal "ifconfig ppp0 mtu 1400"
+  expect_journal "iptables -t mangle -A FORWARD -j TCPMSS -p tcp --syn --set-mss 1360"
+  expect_eq "$(mangle_rules | grep -c 'TCPMSS --set-mss 1360')" 2 "MSS clamping rules"
+  sim_rnet ip -4 -o addr show dev ppp0 | grep -q 'inet 10.64.0.2 peer 10.64.0.1/32' ||
+    fail "ppp0 address: $(sim_rnet ip -4 -o addr show dev ppp0)"
+  expect_eq "$(sim_rnet ip route show default)" "default dev ppp0 scope link " "default route"
+  expect_eq "$(router_file /etc/at | grep -c '^0 0$')" 0 "connection stamp while up"
+  expect_eq "$(router_file /etc/resolv.conf)" "nameserver 10.64.0.1" "resolv.conf (link to ppp's)"
+
+  sim_router sendmsg 204 7 || fail "sendmsg 204 7"
+  wait_until 15 "ppp0 to vanish" eval '! sim_rnet ip link show ppp0'
+  wait_until 15 "the masquerade rule to go" eval '! sim_masquerading'
+  expect_eq "$(mangle_rules | grep -c TCPMSS)" 0 "MSS clamping rules after command 7"
+  expect_eq "$(router_procs pppd)" 0 "pppd processes after command 7"
+  expect_eq "$(router_file /etc/at)" "0 0" "connection stamp after command 7"
+
+  sim_router sendmsg 204 8 || fail "sendmsg 204 8"
+  wait_until 15 "the masquerade rule to return" sim_masquerading
+  expect_eq "$(journal_count "pppd file /etc/options.pppoe")" 2 "pppd starts"
+  sim_rnet ip link show ppp0 >/dev/null 2>&1 || fail "no ppp0 after command 8"
+  # A second command 8 while pppd runs does nothing.
+  sim_router sendmsg 204 8 || fail "sendmsg 204 8"
+  sleep 2.5
+  expect_eq "$(journal_count "pppd file /etc/options.pppoe")" 2 "pppd starts after a second command 8"
+  expect_eq "$(router_procs pppd)" 1 "pppd processes"
+}
+
+# Command 4 switches a running router from DHCP to the static address.
+case_dhcp_to_static() {
+  start_sim
+  wait_wan
+  wait_lease
+  local wan
+  wan=$(wan_addr eth2.2)
+  expect_reaches_isp_as "${wan%/*}"
+  sim_router nvram set wan_connecttype=1 || fail "nvram set"
+  sim_router sendmsg 204 4 || fail "sendmsg 204 4"
+  wait_until 15 "the static WAN address" eval '[ "$(wan_addr eth2.2)" = 10.250.0.20/24 ]'
+  expect_journal "ifconfig eth2.2 10.250.0.20 netmask 255.255.255.0"
+  expect_journal "route add default gw 10.250.0.1"
+  expect_eq "$(router_procs udhcpc)" 0 "udhcpc processes after command 4"
+  # At least one: the DHCP tear-down stops udhcpc without a deconfig event,
+  # so its rule stays and the static bring-up adds a second, equal one.
+  sim_masquerading || fail "no masquerade rule after command 4"
+  expect_eq "$(sim_rnet ip route show default)" "default via 10.250.0.1 dev eth2.2 " "default route"
+  expect_reaches_isp_as 10.250.0.20
+}
+
+# The DHCP server restart when the WAN comes up (command 2) keeps the LAN
+# host's lease: udhcpd writes its leases on SIGUSR1 before it is killed, the
+# new udhcpd reads them, and the LAN host's renewal is acknowledged.
+case_dhcp_server_restart_keeps_lease() {
+  start_sim
+  wait_wan
+  wait_lease
+  local ip starts renews deconfigs
+  ip=$(sim_lease_value ip)
+  starts=$(journal_count "udhcpd /etc/udhcpd.conf")
+  # DHCP release and renew on the WAN: a new lease, command 2, the restart.
+  sim_router sendmsg 204 5 || fail "sendmsg 204 5"
+  wait_until 15 "the WAN address to go" eval '[ -z "$(wan_addr eth2.2)" ]'
+  sim_router sendmsg 204 6 || fail "sendmsg 204 6"
+  wait_until 30 "the DHCP server restart" eval '[ "$(journal_count "udhcpd /etc/udhcpd.conf")" -gt "$starts" ]'
+  wait_until 10 "the new udhcpd" eval '[ "$(router_procs udhcpd)" = 1 ]'
+  expect_journal "killall -9 udhcpd"
+  # The leases file (binary records) holds the LAN host's Ethernet address.
+  router_file /etc/udhcpd.leases | od -An -tx1 | tr -d ' \n' | grep -q "$(echo "$SIM_LAN_MAC" | tr -d :)" ||
+    fail "the leases file does not hold the LAN host"
+  # The LAN host renews (SIGUSR1 to its udhcpc): the new server must know
+  # it and acknowledge; a server without the lease would stay silent or
+  # refuse, and the host would start over (deconfig, then a new bound).
+  renews=$(grep -c "^renew $ip\$" "$SIM_TMP/lan/lease.log")
+  deconfigs=$(grep -c "^deconfig" "$SIM_TMP/lan/lease.log")
+  sim_lan_signal USR1 || fail "cannot signal the LAN host's udhcpc"
+  wait_until 15 "the LAN host's renewal" eval '[ "$(grep -c "^renew $ip\$" "$SIM_TMP/lan/lease.log")" -gt "$renews" ]'
+  expect_eq "$(sim_lease_value ip)" "$ip" "LAN address after the restart"
+  expect_eq "$(grep -c "^deconfig" "$SIM_TMP/lan/lease.log")" "$deconfigs" "LAN host deconfigured"
+  wait_wan
+  local wan
+  wan=$(wan_addr eth2.2)
+  expect_reaches_isp_as "${wan%/*}"
+}
+
+if ! declare -F "case_$CASE" >/dev/null; then
+  trap - EXIT
+  echo "usage: $0 BUILD_DIR CASE (one of: $(declare -F | sed -n 's/^declare -f case_//p' | tr '\n' ' '))" >&2
+  exit 2
+fi
+sim_require
+"case_$CASE"
+finish
