@@ -1,8 +1,13 @@
 // routerstat: prints the router's system log (the ring in segment 205, GBK
-// shown as UTF-8), oldest record first, like logread.
+// shown as UTF-8), oldest record first, like logread, then whether the
+// traffic monitor's segments (201 host table, 206 system figures) exist.
 //
-//   routerstat          the records, one per line
-//   routerstat --json   {"count":N,"next":N,"records":["...", ...]}
+//   routerstat          the records, one per line, then one line per segment
+//   routerstat --json   {"count":N,"next":N,"records":["...", ...],
+//                        "hosts":"absent"|"present","system":"absent"|"present"}
+//
+// The statistics segments are only looked for: their records are the
+// traffic monitor's, and are shown here once that program exists.
 //
 // The segment is attached read-only and copied once, so a record that the
 // writer is rewriting at that moment is at worst shown half old, half new.
@@ -52,6 +57,16 @@ void printJsonString(const char *s) {
   putchar('"');
 }
 
+// The traffic monitor's segments: key, what it holds.
+struct StatSegment {
+  key_t key;
+  const char *json;
+  const char *what;
+};
+constexpr StatSegment kStatSegments[] = {{201, "hosts", "host table"}, {206, "system", "system figures"}};
+
+bool segmentExists(key_t key) { return shmget(key, 0, 0) >= 0; }
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -99,7 +114,16 @@ int main(int argc, char **argv) {
       puts(utf8);
     }
   }
-  if (json) puts("]}");
   iconv_close(cd);
+  if (json) {
+    putchar(']');
+    for (const StatSegment &seg : kStatSegments)
+      printf(",\"%s\":\"%s\"", seg.json, segmentExists(seg.key) ? "present" : "absent");
+    puts("}");
+  } else {
+    for (const StatSegment &seg : kStatSegments)
+      printf("routerstat: %s (segment %d) %s\n", seg.what, static_cast<int>(seg.key),
+             segmentExists(seg.key) ? "present, not decoded yet" : "absent: the traffic monitor is not running");
+  }
   return 0;
 }
