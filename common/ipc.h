@@ -20,6 +20,9 @@ struct cmdmsg {
   long mtype;
   char mtext[kCmdTextSize];
 };
+static_assert(offsetof(cmdmsg, mtype) == 0, "mtype at 0");
+static_assert(offsetof(cmdmsg, mtext) == sizeof(long), "text right after the native long");
+static_assert(sizeof(cmdmsg) == sizeof(long) + kCmdTextSize, "no padding: 1028 bytes on the router");
 
 // Prints "errno = %d , errstr: %s\n" for the current errno.
 void print_errno();

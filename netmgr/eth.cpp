@@ -13,6 +13,7 @@
 
 #include "common/bstr.h"
 #include "common/netutil.h"
+#include "netmgr/flash_req.h"
 #include "netmgr/netmgr.h"
 
 namespace rc {
@@ -20,18 +21,6 @@ namespace rc {
 namespace {
 
 constexpr uint32_t kFlashMacAddr = 0x40004;
-constexpr unsigned long kFlashRead = 1;  // the flash driver's read request
-constexpr uint32_t kFlashOutOfScope = 10;
-
-// The flash driver's read request: six 32-bit words on the board.
-struct flash_req {
-  uint32_t addr;
-  uint32_t dst;  // address of the destination (32-bit on the board)
-  uint32_t len;
-  uint32_t reserved[2];
-  uint32_t status;
-};
-static_assert(sizeof(flash_req) == 24, "flash request is six 32-bit words");
 
 void formatMac(char out[18], const unsigned char mac[6]) {
   snprintf(out, 18, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3], mac[4],
@@ -39,6 +28,14 @@ void formatMac(char out[18], const unsigned char mac[6]) {
 }
 
 }  // namespace
+
+flash_req flash_read_req(uint32_t addr, void *dst, uint32_t len) {
+  flash_req req = {};
+  req.addr = addr;
+  req.dst = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(dst));
+  req.len = len;
+  return req;
+}
 
 int NetMgr::GetEthMac(char lanmac[18], char wanmac[18]) {
   Paths::Buf path;
@@ -58,10 +55,7 @@ int NetMgr::GetEthMac(char lanmac[18], char wanmac[18]) {
       return 0;
     }
   } else {
-    flash_req req = {};
-    req.addr = kFlashMacAddr;
-    req.dst = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(mac));
-    req.len = sizeof mac;
+    flash_req req = flash_read_req(kFlashMacAddr, mac, sizeof mac);
     if (ioctl(fd, kFlashRead, &req) < 0) {
       puts("FLASH_API: ioctl error");
       close(fd);

@@ -8,6 +8,7 @@
  */
 #include <errno.h>
 #include <limits.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -19,6 +20,7 @@ struct cmdmsg {
   long mtype;
   char mtext[1];
 };
+_Static_assert(offsetof(struct cmdmsg, mtext) == sizeof(long), "text right after the native long");
 
 static int usage(void) {
   fputs("usage: sendmsg KEY COMMAND\n"
