@@ -42,6 +42,7 @@ sim_require() {
     route:net-tools brctl:bridge-utils killall:psmisc pgrep:procps mkfifo:coreutils; do
     command -v "${t%%:*}" >/dev/null 2>&1 || missing+=("${t%%:*} (package ${t#*:})")
   done
+  setpriv --help 2>/dev/null | grep -q -- --pdeathsig || missing+=("setpriv with --pdeathsig (package util-linux)")
   for t in udhcpc udhcpd httpd wget ping; do
     busybox --list 2>/dev/null | grep -qx "$t" || missing+=("busybox $t (package busybox)")
   done
@@ -58,13 +59,19 @@ sim_cache_value() { sed -n "s/^$2:[A-Z]*=//p" "$1/CMakeCache.txt" | head -n 1; }
 
 sim_netns_inode() { stat -L -c %i "/run/netns/$1" 2>/dev/null; }
 
+# Each namespace is held by an unshare process started through this: in its
+# own session (a Ctrl-C reaches only the script, whose clean-up stops the
+# namespaces in order), and killed when the script itself dies, even by
+# SIGKILL; unshare --kill-child then ends the namespace's processes.
+SIM_DETACH=(setsid setpriv --pdeathsig KILL)
+
 # sim_start_host NAME NETNS SCRIPT ARG...: runs SCRIPT as the first process
 # of a new PID namespace (with its own /proc) in NETNS; sets SIM_PID_<NAME>
 # to the unshare process that holds it.
 sim_start_host() {
   local name=$1 ns=$2
   shift 2
-  PATH="$SIM_BUILD/bin:$PATH" setsid nsenter --net="/run/netns/$ns" unshare --mount --pid --fork --kill-child --mount-proc \
+  PATH="$SIM_BUILD/bin:$PATH" "${SIM_DETACH[@]}" nsenter --net="/run/netns/$ns" unshare --mount --pid --fork --kill-child --mount-proc \
     bash "$@" </dev/null >>"$SIM_TMP/$name.out" 2>&1 &
   printf -v "SIM_PID_$name" %s $!
   SIM_PIDS+=($!)
@@ -89,10 +96,10 @@ sim_up() {
     [ -x "$build/bin/$b" ] || { echo "sim: $build/bin/$b is missing (build the project first)" >&2; return 1; }
   done
   SIM_BUILD=$build
-  SIM_ID=rsim$$
   SIM_PIDS=()
   SIM_HOST_LINKS=$(ip -o link show | awk -F': ' '{print $2}' | sort)
   SIM_TMP=$(mktemp -d /tmp/routersim.XXXXXX) || return 1
+  SIM_ID=rsim-${SIM_TMP##*.} # unique while the directory exists, also across PID namespaces
   local dir=$SIM_TMP/router
   mkdir -p "$dir/bin" "$dir/real" "$dir/kernel/dev" "$dir/kernel/proc/vkproc" "$SIM_TMP/mnt" \
     "$SIM_TMP/lan" "$SIM_TMP/isp" || return 1
@@ -166,7 +173,7 @@ sim_up() {
   sim_wait_file 10 "$SIM_TMP/isp/ready" || { echo "sim: the ISP host did not start" >&2; return 1; }
 
   SIM_DIR=$dir SIM_MNT=$SIM_TMP/mnt SIM_BUILD=$build SIM_SRC=$SIM_SRC \
-    setsid nsenter --net="/run/netns/$r" unshare --ipc --mount --pid --fork --kill-child \
+    "${SIM_DETACH[@]}" nsenter --net="/run/netns/$r" unshare --ipc --mount --pid --fork --kill-child \
     bash "$SIM_SRC/sim/router-init.sh" </dev/null >>"$SIM_TMP/router.out" 2>&1 &
   SIM_PID_router=$!
   SIM_PIDS+=($!)
