@@ -47,13 +47,15 @@ for t in cmake:cmake g++:g++ pkg-config:pkg-config; do
 done
 
 build=${SIM_BUILD_DIR:-build-sim}
+mkdir -p "$build" || exit 1
+log=$build/simulate-build.log
 gen=()
 [ -f "$build/CMakeCache.txt" ] || { command -v ninja >/dev/null && gen=(-G Ninja); }
 echo "simulate: building in $build"
-cmake -S . -B "$build" "${gen[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROUTER_SANITIZE=OFF -DROUTER_TESTS=OFF >"$build.log" 2>&1 &&
-  cmake --build "$build" --target netmgr nvram sendmsg routerstat dhcpplus_server sim_pppd >>"$build.log" 2>&1 || {
-  tail -n 30 "$build.log" >&2
-  echo "simulate: the build failed (log: $build.log; missing libraries? .ci/install-deps.sh installs them)" >&2
+cmake -S . -B "$build" "${gen[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROUTER_SANITIZE=OFF -DROUTER_TESTS=OFF >"$log" 2>&1 &&
+  cmake --build "$build" --target netmgr nvram sendmsg routerstat dhcpplus_server sim_pppd >>"$log" 2>&1 || {
+  tail -n 30 "$log" >&2
+  echo "simulate: the build failed (log: $log; missing libraries? .ci/install-deps.sh installs them)" >&2
   exit 1
 }
 
