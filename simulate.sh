@@ -53,7 +53,7 @@ gen=()
 [ -f "$build/CMakeCache.txt" ] || { command -v ninja >/dev/null && gen=(-G Ninja); }
 echo "simulate: building in $build"
 cmake -S . -B "$build" "${gen[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROUTER_SANITIZE=OFF -DROUTER_TESTS=OFF >"$log" 2>&1 &&
-  cmake --build "$build" --target netmgr nvram sendmsg routerstat dhcpplus_server sim_pppd >>"$log" 2>&1 || {
+  cmake --build "$build" >>"$log" 2>&1 || {
   tail -n 30 "$log" >&2
   echo "simulate: the build failed (log: $log; missing libraries? .ci/install-deps.sh installs them)" >&2
   exit 1
