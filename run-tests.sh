@@ -11,6 +11,11 @@ set -euo pipefail
 cd "$(dirname "$0")"
 BUILD=${BUILD_DIR:-build-test}
 
+# As root, a fresh machine gets the Debian packages it lacks first.
+if [ "$(id -u)" = 0 ]; then
+  bash .ci/install-deps.sh
+fi
+
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DROUTER_SANITIZE=ON >/dev/null
 ninja -C "$BUILD"
 

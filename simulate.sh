@@ -5,7 +5,7 @@
 # configuration config/default.nvram, waits until the WAN is up and the LAN
 # host has its lease, prints a report, and keeps running until Ctrl-C.
 #
-#   sudo ./simulate.sh [--report-only] [--keep] [FILE | KEY=VALUE]...
+#   ./simulate.sh [--report-only] [--keep] [FILE | KEY=VALUE]...
 #
 #   --report-only  stop after the report
 #   --keep         keep the files (journal, netmgr output, hosts' logs)
@@ -35,9 +35,11 @@ done
 
 . sim/simnet.sh
 if [ "$(id -u)" != 0 ]; then
-  echo "simulate: needs root for network namespaces, overlay mounts and chroot: sudo $0 $*" >&2
+  echo "simulate: needs root for network namespaces, overlay mounts and chroot (run it as root)" >&2
   exit 1
 fi
+# A fresh machine gets the Debian packages it lacks (nothing when all are there).
+bash .ci/install-deps.sh || echo "simulate: could not install the missing packages" >&2
 (sim_require) || exit 1
 for t in cmake:cmake g++:g++ pkg-config:pkg-config; do
   command -v "${t%%:*}" >/dev/null || {
@@ -80,11 +82,11 @@ fi
 cat <<EOF
 
 The simulation is running (Ctrl-C stops it and removes everything). Try:
-  sudo nsenter --net=/run/netns/$SIM_ID-lan busybox ping -c 3 $SIM_ISP_ADDR
-  sudo nsenter --net=/run/netns/$SIM_ID-lan busybox wget -q -O - http://$SIM_ISP_ADDR/cgi-bin/whoami
-  sudo nsenter --net=/run/netns/$SIM_ID-router iptables -t nat -S
-  sudo tail -f $SIM_TMP/router/journal
-  sudo nsenter -t $SIM_ROUTER_INIT -i -m -n -p chroot $SIM_TMP/mnt/root \\
+  nsenter --net=/run/netns/$SIM_ID-lan busybox ping -c 3 $SIM_ISP_ADDR
+  nsenter --net=/run/netns/$SIM_ID-lan busybox wget -q -O - http://$SIM_ISP_ADDR/cgi-bin/whoami
+  nsenter --net=/run/netns/$SIM_ID-router iptables -t nat -S
+  tail -f $SIM_TMP/router/journal
+  nsenter -t $SIM_ROUTER_INIT -i -m -n -p chroot $SIM_TMP/mnt/root \\
        env PATH=/sim/bin:$SIM_BUILD/bin:/usr/sbin:/usr/bin NVRAM_FILE=/sim/nvram.conf ROUTER_KERNEL_ROOT=/sim/kernel sh
        (a shell in the router: nvram set ..., sendmsg 204 4, routerstat)
 EOF
