@@ -166,11 +166,13 @@ case_dhcpplus_wrong_password() {
 case_pppoe() {
   start_sim wan_connecttype=3 ppoe_mtu=1400
   wait_wan
+  # Command 2 is still running (MTU, clamping) when masquerading shows up.
+  wait_until 10 "both MSS clamping rules" eval '[ "$(mangle_rules | grep -c "TCPMSS --set-mss 1360")" = 2 ]'
   expect_journal "pppd file /etc/options.pppoe"
   expect_eq "$(nat_rules | grep -c -- '-A POSTROUTING -o ppp0 -j MASQUERADE')" 1 "masquerade on ppp0"
   expect_journal "ifconfig ppp0 mtu 1400"
   expect_journal "iptables -t mangle -A FORWARD -j TCPMSS -p tcp --syn --set-mss 1360"
-  expect_eq "$(mangle_rules | grep -c 'TCPMSS --set-mss 1360')" 2 "MSS clamping rules"
+  expect_journal "iptables -t mangle -A FORWARD -j TCPMSS -p tcp --tcp-flags SYN,ACK SYN,ACK --set-mss 1360"
   sim_rnet ip -4 -o addr show dev ppp0 | grep -q 'inet 10.64.0.2 peer 10.64.0.1/32' ||
     fail "ppp0 address: $(sim_rnet ip -4 -o addr show dev ppp0)"
   expect_eq "$(sim_rnet ip route show default)" "default dev ppp0 scope link " "default route"
