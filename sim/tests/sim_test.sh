@@ -183,7 +183,8 @@ case_pppoe() {
   wait_until 15 "ppp0 to vanish" eval '! sim_rnet ip link show ppp0'
   wait_until 15 "the masquerade rule to go" eval '! sim_masquerading'
   expect_eq "$(mangle_rules | grep -c TCPMSS)" 0 "MSS clamping rules after command 7"
-  expect_eq "$(router_procs pppd)" 0 "pppd processes after command 7"
+  # The killed pppd is gone once the router's init has reaped it.
+  wait_until 5 "pppd to end after command 7" eval '[ "$(router_procs pppd)" = 0 ]'
   expect_eq "$(router_file /etc/at)" "0 0" "connection stamp after command 7"
 
   sim_router sendmsg 204 8 || fail "sendmsg 204 8"
