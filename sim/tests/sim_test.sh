@@ -235,6 +235,8 @@ case_dhcp_server_restart_keeps_lease() {
   sim_router sendmsg 204 6 || fail "sendmsg 204 6"
   wait_until 30 "the DHCP server restart" eval '[ "$(journal_count "udhcpd /etc/udhcpd.conf")" -gt "$starts" ]'
   wait_until 10 "the new udhcpd" eval '[ "$(router_procs udhcpd)" = 1 ]'
+  # It answers only once its socket is bound: a renewal sent earlier is lost.
+  wait_until 10 "the new udhcpd to listen" eval '[ -n "$(sim_rnet ss -Hlun "sport = :67")" ]'
   expect_journal "killall -9 udhcpd"
   # The leases file (binary records) holds the LAN host's Ethernet address.
   router_file /etc/udhcpd.leases | od -An -tx1 | tr -d ' \n' | grep -q "$(echo "$SIM_LAN_MAC" | tr -d :)" ||
