@@ -381,6 +381,25 @@ void dhcpplus_set_server(uint32_t ip_nbo, uint16_t port) {
     port_override = port;
 }
 
+namespace {
+
+// One step of the exchange: up to three tries of a send and its receive. A
+// failed step is not retried from an earlier one; the translated failure
+// texts are not passed on.
+bool runStep(int (*send)(), int (*recv)()) {
+    char msg[64];
+    for (int tries = 0; tries < 3; tries++) {
+        send();
+        const int r = recv();
+        if (r == 1)
+            return true;
+        getdhcperrormsg(r, msg, sizeof msg);
+    }
+    return false;
+}
+
+}  // namespace
+
 int dodhcpauth(const char *name, const char *pwd) {
     InitVar(name, pwd);
     cyg_thread_delay(100);
@@ -388,41 +407,9 @@ int dodhcpauth(const char *name, const char *pwd) {
     SendHangupReq();
     RecvHangupAck();   // whatever comes back, the exchange goes on
 
-    char msg[64];   // the texts are not passed on
-    int tries = 0;
-    for (; tries < 3; tries++) {
-        SendReq();
-        const int r = RecvReqAck();
-        if (r == 1)
-            break;
-        getdhcperrormsg(r, msg, sizeof msg);
-    }
-    if (tries == 3) {
-        closedhcpsocket();
-        return 0;
-    }
-
-    for (tries = 0; tries < 3; tries++) {
-        SendUsernameAuth();
-        const int r = RecvUserAck();
-        if (r == 1)
-            break;
-        getdhcperrormsg(r, msg, sizeof msg);
-    }
-    if (tries == 3) {
-        closedhcpsocket();
-        return 0;
-    }
-
-    for (tries = 0; tries < 3; tries++) {
-        SendPwdAuth();
-        const int r = RecvPwdAck();
-        if (r == 1) {
-            closedhcpsocket();
-            return 1;
-        }
-        getdhcperrormsg(r, msg, sizeof msg);
-    }
+    const bool accepted = runStep(SendReq, RecvReqAck) &&
+                          runStep(SendUsernameAuth, RecvUserAck) &&
+                          runStep(SendPwdAuth, RecvPwdAck);
     closedhcpsocket();
-    return 0;
+    return accepted ? 1 : 0;
 }
