@@ -61,6 +61,14 @@ class NetMgrTest : public ::testing::Test {
     dir.write("kernel/dev/flash0", image);
   }
 
+  // The recorded lines that start with prefix, in order; the rest is dropped.
+  std::vector<std::string> linesStarting(const std::string &prefix) {
+    std::vector<std::string> out;
+    for (auto &l : sh.take())
+      if (l.compare(0, prefix.size(), prefix) == 0) out.push_back(l);
+    return out;
+  }
+
   std::vector<std::string> cat(std::vector<std::vector<std::string>> parts) {
     std::vector<std::string> out;
     for (auto &p : parts) out.insert(out.end(), p.begin(), p.end());

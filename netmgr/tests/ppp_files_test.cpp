@@ -20,13 +20,6 @@ class PppTest : public NetMgrTest {
     dir.write("etc/ppp/.keep", "");
     dir.write("var/run/.keep", "");
   }
-  // The recorded lines that start with prefix, in order; the rest is dropped.
-  std::vector<std::string> linesStarting(const std::string &prefix) {
-    std::vector<std::string> out;
-    for (auto &l : sh.take())
-      if (l.compare(0, prefix.size(), prefix) == 0) out.push_back(l);
-    return out;
-  }
 };
 
 using PppoeFileTest = PppTest;

@@ -18,12 +18,7 @@ class WanTest : public NetMgrTest {
     bcopy_text(mgr.strlannet, "192.168.1.0");
     mgr.netsize = 24;
   }
-  std::vector<std::string> vkLines() {
-    std::vector<std::string> out;
-    for (auto &l : sh.take())
-      if (l.compare(0, 4, "vk: ") == 0) out.push_back(l);
-    return out;
-  }
+  std::vector<std::string> vkLines() { return linesStarting("vk: "); }
 };
 
 using WanMtuTest = WanTest;
