@@ -82,8 +82,8 @@ fi
 cat <<EOF
 
 The simulation is running (Ctrl-C stops it and removes everything). Try:
-  nsenter --net=/run/netns/$SIM_ID-lan busybox ping -c 3 $SIM_ISP_ADDR
-  nsenter --net=/run/netns/$SIM_ID-lan busybox wget -q -O - http://$SIM_ISP_ADDR/cgi-bin/whoami
+  nsenter --net=/run/netns/$SIM_ID-lan busybox ping -c 3 $SIM_ISP_FAR
+  nsenter --net=/run/netns/$SIM_ID-lan busybox wget -q -O - http://$SIM_ISP_FAR/cgi-bin/whoami
   nsenter --net=/run/netns/$SIM_ID-router iptables -t nat -S
   tail -f $SIM_TMP/router/journal
   nsenter -t $SIM_ROUTER_INIT -i -m -n -p chroot $SIM_TMP/mnt/root \\

@@ -94,6 +94,14 @@ long poll_cmd(int msqid) {
   // A message with an empty text is a command too: msgrcv returns 0 for it,
   // and taking it off the queue without acting on it would lose it.
   ssize_t got = msgrcv(msqid, &msg, sizeof msg.mtext, 0, IPC_NOWAIT);
+  if (got < 0 && errno == E2BIG) {
+    // The queues are writable by every local user. A message longer than the
+    // text buffer stays at the head of the queue and would block every later
+    // command: take it off (MSG_NOERROR cuts it to fit) and ignore it.
+    if (msgrcv(msqid, &msg, sizeof msg.mtext, 0, IPC_NOWAIT | MSG_NOERROR) >= 0)
+      printf("ignored an oversized message (type %ld) on queue %d\n", msg.mtype, msqid);
+    return 0;
+  }
   return got >= 0 ? msg.mtype : 0;
 }
 

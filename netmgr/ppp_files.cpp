@@ -10,7 +10,12 @@
 // the line byte for byte (echo would also interpret backslashes). In pppd's
 // option files such a value is put in pppd's double-quoted form when pppd
 // would otherwise split or cut it.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -156,6 +161,17 @@ void writeLinkScripts(Shell &sh) {
   sh.doSystemCmd("ln -s /etc/ppp/resolv.conf /etc/resolv.conf");
 }
 
+// Option files hold the PPP password: they are created (or emptied) here with
+// mode 0600 before the first line is written, so no other user can read them
+// at any moment; the shell's "> FILE" that follows keeps the mode.
+void createPrivate(const Paths &paths, const char *file) {
+  Paths::Buf path;
+  int fd = open(paths.sys(file, path), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0 || fchmod(fd, 0600) != 0)
+    printf("netmgr: cannot create %s with mode 0600: %s\n", file, strerror(errno));
+  if (fd >= 0) close(fd);
+}
+
 }  // namespace
 
 // /etc/ppp exists already: netmgr's start creates it.
@@ -163,6 +179,7 @@ void NetMgr::Set_pppoe_conf(const char *user, const char *pwd, const char *servi
                             const char *mtu) {
   const char *f = kPppoeOptions;
   writeLinkScripts(sh_);
+  createPrivate(s_.paths, f);
   sh_.doSystemCmd("echo noauth > %s ", f);
   appendText(sh_, f, "user", user, Echo::SingleQuoted);
   appendText(sh_, f, "password", pwd, Echo::SingleQuoted);
@@ -191,6 +208,7 @@ void NetMgr::Set_pptp_conf(const char *user, const char *pwd, const char *server
   const char *f = kPptpOptions;
   sh_.doSystemCmd("mkdir /etc/ppp");
   writeLinkScripts(sh_);
+  createPrivate(s_.paths, f);
   sh_.doSystemCmd("echo noauth > %s ", f);
   sh_.doSystemCmd("echo refuse-eap >> %s ", f);
   if (atoi(mppe) == 1) sh_.doSystemCmd("echo require-mppe >> %s ", f);
@@ -221,6 +239,7 @@ void NetMgr::Set_l2tp_conf(const char *user, const char *pwd, const char *server
   const char *f = kL2tpOptions;
   sh_.doSystemCmd("mkdir /etc/ppp");
   writeLinkScripts(sh_);
+  createPrivate(s_.paths, f);
   sh_.doSystemCmd("echo \"ipcp-accept-local\" > %s ", f);
   sh_.doSystemCmd("echo \"ipcp-accept-remote\" >> %s ", f);
   sh_.doSystemCmd("echo \"lock\" >> %s ", f);

@@ -105,7 +105,10 @@ void NetMgr::Set_dhcpc_conf(const char *bound, const char *lost) {
   sh_.doSystemCmd("echo '        sendmsg 204 %s &' >> %s ", lost, f);
   sh_.doSystemCmd("echo '        ;;' >> %s ", f);
   sh_.doSystemCmd("echo '    bound)' >> %s ", f);
-  sh_.doSystemCmd("echo '        ifconfig $interface $ip netmask $mask' >> %s ", f);
+  // busybox udhcpc gives the dotted mask in $subnet and a prefix length in
+  // $mask, which ifconfig refuses (the interface would keep the classful
+  // mask); other clients give the dotted mask in $mask.
+  sh_.doSystemCmd("echo '        ifconfig $interface $ip netmask ${subnet:-$mask}' >> %s ", f);
   sh_.doSystemCmd("echo '        for i in $router ; do' >> %s ", f);
 
   const char *server = nullptr;

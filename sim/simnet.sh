@@ -167,6 +167,15 @@ sim_up() {
   ip -n "$l" link set lo up && ip -n "$i" link set lo up || return 1
   ip -n "$l" link set eth0 address "$SIM_LAN_MAC" && ip -n "$l" link set eth0 up || return 1
   ip -n "$i" addr add "$SIM_ISP_ADDR/24" dev eth0 && ip -n "$i" link set eth0 up || return 1
+  # A second ISP address in the next /24 (SIM_ISP_FAR), held on lo and not
+  # answered for by ARP on eth0: the router reaches it only through its
+  # gateway, so a WAN that kept the classful mask of its lease (/8 for 10.x)
+  # and took it for on-link would not.
+  local o3=${SIM_ISP_ADDR#*.*.} o12=${SIM_ISP_ADDR%.*.*}
+  o3=${o3%.*}
+  SIM_ISP_FAR=$o12.$(((o3 + 1) % 256)).1
+  ip -n "$i" addr add "$SIM_ISP_FAR/24" dev lo || return 1
+  sim_isp sh -c 'echo 1 >/proc/sys/net/ipv4/conf/all/arp_ignore' || return 1
 
   sim_start_host isp "$i" "$SIM_SRC/sim/hosts/isp.sh" "$SIM_TMP/isp" "$SIM_ISP_ADDR" \
     "$net.100" "$net.199" "$user" "$pwd" "$port"
@@ -230,6 +239,7 @@ sim_down() {
 # namespaces, a mount, a host interface that was not there before, a file.
 sim_check_clean() {
   local left=0 ns p link pid
+  [ -n "${SIM_ID:-}" ] || return 0 # sim_up never got as far as naming anything
   for ns in "$SIM_ID-router" "$SIM_ID-lan" "$SIM_ID-isp"; do
     [ ! -e "/run/netns/$ns" ] || { echo "left behind: network namespace $ns" >&2; left=1; }
   done
@@ -286,10 +296,12 @@ sim_wait_lease() { sim_poll "$1" test -s "$SIM_TMP/lan/lease"; }
 sim_lease_value() { sed -n "s/^$1=//p" "$SIM_TMP/lan/lease" 2>/dev/null; }
 sim_journal() { cat "$SIM_TMP/router/journal"; }
 
-# sim_whoami: the address the ISP host sees a request from the LAN host come
-# from (empty when the request does not get through within 5 s; busybox
-# 1.35 wget crashes with its own -T, so timeout(1) bounds it).
-sim_whoami() { sim_lan timeout 5 busybox wget -q -O - "http://$SIM_ISP_ADDR/cgi-bin/whoami" 2>/dev/null; }
+# sim_whoami [ADDR]: the address the ISP host (at ADDR, default its far
+# address SIM_ISP_FAR, reached only through the WAN's gateway) sees a request
+# from the LAN host come from; empty when the request does not get through
+# within 5 s (busybox 1.35 wget crashes with its own -T, so timeout(1)
+# bounds it).
+sim_whoami() { sim_lan timeout 5 busybox wget -q -O - "http://${1:-$SIM_ISP_FAR}/cgi-bin/whoami" 2>/dev/null; }
 
 sim_report() {
   local ip
@@ -302,7 +314,7 @@ sim_report() {
   echo "== WAN (router eth2.2 / ppp0)"
   sim_rnet ip -4 -o addr show | awk '$2 ~ /^(eth2|ppp)/ {print "   " $2 " " $4}'
   sim_rnet ip route show default | sed 's/^/   route: /'
-  echo "== LAN host -> ISP host $SIM_ISP_ADDR"
+  echo "== LAN host -> ISP host $SIM_ISP_FAR (through the WAN's gateway)"
   ip=$(sim_whoami)
   if [ -n "$ip" ]; then
     echo "   reached; the ISP host sees the request coming from $ip"

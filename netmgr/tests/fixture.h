@@ -76,6 +76,8 @@ class NetMgrTest : public ::testing::Test {
   }
 
   TempDir dir;
+  // /etc/ppp, where netmgr creates the option files it writes (private mode).
+  bool etcPpp = (dir.write("etc/ppp/.keep", ""), true);
   Paths paths{dir.path().c_str(), (dir.path() + "/kernel").c_str()};
   RecordingShell sh;
   MemStore store;

@@ -137,7 +137,7 @@ TEST_F(StartupTest, DhcpWan) {
                    "D: echo '        sendmsg 204 3 &' >> /etc/udhcpc.script ",
                    "D: echo '        ;;' >> /etc/udhcpc.script ",
                    "D: echo '    bound)' >> /etc/udhcpc.script ",
-                   "D: echo '        ifconfig $interface $ip netmask $mask' >> /etc/udhcpc.script ",
+                   "D: echo '        ifconfig $interface $ip netmask ${subnet:-$mask}' >> /etc/udhcpc.script ",
                    "D: echo '        for i in $router ; do' >> /etc/udhcpc.script ",
                    "D: echo '                route add default gw $i dev $interface ' >> /etc/udhcpc.script ",
                    "D: echo '        done' >> /etc/udhcpc.script ",

@@ -259,7 +259,7 @@ TEST_F(DhcpcScriptTest, PlainLeaseRoutesByDefault) {
       R"(D: echo '        sendmsg 204 3 &' >> /etc/udhcpc.script )",
       R"(D: echo '        ;;' >> /etc/udhcpc.script )",
       R"(D: echo '    bound)' >> /etc/udhcpc.script )",
-      R"(D: echo '        ifconfig $interface $ip netmask $mask' >> /etc/udhcpc.script )",
+      R"(D: echo '        ifconfig $interface $ip netmask ${subnet:-$mask}' >> /etc/udhcpc.script )",
       R"(D: echo '        for i in $router ; do' >> /etc/udhcpc.script )",
       R"(D: echo '                route add default gw $i dev $interface ' >> /etc/udhcpc.script )",
       R"(D: echo '        done' >> /etc/udhcpc.script )",
@@ -292,7 +292,7 @@ TEST_F(DhcpcScriptTest, PptpUnderlayRoutesOnlyTheServer) {
       R"(D: echo '        sendmsg 204 24 &' >> /etc/udhcpc.script )",
       R"(D: echo '        ;;' >> /etc/udhcpc.script )",
       R"(D: echo '    bound)' >> /etc/udhcpc.script )",
-      R"(D: echo '        ifconfig $interface $ip netmask $mask' >> /etc/udhcpc.script )",
+      R"(D: echo '        ifconfig $interface $ip netmask ${subnet:-$mask}' >> /etc/udhcpc.script )",
       R"(D: echo '        for i in $router ; do' >> /etc/udhcpc.script )",
       R"(D: echo '                route add -net 203.0.113.7 netmask 255.255.255.255 gw $i ' >> /etc/udhcpc.script )",
       R"(D: echo '        done' >> /etc/udhcpc.script )",
@@ -340,7 +340,7 @@ TEST_F(DhcpcScriptTest, WrittenScriptReadsAsListed) {
             "        sendmsg 204 3 &\n"
             "        ;;\n"
             "    bound)\n"
-            "        ifconfig $interface $ip netmask $mask\n"
+            "        ifconfig $interface $ip netmask ${subnet:-$mask}\n"
             "        for i in $router ; do\n"
             "                route add default gw $i dev $interface \n"
             "        done\n"

@@ -5,9 +5,11 @@
 # DIR:
 #   - busybox udhcpd leasing the router's WAN address from POOL_START to
 #     POOL_END with the ISP address as gateway and DNS server;
-#   - busybox httpd on port 80 with /cgi-bin/whoami, which answers the
-#     address a request came from (how a LAN host learns that its traffic
-#     reaches the ISP masqueraded as the router's WAN address);
+#   - busybox httpd on port 80 of every address with /cgi-bin/whoami, which
+#     answers the address a request came from (how a LAN host learns that its
+#     traffic reaches the ISP masqueraded as the router's WAN address);
+#   - the far end of the simulated PPP links (sim_pppd --peer eth0): ppp0
+#     with 10.64.0.1 peer 10.64.0.2, which prints every TCP SYN's MSS;
 #   - dhcpplus_server, the ISP login test server, on the login address and
 #     port, accepting LOGIN_USER / LOGIN_PASSWORD.
 # It ends, and with it every process of the namespace, on SIGTERM.
@@ -35,10 +37,13 @@ trap 'kill "${children[@]}" 2>/dev/null; exit 0' TERM INT HUP
 # -a 100: answer after a 100 ms address probe instead of busybox's 2 s.
 busybox udhcpd -f -a 100 "$dir/udhcpd.conf" >"$dir/udhcpd.log" 2>&1 &
 children+=($!)
-busybox httpd -f -p "$addr:80" -h "$dir/www" >"$dir/httpd.log" 2>&1 &
+busybox httpd -f -p 0.0.0.0:80 -h "$dir/www" >"$dir/httpd.log" 2>&1 &
+children+=($!)
+sim_pppd --peer eth0 >"$dir/ppp-peer.log" 2>&1 &
 children+=($!)
 dhcpplus_server --listen "$addr" ${port:+--port "$port"} --user "$user" --password "$password" \
   >"$dir/dhcpplus.log" 2>&1 &
 children+=($!)
+for _ in $(seq 1 100); do grep -qx ready "$dir/ppp-peer.log" && break; sleep 0.05; done
 echo ready >"$dir/ready"
 wait

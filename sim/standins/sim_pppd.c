@@ -21,19 +21,37 @@
  *     that time ends it without ip-down, as with the real program.
  * It lives at most SIM_PPP_MAX_SECONDS (default one day).
  *
+ * The link carries real traffic: while it is up, what the kernel routes into
+ * ppp0 goes out of the WAN port (SIM_PPP_LINK, default eth2.2) in PPPoE
+ * session frames (ethertype 0x8864, session 1, PPP protocol IPv4), and the
+ * IPv4 packets of such frames arriving there go into ppp0. The same program
+ * plays the far end on the ISP host:
+ *
+ *   sim_pppd --peer IFACE   makes ppp0 there with the peer's side of the
+ *                           addresses (SIM_PPP_REMOTE peer SIM_PPP_LOCAL),
+ *                           relays to and from IFACE the same way, and prints
+ *                           "syn SRC > DST mss N" for every TCP SYN that comes
+ *                           over the link (how a test sees MSS clamping).
+ * PPTP and L2TP links use the same framing: it stands in for their tunnels.
+ *
  * It is reached through the journaling wrapper under the name pppd, so its
  * process name (comm) is "pppd" and netmgr's process lookup finds it.
  */
 #define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
+#include <arpa/inet.h>
 #include <linux/if.h>
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
 #include <linux/if_tun.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -153,25 +171,114 @@ static void reap(int sig) {
   errno = e;
 }
 
-int main(int argc, char **argv) {
-  struct options o;
-  memset(&o, 0, sizeof o);
-  for (int i = 1; i < argc; ++i) {
-    if (strcmp(argv[i], "file") == 0 && i + 1 < argc) {
-      read_options_file(&o, argv[++i]);
-    } else {
-      apply_option(&o, argv[i]);
+
+/* ---- the link's traffic ---- */
+
+enum { kPppoeHeader = 8 }; /* ver/type, code, session, length, PPP protocol */
+
+/* A packet socket for PPPoE session frames on ifname, or -1. */
+static int link_socket(const char *ifname, int *ifindex) {
+  int s = socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, htons(ETH_P_PPP_SES));
+  if (s < 0) {
+    fprintf(stderr, "pppd: no packet socket: %s\n", strerror(errno));
+    return -1;
+  }
+  struct ifreq ifr;
+  memset(&ifr, 0, sizeof ifr);
+  snprintf(ifr.ifr_name, sizeof ifr.ifr_name, "%s", ifname);
+  *ifindex = ioctl(s, SIOCGIFINDEX, &ifr) == 0 ? ifr.ifr_ifindex : 0;
+  struct sockaddr_ll a;
+  memset(&a, 0, sizeof a);
+  a.sll_family = AF_PACKET;
+  a.sll_protocol = htons(ETH_P_PPP_SES);
+  a.sll_ifindex = *ifindex;
+  if (*ifindex == 0 || bind(s, (struct sockaddr *)&a, sizeof a) < 0) {
+    fprintf(stderr, "pppd: cannot bind to %s: %s\n", ifname, strerror(errno));
+    close(s);
+    return -1;
+  }
+  return s;
+}
+
+/* One IPv4 packet from ppp0 out over the link, in a session frame. */
+static void to_link(int s, int ifindex, const unsigned char *ip, size_t n) {
+  static unsigned char frame[kPppoeHeader + 2048];
+  if (n > sizeof frame - kPppoeHeader) return;
+  frame[0] = 0x11;  /* version 1, type 1 */
+  frame[1] = 0x00;  /* session data */
+  frame[2] = 0x00;  /* session id 1 */
+  frame[3] = 0x01;
+  frame[4] = (unsigned char)((n + 2) >> 8);
+  frame[5] = (unsigned char)(n + 2);
+  frame[6] = 0x00;  /* PPP protocol: IPv4 */
+  frame[7] = 0x21;
+  memcpy(frame + kPppoeHeader, ip, n);
+  struct sockaddr_ll a;
+  memset(&a, 0, sizeof a);
+  a.sll_family = AF_PACKET;
+  a.sll_protocol = htons(ETH_P_PPP_SES);
+  a.sll_ifindex = ifindex;
+  a.sll_halen = ETH_ALEN;
+  memset(a.sll_addr, 0xff, ETH_ALEN);
+  sendto(s, frame, kPppoeHeader + n, 0, (struct sockaddr *)&a, sizeof a);
+}
+
+/* Prints the MSS option of a TCP SYN (IPv4 packet ip of n bytes). */
+static void log_syn(const unsigned char *ip, size_t n) {
+  if (n < 20 || (ip[0] >> 4) != 4 || ip[9] != 6) return;
+  size_t ihl = (size_t)(ip[0] & 15) * 4;
+  if (ihl < 20 || n < ihl + 20) return;
+  const unsigned char *t = ip + ihl;
+  if (!(t[13] & 0x02)) return; /* not a SYN */
+  size_t thl = (size_t)(t[12] >> 4) * 4;
+  if (thl < 20 || n < ihl + thl) return;
+  int mss = -1;
+  for (size_t i = 20; i < thl;) {
+    unsigned char kind = t[i];
+    if (kind == 0) break;
+    if (kind == 1) {
+      ++i;
+      continue;
+    }
+    if (i + 1 >= thl || t[i + 1] < 2 || i + t[i + 1] > thl) break;
+    if (kind == 2 && t[i + 1] == 4) mss = t[i + 2] << 8 | t[i + 3];
+    i += t[i + 1];
+  }
+  char src[INET_ADDRSTRLEN], dst[INET_ADDRSTRLEN];
+  inet_ntop(AF_INET, ip + 12, src, sizeof src);
+  inet_ntop(AF_INET, ip + 16, dst, sizeof dst);
+  printf("syn %s:%u > %s:%u mss %d\n", src, t[0] << 8 | t[1], dst, t[2] << 8 | t[3], mss);
+  fflush(stdout);
+}
+
+/* Moves what is waiting between ppp0 (tun) and the link (s); packets are
+ * dropped while the link is down, as on a real link. */
+static void relay(int tun, int s, int ifindex, int up, int peer, const struct pollfd *p) {
+  static unsigned char buf[kPppoeHeader + 2048];
+  if (p[0].revents & POLLIN) {
+    ssize_t n = read(tun, buf, sizeof buf);
+    if (n > 0 && up) to_link(s, ifindex, buf, (size_t)n);
+  }
+  if (p[1].revents & POLLIN) {
+    ssize_t n = recv(s, buf, sizeof buf, 0);
+    if (n < kPppoeHeader || buf[0] != 0x11 || buf[1] != 0x00 || buf[6] != 0x00 || buf[7] != 0x21)
+      return;
+    size_t len = ((size_t)buf[4] << 8 | buf[5]);
+    if (len < 2 || len - 2 > (size_t)n - kPppoeHeader) return;
+    if (peer) log_syn(buf + kPppoeHeader, len - 2);
+    if (up) {
+      ssize_t w = write(tun, buf + kPppoeHeader, len - 2);
+      (void)w;
     }
   }
-  const char *local = env_or("SIM_PPP_LOCAL", "10.64.0.2");
-  const char *remote = env_or("SIM_PPP_REMOTE", "10.64.0.1");
-  const char *dns = env_or("SIM_PPP_DNS", "10.64.0.1");
-  unsigned max_seconds = (unsigned)atoi(env_or("SIM_PPP_MAX_SECONDS", "86400"));
+}
 
+/* Creates ppp0 as a tun device; the descriptor, or -1. */
+static int make_ppp0(void) {
   int fd = open("/dev/net/tun", O_RDWR | O_CLOEXEC);
   if (fd < 0) {
     fprintf(stderr, "pppd: cannot open /dev/net/tun: %s\n", strerror(errno));
-    return 1;
+    return -1;
   }
   struct ifreq ifr;
   memset(&ifr, 0, sizeof ifr);
@@ -179,18 +286,72 @@ int main(int argc, char **argv) {
   snprintf(ifr.ifr_name, sizeof ifr.ifr_name, "ppp0");
   if (ioctl(fd, TUNSETIFF, &ifr) < 0) {
     fprintf(stderr, "pppd: cannot create ppp0: %s\n", strerror(errno));
-    return 1;
+    close(fd);
+    return -1;
   }
+  return fd;
+}
 
+static void catch_signals(const int *sigs, size_t n) {
   struct sigaction sa;
   memset(&sa, 0, sizeof sa);
   sa.sa_handler = on_signal;
   sigemptyset(&sa.sa_mask);
-  int sigs[] = {SIGHUP, SIGTERM, SIGINT, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM};
-  for (size_t i = 0; i < sizeof sigs / sizeof sigs[0]; ++i) sigaction(sigs[i], &sa, NULL);
+  for (size_t i = 0; i < n; ++i) sigaction(sigs[i], &sa, NULL);
   sa.sa_handler = reap;
   sa.sa_flags = SA_RESTART | SA_NOCLDSTOP;
   sigaction(SIGCHLD, &sa, NULL);
+}
+
+/* The far end on the ISP host: ppp0 with the peer's addresses, relaying
+ * until a hang-up signal. */
+static int peer_main(const char *ifname, const char *local, const char *remote, unsigned max_seconds) {
+  int tun = make_ppp0();
+  if (tun < 0) return 1;
+  int ifindex;
+  int s = link_socket(ifname, &ifindex);
+  if (s < 0) return 1;
+  int sigs[] = {SIGHUP, SIGTERM, SIGINT, SIGQUIT, SIGALRM};
+  catch_signals(sigs, sizeof sigs / sizeof sigs[0]);
+  alarm(max_seconds);
+  ip("addr", "add", remote, "peer", local, "dev", "ppp0");
+  ip("link", "set", "ppp0", "mtu", "1492", "up", NULL);
+  printf("ready\n");
+  fflush(stdout);
+  sigset_t block, old;
+  sigemptyset(&block);
+  for (size_t i = 0; i < sizeof sigs / sizeof sigs[0]; ++i) sigaddset(&block, sigs[i]);
+  sigprocmask(SIG_BLOCK, &block, &old);
+  struct pollfd p[2] = {{tun, POLLIN, 0}, {s, POLLIN, 0}};
+  while (!hangup) {
+    if (ppoll(p, 2, NULL, &old) > 0) relay(tun, s, ifindex, 1, 1, p);
+  }
+  return 0;
+}
+
+int main(int argc, char **argv) {
+  struct options o;
+  memset(&o, 0, sizeof o);
+  const char *local = env_or("SIM_PPP_LOCAL", "10.64.0.2");
+  const char *remote = env_or("SIM_PPP_REMOTE", "10.64.0.1");
+  unsigned max_seconds = (unsigned)atoi(env_or("SIM_PPP_MAX_SECONDS", "86400"));
+  if (argc == 3 && strcmp(argv[1], "--peer") == 0) return peer_main(argv[2], local, remote, max_seconds);
+  for (int i = 1; i < argc; ++i) {
+    if (strcmp(argv[i], "file") == 0 && i + 1 < argc) {
+      read_options_file(&o, argv[++i]);
+    } else {
+      apply_option(&o, argv[i]);
+    }
+  }
+  const char *dns = env_or("SIM_PPP_DNS", "10.64.0.1");
+
+  int fd = make_ppp0();
+  if (fd < 0) return 1;
+  int ifindex;
+  int s = link_socket(env_or("SIM_PPP_LINK", "eth2.2"), &ifindex);
+
+  int sigs[] = {SIGHUP, SIGTERM, SIGINT, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM};
+  catch_signals(sigs, sizeof sigs / sizeof sigs[0]);
   alarm(max_seconds);
 
   if (o.pty[0]) {
@@ -211,8 +372,10 @@ int main(int argc, char **argv) {
   sigemptyset(&block);
   for (size_t i = 0; i < sizeof sigs / sizeof sigs[0]; ++i) sigaddset(&block, sigs[i]);
   sigprocmask(SIG_BLOCK, &block, &old);
+  struct pollfd p[2] = {{fd, POLLIN, 0}, {s, POLLIN, 0}};
   while (!hangup) {
-    if (!link_down_cue && !link_up_cue) sigsuspend(&old);
+    if (!link_down_cue && !link_up_cue && ppoll(p, s < 0 ? 1 : 2, NULL, &old) > 0)
+      relay(fd, s, ifindex, up, 0, p);
     if (link_down_cue) {
       link_down_cue = 0;
       if (up) link_down(local, remote);

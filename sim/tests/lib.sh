@@ -21,7 +21,9 @@ fail() {
 expect_eq() { [ "$1" = "$2" ] || fail "$3: expected [$2], got [$1]"; }
 journal_has() { grep -qxF -- "$1" "$SIM_TMP/router/journal"; }
 journal_count() { grep -cxF -- "$1" "$SIM_TMP/router/journal"; }
-expect_journal() { journal_has "$1" || fail "journal lacks the line: $1"; }
+# expect_journal LINE: the journal has LINE, or gets it within 10 s (the
+# daemons run their lines one by one, after the state a case waited for).
+expect_journal() { sim_poll 10 journal_has "$1" || fail "journal lacks the line: $1"; }
 nat_rules() { sim_rnet iptables -w -t nat -S POSTROUTING; }
 mangle_rules() { sim_rnet iptables -w -t mangle -S; }
 wan_addr() { sim_rnet ip -4 -o addr show dev "$1" 2>/dev/null | awk '{print $4}'; }
@@ -34,6 +36,18 @@ start_sim() {
 }
 wait_wan() { sim_wait_wan 60 || fail "no masquerade rule within 60 s"; }
 wait_lease() { sim_wait_lease 60 || fail "the LAN host got no lease within 60 s"; }
+# wait_eq SECONDS WHAT EXPECTED COMMAND...: polls until COMMAND prints
+# EXPECTED; fails with the last output when the time is up.
+wait_eq() {
+  local s=$1 what=$2 want=$3 got tries
+  shift 3
+  tries=$((s * 10))
+  while got=$("$@" 2>/dev/null); [ "$got" != "$want" ]; do
+    tries=$((tries - 1))
+    [ $tries -gt 0 ] || { fail "$what: expected [$want], got [$got] (after $s s)"; return 1; }
+    sleep 0.1
+  done
+}
 # wait_until SECONDS WHAT COMMAND...
 wait_until() {
   local s=$1 what=$2
@@ -58,24 +72,21 @@ finish() {
   echo "$CASE: passed"
   exit 0
 }
-trap finish EXIT
-trap 'exit 1' INT TERM HUP
 
 # The LAN host reaches the ISP host, which sees the request come from ADDR.
-expect_reaches_isp_as() {
-  local seen
-  seen=$(sim_whoami)
-  expect_eq "$seen" "$1" "source address seen by the ISP host"
-}
+expect_reaches_isp_as() { wait_eq 20 "source address seen by the ISP host" "$1" sim_whoami; }
 
 # sim_run_case: runs case_$CASE of the sourcing script.
 sim_run_case() {
   if ! declare -F "case_$CASE" >/dev/null; then
-    trap - EXIT
     echo "usage: $0 BUILD_DIR CASE (one of: $(declare -F | sed -n 's/^declare -f case_//p' | tr '\n' ' '))" >&2
     exit 2
   fi
+  # Without root or tools the case ends here with sim_require's status and
+  # message: there is nothing to clean up yet.
   sim_require
+  trap finish EXIT
+  trap 'exit 1' INT TERM HUP
   "case_$CASE"
   finish
 }

@@ -7,6 +7,9 @@
  *                            creating the queue; the kernel also caps the
  *                            message count at N, so N=2 makes it full after
  *                            two empty messages
+ *   msgpeek --send KEY TYPE BYTES
+ *                            posts one message of type TYPE with BYTES bytes
+ *                            of text (at most 8192), creating the queue
  *
  * Exit status: 0, 1 when the queue does not exist or a call fails, 2 usage.
  */
@@ -23,7 +26,8 @@ struct anymsg {
 };
 
 static int usage(void) {
-  fputs("usage: msgpeek KEY | msgpeek --stat KEY | msgpeek --limit KEY BYTES\n", stderr);
+  fputs("usage: msgpeek KEY | msgpeek --stat KEY | msgpeek --limit KEY BYTES |"
+        " msgpeek --send KEY TYPE BYTES\n", stderr);
   return 2;
 }
 
@@ -79,6 +83,21 @@ int main(int argc, char **argv) {
     ds.msg_qbytes = (msglen_t)n;
     if (msgctl(id, IPC_SET, &ds) < 0) {
       fprintf(stderr, "msgpeek: IPC_SET: %s\n", strerror(errno));
+      return 1;
+    }
+    return 0;
+  }
+  long type;
+  if (argc == 5 && strcmp(argv[1], "--send") == 0 && number(argv[2], &key) == 0 &&
+      number(argv[3], &type) == 0 && type > 0 && number(argv[4], &n) == 0 && n >= 0 &&
+      n <= (long)sizeof(struct anymsg) - (long)sizeof(long)) {
+    int id = open_queue(key, IPC_CREAT | 0666);
+    if (id < 0) return 1;
+    static struct anymsg m;
+    m.mtype = type;
+    memset(m.mtext, 'x', (size_t)n);
+    if (msgsnd(id, &m, (size_t)n, IPC_NOWAIT) < 0) {
+      fprintf(stderr, "msgpeek: msgsnd: %s\n", strerror(errno));
       return 1;
     }
     return 0;

@@ -82,8 +82,10 @@ case_dhcp_lease_brings_wan_up() {
   start_netmgr
   wait_for 15 journal_has "iptables -t nat -A POSTROUTING -o eth2.2 -j MASQUERADE"
   wait_for 10 journal_has "killall -9 udhcpd"
-  sleep 0.3
-  # What the script did through the stand-ins.
+  # The DHCP server restart is command 2's last line.
+  wait_for 10 eval '[ "$(grep -c "^udhcpd /etc/udhcpd.conf$" /sbx/journal)" = 2 ]'
+  # What the script did through the stand-ins (with busybox's mask=24 and
+  # subnet=255.255.255.0, the dotted mask).
   journal_has "ifconfig eth2.2 10.9.0.2 netmask 255.255.255.0" || fail "script ifconfig"
   journal_has "route add default gw 10.9.0.1 dev eth2.2" || fail "script route"
   expect_file /etc/resolv.conf 'nameserver 10.9.0.53
@@ -91,7 +93,6 @@ case_dhcp_lease_brings_wan_up() {
   # Command 2 told trafmon and fwmgr, and restarted the DHCP server.
   expect_eq "$("$TESTBIN/msgpeek" 201)" "2 0" "queue 201"
   expect_eq "$("$TESTBIN/msgpeek" 203)" "2 0" "queue 203"
-  expect_eq "$(grep -c '^udhcpd /etc/udhcpd.conf$' /sbx/journal)" 2 "udhcpd starts"
   printf 'start\t192.168.0.100\nend\t192.168.0.200\ninterface\tbr0\nlease_file\t/etc/udhcpd.leases\nlanip\t192.168.0.1\noption\tsubnet\t255.255.255.0\noption\tdns\t\t\noption\trouter\t192.168.0.1\noption\tlease\t3600\noption\tmtu\t1500\n' >/tmp/want
   cmp -s /tmp/want /etc/udhcpd.conf || fail "udhcpd.conf: $(cat -A /etc/udhcpd.conf)"
   # Segment 205 holds the start record.
@@ -113,6 +114,45 @@ case_injected_values_run_nothing() {
   [ ! -e /tmp/canary ] || fail "an injected command ran"
   grep -q 'is not an IPv4 address' /tmp/netmgr.out || fail "bad lan_ip not reported"
   grep -qxF "user \"$evil\"" /etc/options.pppoe || fail "user name not kept whole: $(grep user /etc/options.pppoe)"
+}
+
+# The option files holding a PPP password are private (mode 0600) from the
+# first byte, also when an older, readable file was there.
+case_password_files_are_private() {
+  make_flash
+  configure_dhcp_wan
+  local type file started
+  for type in 3:/etc/options.pppoe:"pppd file /etc/options.pppoe &" \
+    5:/etc/options.pptp:"udhcpc -i eth2.2 -s /etc/udhcpc.script -p /var/run/udhcpc.pid &" \
+    6:/etc/ppp/options.xl2tpd:"udhcpc -i eth2.2 -s /etc/udhcpc.script -p /var/run/udhcpc.pid &"; do
+    file=${type#*:}
+    started=${file#*:}
+    file=${file%%:*}
+    type=${type%%:*}
+    mkdir -p /etc/ppp
+    echo old >"$file" && chmod 0644 "$file"
+    nvram set wan_connecttype="$type" ppoe_pwd=pw-3 pptpPPW=pw-5 l2tpPPW=pw-6 || fail "nvram set"
+    start_netmgr
+    wait_for 10 grep -qxF -- "$started" /tmp/netmgr.out
+    stop_netmgr
+    expect_eq "$(stat -c %a "$file")" 600 "mode of $file (type $type)"
+    grep -q "pw-$type" "$file" || fail "$file lacks the password: $(cat "$file")"
+  done
+}
+
+# A message too long for the command buffer is taken off queue 204 and
+# ignored; the command posted after it is carried out.
+case_oversized_message_does_not_block_the_queue() {
+  make_flash
+  configure_dhcp_wan
+  start_netmgr
+  wait_for 10 journal_has "udhcpd /etc/udhcpd.conf"
+  "$TESTBIN/msgpeek" --send 204 9 2000 || fail "posting the oversized message"
+  sendmsg 204 9 || fail "sendmsg 204 9"
+  wait_for 10 eval '[ "$(grep -c "^udhcpd /etc/udhcpd.conf$" /sbx/journal)" = 2 ]'
+  wait_for 10 grep -q "ignored an oversized message (type 9) on queue" /tmp/netmgr.out
+  expect_eq "$("$TESTBIN/msgpeek" --stat 204)" "mode=0666 qnum=0" "queue 204 afterwards"
+  stop_netmgr
 }
 
 # The ISP login server on the deployment's server address, on loopback of the

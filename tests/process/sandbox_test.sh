@@ -67,8 +67,8 @@ SCRIPT
   [ -s /var/run/udhcpc.pid ] || fail "no pid file"
   printf 'ip=10.1.2.3\nsubnet=255.255.0.0\nrouter=10.1.0.1\ndns=10.1.0.2 10.1.0.3\nevents=deconfig bound\n' >/sbx/lease
   expect_status 0 udhcpc -i eth2.2 -s /tmp/ev.sh -p /var/run/udhcpc.pid
-  expect_file /tmp/events 'deconfig if=eth2.2 ip=10.1.2.3 mask=255.255.0.0 subnet=255.255.0.0 router=10.1.0.1 dns=10.1.0.2 10.1.0.3
-bound if=eth2.2 ip=10.1.2.3 mask=255.255.0.0 subnet=255.255.0.0 router=10.1.0.1 dns=10.1.0.2 10.1.0.3
+  expect_file /tmp/events 'deconfig if=eth2.2 ip=10.1.2.3 mask=16 subnet=255.255.0.0 router=10.1.0.1 dns=10.1.0.2 10.1.0.3
+bound if=eth2.2 ip=10.1.2.3 mask=16 subnet=255.255.0.0 router=10.1.0.1 dns=10.1.0.2 10.1.0.3
 '
   # Later events, fired by a test.
   printf 'ip=10.9.9.9\nmask=24\ninterface=wan9\n' >/sbx/lease
