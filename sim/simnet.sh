@@ -192,6 +192,15 @@ sim_up() {
   SIM_ROUTER_NS="$(readlink "/proc/$SIM_ROUTER_INIT/ns/pid") $(readlink "/proc/$SIM_ROUTER_INIT/ns/ipc") $(readlink "/proc/$SIM_ROUTER_INIT/ns/mnt")"
 
   sim_start_host lan "$l" "$SIM_SRC/sim/hosts/lan.sh" "$SIM_TMP/lan"
+  # Hold the namespaces until sim_check_clean: a freed namespace's inode
+  # number can be given to a namespace that another test makes meanwhile,
+  # whose processes would then look left behind.
+  local f
+  SIM_NS_FDS=()
+  for f in "/run/netns/$r" "/run/netns/$l" "/run/netns/$i" "/proc/$SIM_ROUTER_INIT/ns/pid" \
+    "/proc/$SIM_ROUTER_INIT/ns/ipc" "/proc/$SIM_ROUTER_INIT/ns/mnt"; do
+    exec {fd}<"$f" && SIM_NS_FDS+=("$fd")
+  done
   sim_log "up: router, LAN host and ISP host in $SIM_TMP (namespaces $SIM_ID-*)"
 }
 
@@ -234,11 +243,26 @@ sim_down() {
   SIM_TMP=
 }
 
+# sim_ns_procs: the pids of the processes still in one of the simulation's
+# namespaces (other than this shell's own).
+sim_ns_procs() {
+  local p ids ns
+  for p in /proc/[0-9]*; do
+    ids=" $(readlink "$p/ns/net" "$p/ns/pid" "$p/ns/ipc" "$p/ns/mnt" 2>/dev/null | tr '\n' ' ')"
+    for ns in $SIM_NS_INODES; do
+      case $ids in *"net:[$ns]"*) echo "${p#/proc/}" ;; esac
+    done
+    for ns in $SIM_ROUTER_NS; do
+      case $ids in *" $ns "*) echo "${p#/proc/}" ;; esac
+    done
+  done
+}
+
 # sim_check_clean: after sim_down, prints what is left and fails when
 # anything is: a namespace, a process in one of the simulation's
 # namespaces, a mount, a host interface that was not there before, a file.
 sim_check_clean() {
-  local left=0 ns p link pid
+  local left=0 ns p link pid fd
   [ -n "${SIM_ID:-}" ] || return 0 # sim_up never got as far as naming anything
   for ns in "$SIM_ID-router" "$SIM_ID-lan" "$SIM_ID-isp"; do
     [ ! -e "/run/netns/$ns" ] || { echo "left behind: network namespace $ns" >&2; left=1; }
@@ -246,15 +270,16 @@ sim_check_clean() {
   for pid in "${SIM_PIDS[@]}"; do
     ! kill -0 "$pid" 2>/dev/null || { echo "left behind: process $pid" >&2; left=1; }
   done
-  for p in /proc/[0-9]*; do
-    local ids
-    ids=" $(readlink "$p/ns/net" "$p/ns/pid" "$p/ns/ipc" "$p/ns/mnt" 2>/dev/null | tr '\n' ' ')"
-    for ns in $SIM_NS_INODES; do
-      case $ids in *"net:[$ns]"*) echo "left behind: process ${p#/proc/} in a simulation network namespace" >&2; left=1 ;; esac
-    done
-    for ns in $SIM_ROUTER_NS; do
-      case $ids in *" $ns "*) echo "left behind: process ${p#/proc/} in the router's $ns" >&2; left=1 ;; esac
-    done
+  # Processes of the namespaces get SIGKILL when the namespace's first
+  # process ends; give them a moment to be gone before counting them.
+  local tries=50
+  while [ $tries -gt 0 ] && sim_ns_procs | grep -q .; do
+    sleep 0.1
+    tries=$((tries - 1))
+  done
+  for pid in $(sim_ns_procs | sort -u); do
+    echo "left behind: process $pid ($(cat "/proc/$pid/cmdline" 2>/dev/null | tr '\0' ' ')) in a simulation namespace" >&2
+    left=1
   done
   if grep -q -e "$SIM_DONE_TMP" -e "/run/netns/$SIM_ID-" /proc/self/mountinfo; then
     echo "left behind: mounts $(grep -e "$SIM_DONE_TMP" -e "/run/netns/$SIM_ID-" /proc/self/mountinfo)" >&2
@@ -265,6 +290,8 @@ sim_check_clean() {
     left=1
   done
   [ -z "${SIM_KEEP:-}" ] && [ -e "$SIM_DONE_TMP" ] && { echo "left behind: $SIM_DONE_TMP" >&2; left=1; }
+  for fd in "${SIM_NS_FDS[@]}"; do exec {fd}<&-; done
+  SIM_NS_FDS=()
   return $left
 }
 

@@ -27,6 +27,11 @@ expect_journal() { sim_poll 10 journal_has "$1" || fail "journal lacks the line:
 nat_rules() { sim_rnet iptables -w -t nat -S POSTROUTING; }
 mangle_rules() { sim_rnet iptables -w -t mangle -S; }
 wan_addr() { sim_rnet ip -4 -o addr show dev "$1" 2>/dev/null | awk '{print $4}'; }
+# wan_addr_set IFACE: the address of IFACE once it has one (at most 15 s).
+wan_addr_set() {
+  sim_poll 15 eval "[ -n \"\$(wan_addr $1)\" ]" || fail "no address on $1 within 15 s"
+  wan_addr "$1"
+}
 router_file() { sim_router cat "$1"; }
 # The router's processes by name (comm).
 router_procs() { sim_router sh -c 'cat /proc/[0-9]*/comm 2>/dev/null' | grep -cx "$1"; }

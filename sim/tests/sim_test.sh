@@ -13,7 +13,7 @@ case_dhcp_wan() {
   wait_wan
   wait_lease
   local wan
-  wan=$(wan_addr eth2.2)
+  wan=$(wan_addr_set eth2.2)
   case $wan in
     10.250.0.1[0-9][0-9]/24) ;; # the lease's prefix length, not the classful /8
     *) fail "WAN address from the ISP pool with the leased /24 expected, got [$wan]" ;;
@@ -81,7 +81,7 @@ case_dhcpplus_login() {
   router_file /etc/udhcpc.script | grep -qxF '        sendmsg 204 2 &' || fail "the script is not the plain one"
   wait_eq 10 "udhcpc processes" 1 router_procs udhcpc
   local wan
-  wan=$(wan_addr eth2.2)
+  wan=$(wan_addr_set eth2.2)
   expect_reaches_isp_as "${wan%/*}"
 }
 
@@ -173,7 +173,7 @@ case_dhcp_to_static() {
   wait_wan
   wait_lease
   local wan
-  wan=$(wan_addr eth2.2)
+  wan=$(wan_addr_set eth2.2)
   expect_reaches_isp_as "${wan%/*}"
   sim_router nvram set wan_connecttype=1 || fail "nvram set"
   sim_router sendmsg 204 4 || fail "sendmsg 204 4"
@@ -221,7 +221,7 @@ case_dhcp_server_restart_keeps_lease() {
   expect_eq "$(grep -c "^deconfig" "$SIM_TMP/lan/lease.log")" "$deconfigs" "LAN host deconfigured"
   wait_wan
   local wan
-  wan=$(wan_addr eth2.2)
+  wan=$(wan_addr_set eth2.2)
   expect_reaches_isp_as "${wan%/*}"
 }
 
