@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "alloc_hooks.h"
 #include "testkit.h"
 
 namespace rc::test {
@@ -39,9 +40,12 @@ class FakeLink : public ArpLink {
     return 0;
   }
   int send(const uint8_t *frame, size_t len) override {
-    sent.push_back(hex(frame, len));
+    ++sends;
+    if (keep) sent.push_back(hex(frame, len));
     return sendResult;
   }
+  bool keep = true;  // record the frames (allocates)
+  int sends = 0;
   int openResult = 0, bindResult = 0, sendResult = 64, closes = 0;
   bool hasIp = true, hasMac = true;
   uint8_t ip[4] = {192, 168, 0, 1};
@@ -210,6 +214,19 @@ TEST_F(ArpGuardTest, FailedSendIsReportedAndTheNextComesAfterAnotherInterval) {
   testing::internal::CaptureStdout();
   EXPECT_EQ(passes(6), (std::vector<int>{3, 6}));
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "sendto error\nsendto error\n");
+}
+
+TEST_F(ArpGuardTest, PassesAllocateNothing) {
+  store.set("arp_defence", "1,1,1,1");
+  ASSERT_TRUE(guard.start());
+  link.keep = false;
+  guard.onTick();
+  long n = count_allocations([&] {
+    for (int i = 0; i < 3; ++i) guard.onTick();
+  });
+  if (n < 0) GTEST_SKIP() << "allocation counting needs the sanitizer build (-DROUTER_SANITIZE=ON)";
+  EXPECT_EQ(n, 0);
+  EXPECT_EQ(link.sends, 4);
 }
 
 }  // namespace
