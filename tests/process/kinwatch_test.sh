@@ -31,6 +31,7 @@ case_logs_under_the_readers_lock() {
   kinwatch >/tmp/kinwatch.out 2>&1
   expect_eq $? 0 "kinwatch's exit status (the logger runs on in the background)"
   wait_for 5 kinwatch_running
+  wait_for 5 test -s /var/url.log
   expect_file /var/url.log '000
 '
   # Two readers take the lock over and over while kinwatch writes two passes
