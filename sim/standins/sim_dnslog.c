@@ -14,10 +14,12 @@
  * FIFO held open for writing would block an empty read instead of ending it.
  * So the FIFO has no writer until a reader arrives: every 20 ms this program
  * tries a non-blocking open for writing, which succeeds only while a reader
- * waits in open(); it then writes at most 20 whole records (2640 bytes, one
+ * has the FIFO open or waits in open(); it then writes at most 20 whole records (2640 bytes, one
  * atomic pipe write) and closes, so the reader gets those records and then
- * end of file, or end of file at once when nothing was logged. Records not
- * yet read wait here (at most 256; the newest are dropped beyond that).
+ * end of file, or end of file at once when nothing was logged. Until that
+ * reader has closed the FIFO, later openings give nothing more (see serve).
+ * Records not yet read wait here (at most 256; the newest are dropped beyond
+ * that).
  * Readers are expected to ask for 2640 bytes, as kinwatch does: a smaller
  * read would lose the rest of what was written when the reader closes. */
 #include <arpa/inet.h>
@@ -122,14 +124,23 @@ static void take_netlink(int fd) {
   }
 }
 
+/* 1 from serving a reader until the FIFO has no reader left: a reader that
+ * has not yet closed must not be given more records, they would be lost with
+ * its close. Meanwhile a reader only gets end of file. */
+static int served;
+
 static void serve(const char *path) {
   int w = open(path, O_WRONLY | O_NONBLOCK);
-  if (w < 0) return; /* ENXIO: no reader waiting */
+  if (w < 0) { /* ENXIO: no reader */
+    served = 0;
+    return;
+  }
   int k = npending < PER_READ ? npending : PER_READ;
-  if (k > 0 && write(w, pending, (size_t)k * RECORD) == (ssize_t)k * RECORD) {
+  if (!served && k > 0 && write(w, pending, (size_t)k * RECORD) == (ssize_t)k * RECORD) {
     memmove(pending, pending[k], (size_t)(npending - k) * RECORD);
     npending -= k;
   }
+  served = 1;
   close(w);
 }
 
