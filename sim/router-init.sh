@@ -10,9 +10,12 @@
 #     wrappers and stand-ins (/sim/bin, first in PATH), the journal, the
 #     configuration store (NVRAM_FILE=/sim/nvram.conf) and the kernel files
 #     (ROUTER_KERNEL_ROOT=/sim/kernel), so the host sees them directly;
-#   - /bin/pptp, the pptp stand-in, because /etc/options.pptp names that path.
+#   - /bin/pptp, the pptp stand-in, because /etc/options.pptp names that path,
+#     and /bin/kinwatch, the path fwmgr starts it from.
 # Then it uses up a dozen pids (process lookup ignores pids below 12), starts
-# netmgr with its output in /sim/netmgr.log, writes /sim/router.ready, and
+# the simulated DNS query log module (sim_dnslog, /sim/dnslog.log), netmgr
+# with its output in /sim/netmgr.log and arpguard (/sim/arpguard.log), as the
+# board's start-up script does, writes /sim/router.ready, and
 # stays as the namespace's reaper until SIGTERM; its exit ends every process
 # of the router.
 #
@@ -36,6 +39,7 @@ mount --rbind /dev "$root/dev" || die "cannot bind /dev"
 mount -t sysfs sysfs "$root/sys" 2>/dev/null || echo "router: warning: no /sys inside" >&2
 mkdir -p "$root/sim" && mount --bind "$SIM_DIR" "$root/sim" || die "cannot bind $SIM_DIR to /sim"
 ln -sf /sim/bin/pptp "$root/bin/pptp" || die "cannot install /bin/pptp"
+ln -sf "$SIM_BUILD/bin/kinwatch" "$root/bin/kinwatch" || die "cannot install /bin/kinwatch"
 mkdir -p "$root/run" "$root/var/run" 2>/dev/null
 
 for _ in 1 2 3 4 5 6 7 8 9 10 11 12; do /bin/true; done
@@ -45,8 +49,12 @@ export NVRAM_FILE=/sim/nvram.conf ROUTER_KERNEL_ROOT=/sim/kernel SIM_JOURNAL=/si
 export SIM_STANDINS=/sim/standins SIM_REAL=/sim/real HOME=/root TMPDIR=/tmp
 unset SIM_MNT SIM_DIR
 
+# The router kernel's DNS query log, /proc/dns_log2 (fed by the ULOG rule).
+chroot "$root" /bin/sh -c 'cd /sim && exec sim_dnslog /sim/kernel/proc/dns_log2 >>/sim/dnslog.log 2>&1' &
 chroot "$root" /bin/sh -c 'cd /sim && exec netmgr >>/sim/netmgr.log 2>&1' &
 netmgr=$!
+# The board's start-up script starts the ARP defence daemon after netmgr.
+chroot "$root" /bin/sh -c 'cd /sim && exec arpguard >>/sim/arpguard.log 2>&1' &
 trap 'kill -TERM $netmgr 2>/dev/null; exit 0' TERM INT HUP
 echo "$netmgr" >"$root/sim/router.ready"
 wait $netmgr

@@ -92,7 +92,7 @@ sim_up() {
   build=$(cd "$1" 2>/dev/null && pwd) || { echo "sim: no build directory $1" >&2; return 1; }
   shift
   local b
-  for b in netmgr nvram sendmsg routerstat dhcpplus_server sim_pppd; do
+  for b in netmgr nvram sendmsg routerstat dhcpplus_server sim_pppd kinwatch arpguard memdump sim_dnslog sim_arpcap; do
     [ -x "$build/bin/$b" ] || { echo "sim: $build/bin/$b is missing (build the project first)" >&2; return 1; }
   done
   SIM_BUILD=$build

@@ -1,0 +1,103 @@
+// kinwatch start: the rule lines, the logger's passes over /proc/dns_log2.
+#include "kinwatch/kinwatch.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/bstr.h"
+
+namespace rc {
+
+namespace {
+constexpr const char *kDnsLog = "/proc/dns_log2";
+}  // namespace
+
+KinWatch::KinWatch(const KinServices &s) : s_(s) {}
+
+int KinWatch::kinwatch_cmd() {
+  char value[8] = "";
+  s_.cfm.Init_vxm810_cfm();
+  s_.cfm.GetCfmValue("fmg_enable_manage", value);
+  s_.cfm.CloseCfm();
+  s_.sh.doSystemCmd("iptables -t mangle -D PREROUTING -p udp --dport 53 -i br0 -j ULOG");
+  if (atoi(value) == 1) {
+    s_.sh.doSystemCmd("iptables -t mangle -A PREROUTING -p udp --dport 53 -i br0 -j ULOG");
+    return kinwatch_proc();
+  }
+  s_.sh.doSystemCmd("killall -9 kinwatch");
+  return 0;
+}
+
+int KinWatch::kinwatch_proc() {
+  memset(buf_, 0, sizeof buf_);
+  s_.detach();
+  if (createLogFile() < 0) {
+    puts("can not create LogFile");
+    return 0;
+  }
+  while (*s_.run) {
+    s_.clock.sleepSeconds(kPassSeconds);
+    if (!*s_.run) break;  // SIGTERM during the wait: end now
+    pass();
+  }
+  // Lines still waiting in urlRecord are not written.
+  return 0;
+}
+
+void KinWatch::pass() {
+  Paths::Buf path;
+  int fd = open(s_.paths.kernel(kDnsLog, path), O_RDONLY);
+  if (fd < 0) return;
+  ssize_t n;
+  do {
+    n = read(fd, buf_, sizeof buf_);
+  } while (n < 0 && errno == EINTR && *s_.run);
+  close(fd);
+  if (n <= 0) return;
+  takeRecords(buf_, static_cast<size_t>(n));
+}
+
+void KinWatch::takeRecords(const unsigned char *buf, size_t len) {
+  char name[kNameSize];
+  for (size_t off = 0; off + kRecordSize <= len; off += kRecordSize) {
+    const unsigned char *rec = buf + off;
+    if (!record_name(rec, name)) continue;
+    uint32_t ip;
+    memcpy(&ip, rec, 4);
+    if (ip != lastIp) {
+      lastIp = ip;
+      logRecord(ip, name);
+    } else if (diffUlr(name, lastUrl) == 1) {
+      logRecord(ip, name);
+    }
+  }
+}
+
+void KinWatch::logRecord(uint32_t ip, const char *name) {
+  bcopy_text(lastUrl, name);
+  char addr[INET_ADDRSTRLEN];
+  struct in_addr a;
+  a.s_addr = ip;
+  inet_ntop(AF_INET, &a, addr, sizeof addr);
+  // "time;address;name\n" within the slot: a name too long for it keeps its
+  // right end (the site), so the line still ends in its newline.
+  char *line = urlRecord[slot];
+  int head = snprintf(line, kSlotSize, "%s;%s;", GetTime(), addr);
+  size_t room = kSlotSize - static_cast<size_t>(head) - 2;  // newline and NUL
+  size_t nlen = strlen(name);
+  const char *tail = nlen > room ? name + (nlen - room) : name;
+  snprintf(line + head, kSlotSize - static_cast<size_t>(head), "%s\n", tail);
+  if (++slot == kSlots) {
+    writeTofile(kSlots, urlRecord);
+    slot = 0;
+  }
+}
+
+}  // namespace rc

@@ -1,0 +1,78 @@
+// The marker search over crafted images.
+#include "memdump/memdump.h"
+
+#include <string>
+#include <vector>
+
+#include "testkit.h"
+
+namespace rc::test {
+namespace {
+
+const std::string kMark = "\x1f\x2e\x3d\x4c";
+
+std::string scan(const std::string &image) {
+  TempDir dir;
+  dir.write("mem", image);
+  char *text = nullptr;
+  size_t size = 0;
+  FILE *out = open_memstream(&text, &size);
+  memdump_main((dir.path() + "/mem").c_str(), out);
+  fclose(out);
+  std::string s(text, size);
+  free(text);
+  return s;
+}
+
+std::string image(size_t size, std::vector<size_t> marks) {
+  std::string img(size, '\0');
+  for (size_t at : marks) img.replace(at, 4, kMark);
+  return img;
+}
+
+TEST(Memdump, MarkersAtKnownPlaces) {
+  struct Case {
+    size_t size;
+    std::vector<size_t> marks;
+    std::string out;
+  } cases[] = {
+      {4096, {0x400}, "i=1 j=0 mem=400\n\n"},
+      {4096, {0, 1019}, "i=0 j=0 mem=0\ni=0 j=1019 mem=3fb\n\n"},
+      // Offsets 1020 to 1023: the marker spans into the next chunk.
+      {4096, {1020}, "i=0 j=1020 mem=3fc\n\n"},
+      {4096, {1021}, "i=0 j=1021 mem=3fd\n\n"},
+      {4096, {1022}, "i=0 j=1022 mem=3fe\n\n"},
+      {4096, {2047}, "i=1 j=1023 mem=7ff\n\n"},
+      // The last chunk of the 27 MiB; what lies beyond is not searched.
+      {28311552 + 1024, {28311552 - 4, 28311552}, "i=27647 j=1020 mem=1affffc\n\n"},
+      {28311552, {28311552 - 1024 + 5}, "i=27647 j=5 mem=1affc05\n\n"},
+      // A short image: its bytes are searched once, nothing is repeated.
+      {1500, {10, 1400}, "i=0 j=10 mem=a\ni=1 j=376 mem=578\n\n"},
+      {0, {}, "\n"},
+  };
+  for (const auto &c : cases) EXPECT_EQ(scan(image(c.size, c.marks)), c.out) << "image of " << c.size;
+}
+
+TEST(Memdump, ImageEndingInsideAMarker) {
+  EXPECT_EQ(scan(std::string(1022, '\0') + kMark.substr(0, 3)), "\n");
+}
+
+TEST(Memdump, OverlappingAndRepeatedBytes) {
+  // 1f 2e 3d 1f 2e 3d 4c: only the second start is a marker.
+  std::string img(2048, '\0');
+  img.replace(1018, 7, "\x1f\x2e\x3d\x1f\x2e\x3d\x4c");
+  EXPECT_EQ(scan(img), "i=0 j=1021 mem=3fd\n\n");
+}
+
+TEST(Memdump, UnreadableMemory) {
+  char *text = nullptr;
+  size_t size = 0;
+  FILE *out = open_memstream(&text, &size);
+  memdump_main("/nonexistent/dev/mem", out);
+  fclose(out);
+  EXPECT_EQ(std::string(text, size), "open /dev/mem error\n");
+  free(text);
+}
+
+}  // namespace
+}  // namespace rc::test
