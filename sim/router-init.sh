@@ -12,7 +12,9 @@
 #     (ROUTER_KERNEL_ROOT=/sim/kernel), so the host sees them directly;
 #   - /bin/pptp, the pptp stand-in, because /etc/options.pptp names that path.
 # Then it uses up a dozen pids (process lookup ignores pids below 12), starts
-# netmgr with its output in /sim/netmgr.log, writes /sim/router.ready, and
+# netmgr with its output in /sim/netmgr.log and after it logmail (output in
+# /sim/logmail.log), as the router's start-up script does, writes
+# /sim/router.ready, and
 # stays as the namespace's reaper until SIGTERM; its exit ends every process
 # of the router.
 #
@@ -47,7 +49,9 @@ unset SIM_MNT SIM_DIR
 
 chroot "$root" /bin/sh -c 'cd /sim && exec netmgr >>/sim/netmgr.log 2>&1' &
 netmgr=$!
-trap 'kill -TERM $netmgr 2>/dev/null; exit 0' TERM INT HUP
+chroot "$root" /bin/sh -c 'cd /sim && exec logmail >>/sim/logmail.log 2>&1' &
+logmail=$!
+trap 'kill -TERM $netmgr $logmail 2>/dev/null; exit 0' TERM INT HUP
 echo "$netmgr" >"$root/sim/router.ready"
 wait $netmgr
 echo "router: netmgr ended with status $?" >>"$root/sim/netmgr.log"

@@ -9,7 +9,9 @@
 #     address a request came from (how a LAN host learns that its traffic
 #     reaches the ISP masqueraded as the router's WAN address);
 #   - dhcpplus_server, the ISP login test server, on the login address and
-#     port, accepting LOGIN_USER / LOGIN_PASSWORD.
+#     port, accepting LOGIN_USER / LOGIN_PASSWORD;
+#   - the ISP's mail server (Postfix, see isp-mail.sh) on ADDR port 25, in
+#     DIR/mail, with the router's mail account of config/default.nvram.
 # It ends, and with it every process of the namespace, on SIGTERM.
 #
 # Usage: isp.sh DIR ADDR POOL_START POOL_END LOGIN_USER LOGIN_PASSWORD [LOGIN_PORT]
@@ -40,5 +42,13 @@ children+=($!)
 dhcpplus_server --listen "$addr" ${port:+--port "$port"} --user "$user" --password "$password" \
   >"$dir/dhcpplus.log" 2>&1 &
 children+=($!)
+here=$(dirname "$0")
+defaults=$here/../../config/default.nvram
+mail_user=$(sed -n 's/^email_user=//p' "$defaults")
+mail_pwd=$(sed -n 's/^email_pwd=//p' "$defaults")
+if bash "$here/isp-mail.sh" setup "$dir/mail" "$addr" "$mail_user" "$mail_pwd" >"$dir/mail.out" 2>&1; then
+  bash "$here/isp-mail.sh" run "$dir/mail" >>"$dir/mail.out" 2>&1 &
+  children+=($!)
+fi
 echo ready >"$dir/ready"
 wait
