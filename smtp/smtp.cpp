@@ -227,75 +227,57 @@ int SmtpClient::smtpConnect(const char *server, uint16_t p) {
   return r;
 }
 
-int SmtpClient::smtpEhlo(const char *name) {
-  int r = send_command(EHLO, "%s\r\n", name);
-  if (r >= 0) r = get_response(R250);
-  if (r < 0) puts("smtpEhlo command error.");
+int SmtpClient::step(int sent, Reply expect, const char *failure) {
+  int r = sent < 0 ? sent : get_response(expect);
+  if (r < 0) puts(failure);
   return r;
+}
+
+int SmtpClient::smtpEhlo(const char *name) {
+  return step(send_command(EHLO, "%s\r\n", name), R250, "smtpEhlo command error.");
 }
 
 int SmtpClient::smtpHelo(const char *name) {
-  int r = send_command(HELO, "%s\r\n", name);
-  if (r >= 0) r = get_response(R250);
-  if (r < 0) puts("smtpInit command error.");
-  return r;
+  return step(send_command(HELO, "%s\r\n", name), R250, "smtpInit command error.");
 }
 
 int SmtpClient::smtpSetAuthLogin() {
-  char enc[64];
-  int r = -1;
+  const char *failure = "smtpSetAuthLogin command error.";
   if (strlen(user_name) > kMaxAuthText || strlen(passwd) > kMaxAuthText) {
     // Their base64 would not fit the AUTH lines; never send a cut one.
     printf("smtp: user name or password longer than %zu characters\n", kMaxAuthText);
-  } else {
-    base64Encode(user_name, enc, sizeof enc);
-    r = send_command(AUTH_LOGIN, "%s\r\n", enc);
-    if (r >= 0) r = get_response(R334);
-    if (r >= 0) {
-      base64Encode(passwd, enc, sizeof enc);
-      strcat(enc, "\r\n");
-      r = sendRequest(enc, strlen(enc));
-      if (r >= 0) r = get_response(R235);
-    }
+    puts(failure);
+    return -1;
   }
-  if (r < 0) puts("smtpSetAuthLogin command error.");
-  return r;
+  char enc[64];
+  base64Encode(user_name, enc, sizeof enc);
+  int r = send_command(AUTH_LOGIN, "%s\r\n", enc);
+  r = r < 0 ? r : get_response(R334);
+  if (r >= 0) {
+    base64Encode(passwd, enc, sizeof enc);
+    strcat(enc, "\r\n");
+    r = sendRequest(enc, strlen(enc));
+  }
+  return step(r, R235, failure);
 }
 
 int SmtpClient::smtpSetMailForm(const char *from) {
-  int r = send_command(MAIL_FROM, "<%s>\r\n", from);
-  if (r >= 0) r = get_response(R250);
-  if (r < 0) puts("smtpSetMailForm command error.");
-  return r;
+  return step(send_command(MAIL_FROM, "<%s>\r\n", from), R250, "smtpSetMailForm command error.");
 }
 
 int SmtpClient::smtpSetRcpt(const char *to) {
-  int r = send_command(RCPT_TO, "<%s>\r\n", to);
-  if (r >= 0) r = get_response(R250);
-  if (r < 0) puts("smtpSetRcpt command error.");
-  return r;
+  return step(send_command(RCPT_TO, "<%s>\r\n", to), R250, "smtpSetRcpt command error.");
 }
 
 int SmtpClient::smtpStartData() {
-  int r = send_command(DATA, "\r\n");
-  if (r >= 0) r = get_response(R354);
-  if (r < 0) puts("smtpStartData command error.");
-  return r;
+  return step(send_command(DATA, "\r\n"), R354, "smtpStartData command error.");
 }
 
 int SmtpClient::smtpEndData() {
-  int r = sendRequest("\r\n.\r\n", 5);
-  if (r >= 0) r = get_response(R250);
-  if (r < 0) puts("smtpEndData command error.");
-  return r;
+  return step(sendRequest("\r\n.\r\n", 5), R250, "smtpEndData command error.");
 }
 
-int SmtpClient::smtpQuit() {
-  int r = send_command(QUIT, "\r\n");
-  if (r >= 0) r = get_response(R221);
-  if (r < 0) puts("smtpQuit command error.");
-  return r;
-}
+int SmtpClient::smtpQuit() { return step(send_command(QUIT, "\r\n"), R221, "smtpQuit command error."); }
 
 void SmtpClient::smtpDisconnect() {
   if (sock_ >= 0) close(sock_);

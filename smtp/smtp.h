@@ -98,6 +98,10 @@ class SmtpClient {
   int fd() const { return sock_; }
 
  private:
+  // The reply check of a step whose command went out with result `sent`:
+  // prints `failure` when the command or its reply failed.
+  int step(int sent, Reply expect, const char *failure);
+
   SmtpSocket &io_;
   SmtpContent &content_;
   int sock_ = -1;

@@ -11,8 +11,8 @@
 
 namespace rc::test {
 
-// 系统初始化完成 (system initialisation complete), as netmgr logs it.
-inline const char kStarted[] = "\xcf\xb5\xcd\xb3\xb3\xf5\xca\xbc\xbb\xaf\xcd\xea\xb3\xc9";
+// netmgr's start record, in GBK.
+inline std::string started() { return toGbk("系统初始化完成"); }
 
 class LogMailTest : public ::testing::Test {
  protected:

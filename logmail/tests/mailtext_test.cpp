@@ -1,25 +1,11 @@
 // The mail's text: the GBK heading, the header block with its Date and the
 // body table that getlogbuffer builds from the ring.
-#include <iconv.h>
-
 #include <cstring>
 
 #include "fixture.h"
 
 namespace rc::test {
 namespace {
-
-std::string toGbk(const std::string &utf8) {
-  iconv_t cd = iconv_open("GBK", "UTF-8");
-  EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1));
-  std::string in = utf8;
-  char out[256];
-  char *ip = &in[0], *op = out;
-  size_t il = in.size(), ol = sizeof out;
-  EXPECT_NE(iconv(cd, &ip, &il, &op, &ol), static_cast<size_t>(-1));
-  iconv_close(cd);
-  return std::string(out, op);
-}
 
 TEST(GbkTexts, MatchTheirChineseOriginals) {
   EXPECT_EQ(kWordTime, toGbk("时间"));
@@ -73,13 +59,13 @@ TEST_F(LogMailTest, LongestSettingsStillFitTheHeader) {
 }
 
 TEST_F(LogMailTest, BodyFromCurrentIndexToNext) {
-  addRecord(kStarted);
+  addRecord(started());
   addRecord("kernel: eth2.2: link up");
   addRecord("syslog: restart");
   addRecord("kernel:x");  // no space after the prefix: cut all the same
   EXPECT_EQ(mail.getlogbuffer(mail.syslogbuf), 4);
   EXPECT_EQ(std::string(mail.syslogbuf),
-            std::string(" 2023-11-14 22:13:20 system ") + kStarted + "\n" +
+            " 2023-11-14 22:13:20 system " + started() + "\n" +
                 " 2023-11-14 22:13:20 system eth2.2: link up\n"
                 " 2023-11-14 22:13:20 system restart\n"
                 " 2023-11-14 22:13:20 system \n");

@@ -6,7 +6,7 @@
 namespace rc::test {
 namespace {
 
-const std::string kStartLine = std::string(" 2023-11-14 22:13:20 system ") + kStarted + "\r\n";
+std::string startLine() { return " 2023-11-14 22:13:20 system " + started() + "\r\n"; }
 
 // The body as it went over the wire in a received mail.
 std::string bodyOf(const std::string &wire) {
@@ -16,7 +16,7 @@ std::string bodyOf(const std::string &wire) {
 }
 
 TEST_F(LogMailTest, EachMailHoldsOnlyNewerRecords) {
-  addRecord(kStarted);
+  addRecord(started());
   EXPECT_EQ(passes(1), 1u);
   addRecord("kernel: second");
   addRecord("third");
@@ -27,8 +27,8 @@ TEST_F(LogMailTest, EachMailHoldsOnlyNewerRecords) {
       "EHLO testhost\r\nAUTH LOGIN cm91dGVy\r\nbWFpbHBhc3M=\r\nMAIL FROM:<router@isp.sim>\r\n"
       "RCPT TO:<admin@isp.sim>\r\nDATA\r\nSubject: ORBEX K5 Router System Log\r\n";
   EXPECT_EQ(mails[0].substr(0, prefix.size()), prefix);
-  EXPECT_EQ(bodyOf(mails[0]), kStartLine);
-  std::string tail = kStartLine + "\r\n.\r\nQUIT\r\n";
+  EXPECT_EQ(bodyOf(mails[0]), startLine());
+  std::string tail = startLine() + "\r\n.\r\nQUIT\r\n";
   EXPECT_EQ(mails[0].substr(mails[0].size() - tail.size()), tail);
   EXPECT_EQ(bodyOf(mails[1]),
             " 2023-11-14 22:13:20 system second\r\n 2023-11-14 22:13:20 system third\r\n");

@@ -3,11 +3,6 @@
 # its records to a scripted SMTP server (smtpsink) on the sandbox's loopback.
 . "$(dirname "$0")/lib.sh"
 
-make_flash() {
-  head -c $((0x40004)) /dev/zero >"$ROUTER_KERNEL_ROOT/dev/flash0"
-  printf '\x00\x11\x22\x33\x44\x55' >>"$ROUTER_KERNEL_ROOT/dev/flash0"
-}
-
 # netmgr with a static WAN (no lease to wait for) and the mail settings.
 configure() {
   nvram set lan_ip=192.168.0.1 lan_mask=255.255.255.0 wan_connecttype=1 wan_ip=10.9.0.2 \
