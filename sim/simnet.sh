@@ -324,9 +324,12 @@ sim_report() {
 }
 
 # sim_last_mail: the last mail in the ISP's mailbox of the router's mails
-# (mbox; "none" when there is none yet).
+# (mbox; "none" when there is none). With mailing on it first waits up to
+# 20 s for one (logmail waits 5 s after its start, then mails at once).
 sim_last_mail() {
-  local box=$SIM_TMP/isp/mail/mail/admin
+  local box=$SIM_TMP/isp/mail/mail/admin en
+  en=$(sim_router nvram get email_en 2>/dev/null)
+  [ "${en:-0}" = 0 ] || sim_poll 20 test -s "$box"
   if [ -s "$box" ]; then
     awk '/^From / {mail = ""} {mail = mail $0 "\n"} END {printf "%s", mail}' "$box"
   else
