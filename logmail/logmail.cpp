@@ -17,6 +17,23 @@ void LogMail::start() {
   readmailconfig();
 }
 
+namespace {
+
+// Values that reach the SMTP wire or the header must not carry line breaks
+// or other control bytes: a CR LF in an address would end the command and
+// smuggle in another one. Prints the reason for a value that does.
+bool wireSafe(const char *key, const char *value) {
+  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(value); *p; ++p) {
+    if (*p < 0x20 || *p == 0x7f) {
+      printf("logmail: %s holds a control character; no mail is sent\n", key);
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 void LogMail::readmailconfig() {
   ConfigStore &c = s_.cfm;
   auto number = [&](const char *key) {
@@ -36,6 +53,13 @@ void LogMail::readmailconfig() {
   sendRecords = number("email_num");
   tzone = number("timezone");
   c.CloseCfm();
+  // Every bad value is reported, not only the first.
+  int unsafe = !wireSafe("email_from", smtp.from_mail);
+  unsafe += !wireSafe("email_to", smtp.to_mail);
+  unsafe += !wireSafe("email_server", smtp.server_host);
+  unsafe += !wireSafe("email_user", smtp.user_name);
+  unsafe += !wireSafe("email_pwd", smtp.passwd);
+  if (unsafe) smtp.domail = 0;
 }
 
 void LogMail::onCommand(long cmd) {

@@ -118,6 +118,22 @@ TEST_F(LogMailTest, CommandOneCanTurnMailingOff) {
   EXPECT_EQ(passes(1), 1u);
 }
 
+TEST_F(LogMailTest, ControlCharactersInSettingsKeepMailingOff) {
+  store.set("email_from", "router@isp.sim>\r\nRCPT TO:<other@isp.sim");
+  store.set("email_user", "router\n");
+  testing::internal::CaptureStdout();
+  mail.onCommand(1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "logmail: email_from holds a control character; no mail is sent\n"
+            "logmail: email_user holds a control character; no mail is sent\n");
+  addRecord("a");
+  EXPECT_EQ(passes(3), 0u);
+  store.set("email_from", "router@isp.sim");
+  store.set("email_user", "router");
+  mail.onCommand(1);
+  EXPECT_EQ(passes(1), 1u);
+}
+
 TEST_F(LogMailTest, StartReadsTheSettingsAfterFiveSeconds) {
   store.set("email_server", "mail.isp.sim");
   store.set("email_num", "7");
