@@ -223,7 +223,21 @@ sim_down() {
   fi
   sim_log "down: namespaces, interfaces, processes and files removed"
   SIM_DONE_TMP=$SIM_TMP
+  SIM_DOWN_TICKS=$(sim_start_ticks /proc/self)
   SIM_TMP=
+}
+
+# sim_start_ticks /proc/PID: when the process started (clock ticks since boot).
+sim_start_ticks() { sed 's/.*) //' "$1/stat" 2>/dev/null | cut -d' ' -f20; }
+
+# sim_started_before_down /proc/PID: the process existed before sim_down
+# ended. The kernel gives a freed namespace's number to the next namespace
+# made (by any test running meanwhile): a process started after sim_down is
+# in such a new namespace, not left behind.
+sim_started_before_down() {
+  local t
+  t=$(sim_start_ticks "$1")
+  [ -n "$t" ] && [ "$t" -lt "${SIM_DOWN_TICKS:-0}" ]
 }
 
 # sim_check_clean: after sim_down, prints what is left and fails when
@@ -238,14 +252,17 @@ sim_check_clean() {
     ! kill -0 "$pid" 2>/dev/null || { echo "left behind: process $pid" >&2; left=1; }
   done
   for p in /proc/[0-9]*; do
-    local ids
+    local ids what=
     ids=" $(readlink "$p/ns/net" "$p/ns/pid" "$p/ns/ipc" "$p/ns/mnt" 2>/dev/null | tr '\n' ' ')"
     for ns in $SIM_NS_INODES; do
-      case $ids in *"net:[$ns]"*) echo "left behind: process ${p#/proc/} in a simulation network namespace" >&2; left=1 ;; esac
+      case $ids in *"net:[$ns]"*) what="a simulation network namespace" ;; esac
     done
     for ns in $SIM_ROUTER_NS; do
-      case $ids in *" $ns "*) echo "left behind: process ${p#/proc/} in the router's $ns" >&2; left=1 ;; esac
+      case $ids in *" $ns "*) what="the router's $ns" ;; esac
     done
+    [ -n "$what" ] && sim_started_before_down "$p" || continue
+    echo "left behind: process ${p#/proc/} in $what" >&2
+    left=1
   done
   if grep -q -e "$SIM_DONE_TMP" -e "/run/netns/$SIM_ID-" /proc/self/mountinfo; then
     echo "left behind: mounts $(grep -e "$SIM_DONE_TMP" -e "/run/netns/$SIM_ID-" /proc/self/mountinfo)" >&2
