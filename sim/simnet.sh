@@ -210,6 +210,7 @@ sim_stop_pid() {
 sim_down() {
   [ -n "${SIM_TMP:-}" ] || return 0
   local pid ns
+  SIM_NS_PROCS=$(sim_ns_procs)
   for pid in ${SIM_PID_lan:-} ${SIM_PID_router:-} ${SIM_PID_isp:-}; do
     sim_stop_pid "$pid"
   done
@@ -223,21 +224,29 @@ sim_down() {
   fi
   sim_log "down: namespaces, interfaces, processes and files removed"
   SIM_DONE_TMP=$SIM_TMP
-  SIM_DOWN_TICKS=$(sim_start_ticks /proc/self)
   SIM_TMP=
 }
 
 # sim_start_ticks /proc/PID: when the process started (clock ticks since boot).
 sim_start_ticks() { sed 's/.*) //' "$1/stat" 2>/dev/null | cut -d' ' -f20; }
 
-# sim_started_before_down /proc/PID: the process existed before sim_down
-# ended. The kernel gives a freed namespace's number to the next namespace
-# made (by any test running meanwhile): a process started after sim_down is
-# in such a new namespace, not left behind.
-sim_started_before_down() {
-  local t
-  t=$(sim_start_ticks "$1")
-  [ -n "$t" ] && [ "$t" -lt "${SIM_DOWN_TICKS:-0}" ]
+# sim_ns_procs: "PID:START:WHERE" for every process in one of the
+# simulation's namespaces. Taken while the namespaces exist: once they are
+# gone the kernel hands their numbers to the next namespaces made (by tests
+# running meanwhile), so a later scan by number would find strangers.
+sim_ns_procs() {
+  local p ns ids where
+  for p in /proc/[0-9]*; do
+    ids=" $(readlink "$p/ns/net" "$p/ns/pid" "$p/ns/ipc" "$p/ns/mnt" 2>/dev/null | tr '\n' ' ')"
+    where=
+    for ns in $SIM_NS_INODES; do
+      case $ids in *"net:[$ns]"*) where="a simulation network namespace" ;; esac
+    done
+    for ns in $SIM_ROUTER_NS; do
+      case $ids in *" $ns "*) where="the router's $ns" ;; esac
+    done
+    [ -n "$where" ] && echo "${p#/proc/}:$(sim_start_ticks "$p"):$where"
+  done
 }
 
 # sim_check_clean: after sim_down, prints what is left and fails when
@@ -251,19 +260,17 @@ sim_check_clean() {
   for pid in "${SIM_PIDS[@]}"; do
     ! kill -0 "$pid" 2>/dev/null || { echo "left behind: process $pid" >&2; left=1; }
   done
-  for p in /proc/[0-9]*; do
-    local ids what=
-    ids=" $(readlink "$p/ns/net" "$p/ns/pid" "$p/ns/ipc" "$p/ns/mnt" 2>/dev/null | tr '\n' ' ')"
-    for ns in $SIM_NS_INODES; do
-      case $ids in *"net:[$ns]"*) what="a simulation network namespace" ;; esac
-    done
-    for ns in $SIM_ROUTER_NS; do
-      case $ids in *" $ns "*) what="the router's $ns" ;; esac
-    done
-    [ -n "$what" ] && sim_started_before_down "$p" || continue
-    echo "left behind: process ${p#/proc/} in $what" >&2
+  # Processes that were in the namespaces when sim_down began and still
+  # run (the same pid with the same start time).
+  local entry where start
+  while IFS= read -r entry; do
+    [ -n "$entry" ] || continue
+    pid=${entry%%:*} start=${entry#*:} where=${entry#*:*:}
+    start=${start%%:*}
+    [ "$(sim_start_ticks "/proc/$pid")" = "$start" ] || continue
+    echo "left behind: process $pid in $where" >&2
     left=1
-  done
+  done <<<"${SIM_NS_PROCS:-}"
   if grep -q -e "$SIM_DONE_TMP" -e "/run/netns/$SIM_ID-" /proc/self/mountinfo; then
     echo "left behind: mounts $(grep -e "$SIM_DONE_TMP" -e "/run/netns/$SIM_ID-" /proc/self/mountinfo)" >&2
     left=1
