@@ -55,4 +55,13 @@ void run_tick_loop(int nsemid, int msqid, TickDaemon &daemon, volatile int *stop
   while (!stop || !*stop) tick_pass(nsemid, msqid, daemon);
 }
 
+void run_sleep_loop(int msqid, TickDaemon &daemon, Clock &clock, volatile int *stop) {
+  while (!stop || !*stop) {
+    long cmd = poll_cmd(msqid);
+    if (cmd > 0) daemon.onCommand(cmd);
+    daemon.onTick();
+    clock.sleepSeconds(1);
+  }
+}
+
 }  // namespace rc

@@ -1,4 +1,5 @@
-// The one-second loop of the ticking daemons (netmgr, fwmgr, trafmon).
+// The one-second loops: the tick of netmgr, fwmgr and trafmon, and the
+// plain sleeping loop of logmail and arpguard.
 //
 // A SIGALRM handler posts the tick semaphore once a second; the loop waits on
 // it, takes at most one command from the queue and then does the daemon's
@@ -6,6 +7,8 @@
 // the loop catches up one pass per missed second.
 #pragma once
 #include <sys/types.h>
+
+#include "common/clock.h"
 
 namespace rc {
 
@@ -32,5 +35,10 @@ void sigalrm_fn(int sig);
 
 // Runs passes forever (or until *stop becomes non-zero, for tests).
 void run_tick_loop(int nsemid, int msqid, TickDaemon &daemon, volatile int *stop = nullptr);
+
+// The loop of the daemons without the tick (logmail, arpguard): one command
+// poll, the periodic work, then a one-second sleep, forever (or until *stop
+// becomes non-zero, for tests).
+void run_sleep_loop(int msqid, TickDaemon &daemon, Clock &clock, volatile int *stop = nullptr);
 
 }  // namespace rc

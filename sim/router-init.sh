@@ -14,8 +14,9 @@
 #     and /bin/kinwatch, the path fwmgr starts it from.
 # Then it uses up a dozen pids (process lookup ignores pids below 12), starts
 # the simulated DNS query log module (sim_dnslog, /sim/dnslog.log), netmgr
-# with its output in /sim/netmgr.log and arpguard (/sim/arpguard.log), as the
-# board's start-up script does, writes /sim/router.ready, and
+# with its output in /sim/netmgr.log, then logmail (/sim/logmail.log) and
+# arpguard (/sim/arpguard.log), as the board's start-up script does, writes
+# /sim/router.ready, and
 # stays as the namespace's reaper until SIGTERM; its exit ends every process
 # of the router.
 #
@@ -53,9 +54,12 @@ unset SIM_MNT SIM_DIR
 chroot "$root" /bin/sh -c 'cd /sim && exec sim_dnslog /sim/kernel/proc/dns_log2 >>/sim/dnslog.log 2>&1' &
 chroot "$root" /bin/sh -c 'cd /sim && exec netmgr >>/sim/netmgr.log 2>&1' &
 netmgr=$!
-# The board's start-up script starts the ARP defence daemon after netmgr.
+# The board's start-up script starts the log mailer and the ARP defence
+# daemon after netmgr.
+chroot "$root" /bin/sh -c 'cd /sim && exec logmail >>/sim/logmail.log 2>&1' &
+logmail=$!
 chroot "$root" /bin/sh -c 'cd /sim && exec arpguard >>/sim/arpguard.log 2>&1' &
-trap 'kill -TERM $netmgr 2>/dev/null; exit 0' TERM INT HUP
+trap 'kill -TERM $netmgr $logmail 2>/dev/null; exit 0' TERM INT HUP
 echo "$netmgr" >"$root/sim/router.ready"
 wait $netmgr
 echo "router: netmgr ended with status $?" >>"$root/sim/netmgr.log"

@@ -39,7 +39,8 @@ sim_require() {
   local missing=() t pkg
   for t in ip:iproute2 tc:iproute2 nsenter:util-linux unshare:util-linux setsid:util-linux \
     flock:util-linux busybox:busybox iptables:iptables arptables:arptables ifconfig:net-tools \
-    route:net-tools brctl:bridge-utils killall:psmisc pgrep:procps mkfifo:coreutils; do
+    route:net-tools brctl:bridge-utils killall:psmisc pgrep:procps mkfifo:coreutils \
+    postfix:postfix saslpasswd2:sasl2-bin iconv:libc-bin; do
     command -v "${t%%:*}" >/dev/null 2>&1 || missing+=("${t%%:*} (package ${t#*:})")
   done
   setpriv --help 2>/dev/null | grep -q -- --pdeathsig || missing+=("setpriv with --pdeathsig (package util-linux)")
@@ -92,7 +93,7 @@ sim_up() {
   build=$(cd "$1" 2>/dev/null && pwd) || { echo "sim: no build directory $1" >&2; return 1; }
   shift
   local b
-  for b in netmgr nvram sendmsg routerstat dhcpplus_server sim_pppd kinwatch arpguard memdump sim_dnslog sim_arpcap; do
+  for b in netmgr logmail nvram sendmsg routerstat dhcpplus_server sim_pppd kinwatch arpguard memdump sim_dnslog sim_arpcap; do
     [ -x "$build/bin/$b" ] || { echo "sim: $build/bin/$b is missing (build the project first)" >&2; return 1; }
   done
   SIM_BUILD=$build
@@ -356,7 +357,23 @@ sim_report() {
   sim_rnet iptables -w -t mangle -S | grep -v '^-P' | sed 's/^/   /'
   echo "== System log (routerstat)"
   sim_router routerstat 2>&1 | sed 's/^/   /'
-  echo "== Files: journal $SIM_TMP/router/journal, netmgr output $SIM_TMP/router/netmgr.log"
+  echo "== Last mail at the ISP's mail server (mailbox $SIM_TMP/isp/mail/mail/admin, GBK shown as UTF-8)"
+  sim_last_mail | iconv -c -f GBK -t UTF-8 | sed 's/^/   /'
+  echo "== Files: journal $SIM_TMP/router/journal, netmgr output $SIM_TMP/router/netmgr.log, logmail output $SIM_TMP/router/logmail.log"
+}
+
+# sim_last_mail: the last mail in the ISP's mailbox of the router's mails
+# (mbox; "none" when there is none). With mailing on it first waits up to
+# 20 s for one (logmail waits 5 s after its start, then mails at once).
+sim_last_mail() {
+  local box=$SIM_TMP/isp/mail/mail/admin en
+  en=$(sim_router nvram get email_en 2>/dev/null)
+  [ "${en:-0}" = 0 ] || sim_poll 20 test -s "$box"
+  if [ -s "$box" ]; then
+    awk '/^From / {mail = ""} {mail = mail $0 "\n"} END {printf "%s", mail}' "$box"
+  else
+    echo "none"
+  fi
 }
 
 # sim_lan_signal SIG: sends SIG to the LAN host's udhcpc (USR1: renew the

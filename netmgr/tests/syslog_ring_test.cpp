@@ -1,23 +1,9 @@
-#include <iconv.h>
-
 #include <cstring>
 
 #include "fixture.h"
 
 namespace rc::test {
 namespace {
-
-std::string toGbk(const std::string &utf8) {
-  iconv_t cd = iconv_open("GBK", "UTF-8");
-  EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1));
-  std::string in = utf8;
-  char out[256];
-  char *ip = &in[0], *op = out;
-  size_t il = in.size(), ol = sizeof out;
-  EXPECT_NE(iconv(cd, &ip, &il, &op, &ol), static_cast<size_t>(-1));
-  iconv_close(cd);
-  return std::string(out, op);
-}
 
 TEST(GbkTexts, MatchTheirChineseOriginals) {
   EXPECT_EQ(kMsgSystemStarted, toGbk("系统初始化完成"));

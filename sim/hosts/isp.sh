@@ -11,7 +11,9 @@
 #   - the far end of the simulated PPP links (sim_pppd --peer eth0): ppp0
 #     with 10.64.0.1 peer 10.64.0.2, which prints every TCP SYN's MSS;
 #   - dhcpplus_server, the ISP login test server, on the login address and
-#     port, accepting LOGIN_USER / LOGIN_PASSWORD.
+#     port, accepting LOGIN_USER / LOGIN_PASSWORD;
+#   - the ISP's mail server (Postfix, see isp-mail.sh) on ADDR port 25, in
+#     DIR/mail, with the router's mail account of config/default.nvram.
 # It ends, and with it every process of the namespace, on SIGTERM.
 #
 # Usage: isp.sh DIR ADDR POOL_START POOL_END LOGIN_USER LOGIN_PASSWORD [LOGIN_PORT]
@@ -44,6 +46,14 @@ children+=($!)
 dhcpplus_server --listen "$addr" ${port:+--port "$port"} --user "$user" --password "$password" \
   >"$dir/dhcpplus.log" 2>&1 &
 children+=($!)
+here=$(dirname "$0")
+defaults=$here/../../config/default.nvram
+mail_user=$(sed -n 's/^email_user=//p' "$defaults")
+mail_pwd=$(sed -n 's/^email_pwd=//p' "$defaults")
+if bash "$here/isp-mail.sh" setup "$dir/mail" "$addr" "$mail_user" "$mail_pwd" >"$dir/mail.out" 2>&1; then
+  bash "$here/isp-mail.sh" run "$dir/mail" >>"$dir/mail.out" 2>&1 &
+  children+=($!)
+fi
 for _ in $(seq 1 100); do grep -qx ready "$dir/ppp-peer.log" && break; sleep 0.05; done
 echo ready >"$dir/ready"
 wait

@@ -50,6 +50,13 @@ wait_for() {
   done
 }
 
+# make_flash: a flash image with the base MAC address 00:11:22:33:44:55 at
+# 0x40004, under the kernel root.
+make_flash() {
+  head -c $((0x40004)) /dev/zero >"$ROUTER_KERNEL_ROOT/dev/flash0"
+  printf '\x00\x11\x22\x33\x44\x55' >>"$ROUTER_KERNEL_ROOT/dev/flash0"
+}
+
 run_case() {
   if [ $# -ne 1 ] || ! declare -F "case_$1" >/dev/null; then
     echo "usage: $0 CASE (one of: $(declare -F | sed -n 's/^declare -f case_//p' | tr '\n' ' '))" >&2

@@ -3,12 +3,6 @@
 # configuration store file and the kernel files under ROUTER_KERNEL_ROOT.
 . "$(dirname "$0")/lib.sh"
 
-# A flash image with the base MAC address 00:11:22:33:44:55 at 0x40004.
-make_flash() {
-  head -c $((0x40004)) /dev/zero >"$ROUTER_KERNEL_ROOT/dev/flash0"
-  printf '\x00\x11\x22\x33\x44\x55' >>"$ROUTER_KERNEL_ROOT/dev/flash0"
-}
-
 configure_dhcp_wan() {
   nvram set lan_ip=192.168.0.1 lan_mask=255.255.255.0 wanparam=1 wan_connecttype=2 \
     dynamicMTU=1500 dhcps_en=1 dhcps_start=192.168.0.100 dhcps_end=192.168.0.200 \

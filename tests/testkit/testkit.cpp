@@ -1,5 +1,6 @@
 #include "testkit.h"
 
+#include <iconv.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -105,5 +106,17 @@ std::string read_file(const std::string &path) {
 std::string TempDir::read(const std::string &rel) const { return read_file(path_ + "/" + rel); }
 
 bool TempDir::exists(const std::string &rel) const { return access((path_ + "/" + rel).c_str(), F_OK) == 0; }
+
+std::string toGbk(const std::string &utf8) {
+  iconv_t cd = iconv_open("GBK", "UTF-8");
+  EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1));
+  std::string in = utf8;
+  char out[256];
+  char *ip = &in[0], *op = out;
+  size_t il = in.size(), ol = sizeof out;
+  EXPECT_NE(iconv(cd, &ip, &il, &op, &ol), static_cast<size_t>(-1));
+  iconv_close(cd);
+  return std::string(out, op);
+}
 
 }  // namespace rc::test

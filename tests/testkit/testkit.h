@@ -128,4 +128,8 @@ class TempDir {
 // Reads a whole file; "" when it cannot be opened.
 std::string read_file(const std::string &path);
 
+// The GBK bytes of a UTF-8 text, by the C library's iconv: the reference the
+// daemons' stored GBK texts are checked against.
+std::string toGbk(const std::string &utf8);
+
 }  // namespace rc::test

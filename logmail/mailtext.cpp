@@ -1,0 +1,86 @@
+// The mail's text: the body table from the ring and the header block.
+#include <cstdio>
+#include <cstring>
+
+#include "logmail/logmail.h"
+
+namespace rc {
+
+// 时间 (time)
+const char kWordTime[] = "\xca\xb1\xbc\xe4";
+// 类型 (type)
+const char kWordType[] = "\xc0\xe0\xd0\xcd";
+// 内容 (content)
+const char kWordContent[] = "\xc4\xda\xc8\xdd";
+
+namespace {
+
+#define RULER "+------------------------------------------------------+\r\n"
+// The heading row, 56 bytes wide like the rulers (two bytes per GBK character).
+#define HEADING "|       \xca\xb1\xbc\xe4        | \xc0\xe0\xd0\xcd |      \xc4\xda\xc8\xdd                 |\r\n"
+
+const char kHeadFmt[] =
+    "Subject: ORBEX K5 Router System Log\r\n"
+    "From: \"%s\" <%s>\r\n"
+    "To: %s\r\n"
+    "Date: %s\r\n"
+    "Content-Type: text/plain; charset=GBK\r\n"
+    "\r\n\r\n" RULER HEADING RULER;
+
+}  // namespace
+
+int LogMail::getlogbuffer(char *body) {
+  body[0] = '\0';
+  bodyFull = false;
+  if (!logshmptr) return 0;
+  // One consistent copy per pass: netmgr may write the ring meanwhile.
+  memcpy(&ringcopy_, logshmptr, sizeof ringcopy_);
+  int w = ringcopy_.next, s = currsendindex;
+  if (w < 0 || w >= kRingSlots) return 0;  // never trust the segment's bytes
+  int n = s <= w ? w - s : w - s + kRingSlots;
+  size_t used = 0;
+  for (int k = 0; k < n; ++k) {
+    char *slot = ringcopy_.slot[(s + k) % kRingSlots];
+    slot[kRingSlotSize - 1] = '\0';
+    size_t len = strlen(slot);
+    if (len > 0) slot[--len] = '\0';  // the record's newline
+    const char *msg = slot + (len < 20 ? len : 20);
+    if (len >= 27 && (memcmp(slot + 20, "kernel:", 7) == 0 || memcmp(slot + 20, "syslog:", 7) == 0))
+      msg = slot + (len < 28 ? len : 28);
+    int wrote = snprintf(body + used, kBodySize - used, " %.19s system %s\n", slot, msg);
+    if (wrote < 0 || used + static_cast<size_t>(wrote) >= kBodySize) {
+      body[used] = '\0';  // this record and the rest wait for the next mail
+      bodyFull = true;
+      return k;
+    }
+    used += static_cast<size_t>(wrote);
+  }
+  return n;
+}
+
+void LogMail::dateText(char (&out)[40]) {
+  struct tm tm;
+  s_.clock.localNow(&tm);
+  size_t len = strftime(out, sizeof out, "%a, %d %b %Y %H:%M:%S ", &tm);
+  if (tzone >= 12)
+    snprintf(out + len, sizeof out - len, "+%02d00", tzone - 12);
+  else
+    snprintf(out + len, sizeof out - len, "-%02d00", 12 - tzone);
+}
+
+size_t LogMail::mailHead(char (&out)[kHeadSize]) {
+  char date[40];
+  dateText(date);
+  snprintf(out, sizeof out, kHeadFmt, smtp.user_name, smtp.from_mail, smtp.to_mail, date);
+  return strlen(out);
+}
+
+int LogMail::smtpSendHead() {
+  char head[kHeadSize];
+  size_t len = mailHead(head);
+  return smtp.sendRequest(head, len);
+}
+
+int LogMail::smtpSendBody() { return smtp.smtpSendData(syslogbuf); }
+
+}  // namespace rc
