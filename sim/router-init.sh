@@ -12,7 +12,8 @@
 #     (ROUTER_KERNEL_ROOT=/sim/kernel), so the host sees them directly;
 #   - /bin/pptp, the pptp stand-in, because /etc/options.pptp names that path.
 # Then it uses up a dozen pids (process lookup ignores pids below 12), starts
-# netmgr with its output in /sim/netmgr.log, writes /sim/router.ready, and
+# netmgr with its output in /sim/netmgr.log, the accounting stand-in
+# (/sim/account.log) and trafmon (/sim/trafmon.log), writes /sim/router.ready, and
 # stays as the namespace's reaper until SIGTERM; its exit ends every process
 # of the router.
 #
@@ -47,6 +48,10 @@ unset SIM_MNT SIM_DIR
 
 chroot "$root" /bin/sh -c 'cd /sim && exec netmgr >>/sim/netmgr.log 2>&1' &
 netmgr=$!
+# The kernel's accounting (a stand-in, see sim/standins/sim_account.c), then
+# the traffic monitor, which waits 5 s before it reads the accounting.
+chroot "$root" /bin/sh -c 'cd /sim && exec sim_account >>/sim/account.log 2>&1' &
+chroot "$root" /bin/sh -c 'cd /sim && exec trafmon >>/sim/trafmon.log 2>&1' &
 trap 'kill -TERM $netmgr 2>/dev/null; exit 0' TERM INT HUP
 echo "$netmgr" >"$root/sim/router.ready"
 wait $netmgr

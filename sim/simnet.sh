@@ -92,7 +92,7 @@ sim_up() {
   build=$(cd "$1" 2>/dev/null && pwd) || { echo "sim: no build directory $1" >&2; return 1; }
   shift
   local b
-  for b in netmgr nvram sendmsg routerstat dhcpplus_server sim_pppd; do
+  for b in netmgr nvram sendmsg routerstat dhcpplus_server sim_pppd trafmon sim_account; do
     [ -x "$build/bin/$b" ] || { echo "sim: $build/bin/$b is missing (build the project first)" >&2; return 1; }
   done
   SIM_BUILD=$build
@@ -315,7 +315,7 @@ sim_report() {
   sim_rnet iptables -w -t nat -S | sed 's/^/   /'
   echo "== Mangle rules"
   sim_rnet iptables -w -t mangle -S | grep -v '^-P' | sed 's/^/   /'
-  echo "== System log (routerstat)"
+  echo "== System log and traffic (routerstat)"
   sim_router routerstat 2>&1 | sed 's/^/   /'
   echo "== Files: journal $SIM_TMP/router/journal, netmgr output $SIM_TMP/router/netmgr.log"
 }
