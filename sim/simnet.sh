@@ -280,6 +280,7 @@ sim_poll() {
   done
 }
 
+sim_lists_host() { sim_router routerstat 2>/dev/null | grep -q "^  $1 "; }
 sim_masquerading() { sim_rnet iptables -w -t nat -S POSTROUTING | grep -q -- "-j MASQUERADE"; }
 sim_wait_wan() { sim_poll "$1" sim_masquerading; }
 sim_wait_lease() { sim_poll "$1" test -s "$SIM_TMP/lan/lease"; }
@@ -316,6 +317,10 @@ sim_report() {
   echo "== Mangle rules"
   sim_rnet iptables -w -t mangle -S | grep -v '^-P' | sed 's/^/   /'
   echo "== System log and traffic (routerstat)"
+  # The traffic monitor publishes from 7 s after its start; the request above
+  # put the LAN host into its host table.
+  ip=$(sim_lease_value ip)
+  [ -z "$ip" ] || sim_poll 15 sim_lists_host "$ip" || echo "   (the LAN host is not in the host table yet)"
   sim_router routerstat 2>&1 | sed 's/^/   /'
   echo "== Files: journal $SIM_TMP/router/journal, netmgr output $SIM_TMP/router/netmgr.log"
 }
