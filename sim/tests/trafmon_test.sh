@@ -82,30 +82,38 @@ watch_rate() {
   done
 }
 
+# check_transfer rx|tx COUNTER RATE COMMAND...: runs the transfer COMMAND
+# from the LAN host; the host's COUNTER must grow by the IP bytes that
+# crossed its eth0 in that direction (within 2 %) within 3 s of the end, and
+# RATE must have been above 0 while it ran.
+check_transfer() {
+  local dir=$1 counter=$2 rate=$3
+  shift 3
+  local before start crossed watcher max
+  before=$(host_field "$LAN_IP" "$counter")
+  start=$(ip_bytes "$dir")
+  echo 0 >"$SIM_TMP/maxrate"
+  watch_rate "$rate" "$SIM_TMP/maxrate" &
+  watcher=$!
+  "$@" || fail "the transfer failed: $*"
+  crossed=$(($(ip_bytes "$dir") - start))
+  [ "$crossed" -ge "$TRANSFER" ] || fail "only $crossed bytes crossed the LAN host's eth0 ($dir)"
+  wait_until 3 "$counter within 2 % of $crossed" \
+    eval 'within_2pct $(($(host_field "$LAN_IP" "$counter") - before)) $crossed'
+  kill "$watcher"
+  wait "$watcher" 2>/dev/null
+  max=$(cat "$SIM_TMP/maxrate")
+  [ "$max" -gt 0 ] || fail "no $rate seen while the transfer ran"
+  echo "$counter: $crossed IP bytes crossed, $(($(host_field "$LAN_IP" "$counter") - before)) counted; highest $rate $max B/s"
+}
+
 # 1. A 5 MB download: received bytes within 2 % of what crossed, a download
-#    rate while it ran.
+#    rate while it ran, the LAN host's MAC.
 case_traffic_download() {
   start_monitored
   slow_isp 16mbit
-  local before rx0 rx1
-  before=$(host_field "$LAN_IP" bytes_recv)
-  rx0=$(ip_bytes rx)
-  echo 0 >"$SIM_TMP/maxrate"
-  watch_rate down_rate "$SIM_TMP/maxrate" &
-  local watcher=$!
-  download big || fail "the download failed"
-  rx1=$(ip_bytes rx)
-  local crossed=$((rx1 - rx0))
-  [ "$crossed" -ge "$TRANSFER" ] || fail "only $crossed bytes reached the LAN host"
-  wait_until 3 "received bytes within 2 % of $crossed" \
-    eval 'within_2pct $(($(host_field "$LAN_IP" bytes_recv) - before)) $crossed'
-  kill "$watcher"
-  wait "$watcher" 2>/dev/null
-  local max
-  max=$(cat "$SIM_TMP/maxrate")
-  [ "$max" -gt 0 ] || fail "no download rate seen while the transfer ran"
+  check_transfer rx bytes_recv down_rate download big
   host_record "$LAN_IP" | grep -qF "\"mac\":\"$SIM_LAN_MAC\"" || fail "MAC: $(host_record "$LAN_IP")"
-  echo "download: $crossed IP bytes crossed, counted $(($(host_field "$LAN_IP" bytes_recv) - before)), highest rate $max B/s"
 }
 
 # 2. A 5 MB upload: sent bytes within 2 %; a held TCP connection counts.
@@ -114,22 +122,8 @@ case_traffic_upload_and_connections() {
   slow_lan 16mbit
   # busybox wget sends the file as a C string: no zero bytes in it.
   yes 0123456789abcdef | head -c "$TRANSFER" >"$SIM_TMP/lan/upload"
-  local before tx0 tx1
-  before=$(host_field "$LAN_IP" bytes_sent)
-  tx0=$(ip_bytes tx)
-  echo 0 >"$SIM_TMP/maxrate"
-  watch_rate up_rate "$SIM_TMP/maxrate" &
-  local watcher=$!
-  sim_lan timeout 60 busybox wget -q -O /dev/null --post-file "$SIM_TMP/lan/upload" \
-    "http://$SIM_ISP_ADDR/cgi-bin/sink" || fail "the upload failed"
-  tx1=$(ip_bytes tx)
-  local crossed=$((tx1 - tx0))
-  [ "$crossed" -ge "$TRANSFER" ] || fail "only $crossed bytes left the LAN host"
-  wait_until 3 "sent bytes within 2 % of $crossed" \
-    eval 'within_2pct $(($(host_field "$LAN_IP" bytes_sent) - before)) $crossed'
-  kill "$watcher"
-  wait "$watcher" 2>/dev/null
-  [ "$(cat "$SIM_TMP/maxrate")" -gt 0 ] || fail "no upload rate seen while the transfer ran"
+  check_transfer tx bytes_sent up_rate sim_lan timeout 60 busybox wget -q -O /dev/null \
+    --post-file "$SIM_TMP/lan/upload" "http://$SIM_ISP_ADDR/cgi-bin/sink"
 
   # A TCP connection held open from the LAN host to the ISP host.
   bg nsenter --net="/run/netns/$SIM_ID-isp" timeout 30 busybox nc -l -p 5002

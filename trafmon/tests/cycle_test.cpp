@@ -1,26 +1,7 @@
 // Start-up, the commands of queue 201 and the one-second cycle.
 #include "fixture.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define ROUTER_HAVE_ALLOC_HOOKS 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ROUTER_HAVE_ALLOC_HOOKS 1
-#endif
-#endif
-
-#ifdef ROUTER_HAVE_ALLOC_HOOKS
-extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void *, size_t),
-                                                        void (*)(const volatile void *));
-namespace {
-volatile int g_counting = 0;
-volatile long g_allocs = 0;
-void onMalloc(const volatile void *, size_t) {
-  if (g_counting) g_allocs = g_allocs + 1;
-}
-void onFree(const volatile void *) {}
-}  // namespace
-#endif
+#include "alloc_count.h"
 
 namespace rc::test {
 namespace {
@@ -247,15 +228,12 @@ TEST_F(CycleTest, CyclesAllocateNothing) {
   m.onCommand(2);
   m.onTick();  // a first cycle may set up the C library's own state
   clock.sleeps.reserve(clock.sleeps.size() + 1000);  // the fake clock's own record
-  __sanitizer_install_malloc_and_free_hooks(onMalloc, onFree);
-  g_allocs = 0;
-  g_counting = 1;
+  AllocCounter allocs;
+  allocs.start();
   // Cycles 2..130: the page refresh (60, 120) and the ARP and memory
   // measurements (64, 128) included.
   for (int i = 0; i < 129; ++i) m.onTick();
-  g_counting = 0;
-  __sanitizer_install_malloc_and_free_hooks(nullptr, nullptr);
-  EXPECT_EQ(g_allocs, 0) << "a cycle allocated";
+  EXPECT_EQ(allocs.stop(), 0) << "a cycle allocated";
   EXPECT_EQ(quiet.runs, 5);  // the two iptables lines; free at cycles 0, 64 and 128
   EXPECT_EQ(seg.n, 1024);
   EXPECT_EQ(seg.host[1023].addr, ip("172.16.3.255"));
