@@ -56,6 +56,18 @@ const char *devName(const char *line, char *name, size_t size) {
 
 }  // namespace
 
+uint32_t percent(uint32_t part, uint32_t whole) {
+  // 32-bit arithmetic (no 64-bit division on the router): scale both down
+  // until part * 100 fits.
+  while (part > 42000000u || whole > 42000000u) {
+    part >>= 1;
+    whole >>= 1;
+  }
+  if (whole == 0) return 100;
+  uint32_t p = part * 100u / whole;
+  return p > 100 ? 100 : p;
+}
+
 int TrafMon::getwanstatics(const char *name, wanstat *rec) {
   Paths::Buf path;
   LineReader in(s_.paths.sys("/proc/net/dev", path));
@@ -96,12 +108,11 @@ void TrafMon::getmemuse(int32_t *out) {
   for (char *w = strtok_r(line, " \t", &save); w && words < 6; w = strtok_r(nullptr, " \t", &save))
     word[words++] = w;
   if (words < 4) return;
-  long long total = atoll(word[1]), free = atoll(word[3]);
+  uint32_t total = static_cast<uint32_t>(strtoul(word[1], nullptr, 10));
+  uint32_t free = static_cast<uint32_t>(strtoul(word[3], nullptr, 10));
   // Measured against the board's 32768 KiB; a machine with more memory than
   // that is measured against its own total, or the figure would go negative.
-  long long size = total > 32768 ? total : 32768;
-  long long pct = 100 - free * 100 / size;
-  *out = static_cast<int32_t>(pct < 0 ? 0 : pct > 100 ? 100 : pct);
+  *out = 100 - static_cast<int32_t>(percent(free, total > 32768 ? total : 32768));
 }
 
 void TrafMon::getcpustat(uint32_t *total, uint32_t *idle) {

@@ -133,12 +133,10 @@ void TrafMon::onTick() {
   getcpustat(&cputotal[p], &cpuidle[p]);
   uint32_t dtotal = cputotal[p] - cputotal[1 - p];
   uint32_t didle = cpuidle[p] - cpuidle[1 - p];
-  if (static_cast<int32_t>(dtotal) < 1) {
+  if (static_cast<int32_t>(dtotal) < 1)
     cpupercent = 100;
-  } else {
-    int64_t pct = 100 - static_cast<int64_t>(didle) * 100 / dtotal;
-    cpupercent = static_cast<int32_t>(pct < 0 ? 0 : pct > 100 ? 100 : pct);
-  }
+  else
+    cpupercent = 100 - static_cast<int32_t>(percent(didle, dtotal));
   writesysshminfo();
   s_.clock.sleepMicros(50000);
 }

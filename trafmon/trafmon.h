@@ -63,6 +63,9 @@ struct arpnode {
 };
 static_assert(sizeof(arpnode) == 28, "ARP entry is 28 bytes");
 
+// part * 100 / whole in 0..100, truncated (100 when whole is 0).
+uint32_t percent(uint32_t part, uint32_t whole);
+
 // Ignores signals 1 to 31 but SIGKILL and SIGALRM (the tick).
 void ignore_signals_but_kill();
 

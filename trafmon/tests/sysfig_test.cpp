@@ -74,6 +74,7 @@ TEST_F(SysFigTest, MemoryUseFromFree) {
       {"Mem:        28440        20168         8272            0         1940", 75},
       // A PC with 8 GiB: measured against its own total.
       {"Mem:        8000000     2000000      6000000      0    0   0", 25},
+      {"Mem:     67108864    33554432    33554432   0  0  0", 50},  // 64 GiB: no overflow
       {"Mem: 29000 12000", 60},  // no free column
   };
   for (const auto &c : cases) {
