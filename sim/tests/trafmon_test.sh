@@ -71,16 +71,30 @@ start_monitored() {
   chmod +x "$SIM_TMP/isp/www/cgi-bin/sink"
 }
 
-# watch_rate FIELD FILE: while the background transfer runs, records the
-# highest value of the LAN host's FIELD in FILE.
-watch_rate() {
-  local max=0 v
-  while true; do
-    v=$(host_field "$LAN_IP" "$1")
-    [ -n "$v" ] && [ "$v" -gt "$max" ] && max=$v && echo "$max" >"$2"
-    sleep 0.2
-  done
+# watch_start COMMAND...: in the background, every 0.2 s, keeps the highest
+# number COMMAND prints. watch_stop ends that watch, waiting for its current
+# round (so no routerstat is left running in the router), and sets WATCH_MAX.
+WATCH_N=0
+watch_start() {
+  WATCH_N=$((WATCH_N + 1))
+  local stop=$SIM_TMP/watch$WATCH_N.stop out=$SIM_TMP/watch$WATCH_N.max
+  echo 0 >"$out"
+  (
+    max=0
+    until [ -e "$stop" ] || [ ! -d "$SIM_TMP" ]; do
+      v=$("$@")
+      [ -n "$v" ] && [ "$v" -gt "$max" ] && max=$v && echo "$max" >"$out"
+      sleep 0.2
+    done
+  ) &
+  WATCHER=$!
 }
+watch_stop() {
+  touch "$SIM_TMP/watch$WATCH_N.stop"
+  wait "$WATCHER"
+  WATCH_MAX=$(cat "$SIM_TMP/watch$WATCH_N.max")
+}
+wan_both() { echo $(($(sys_field wan_down) + $(sys_field wan_up))); }
 
 # check_transfer rx|tx COUNTER RATE COMMAND...: runs the transfer COMMAND
 # from the LAN host; the host's COUNTER must grow by the IP bytes that
@@ -89,20 +103,17 @@ watch_rate() {
 check_transfer() {
   local dir=$1 counter=$2 rate=$3
   shift 3
-  local before start crossed watcher max
+  local before start crossed max
   before=$(host_field "$LAN_IP" "$counter")
   start=$(ip_bytes "$dir")
-  echo 0 >"$SIM_TMP/maxrate"
-  watch_rate "$rate" "$SIM_TMP/maxrate" &
-  watcher=$!
+  watch_start host_field "$LAN_IP" "$rate"
   "$@" || fail "the transfer failed: $*"
   crossed=$(($(ip_bytes "$dir") - start))
   [ "$crossed" -ge "$TRANSFER" ] || fail "only $crossed bytes crossed the LAN host's eth0 ($dir)"
   wait_until 3 "$counter within 2 % of $crossed" \
     eval 'within_2pct $(($(host_field "$LAN_IP" "$counter") - before)) $crossed'
-  kill "$watcher"
-  wait "$watcher" 2>/dev/null
-  max=$(cat "$SIM_TMP/maxrate")
+  watch_stop
+  max=$WATCH_MAX
   [ "$max" -gt 0 ] || fail "no $rate seen while the transfer ran"
   echo "$counter: $crossed IP bytes crossed, $(($(host_field "$LAN_IP" "$counter") - before)) counted; highest $rate $max B/s"
 }
@@ -140,21 +151,10 @@ case_traffic_upload_and_connections() {
 case_traffic_system_figures() {
   start_monitored
   slow_isp 8mbit
-  echo 0 >"$SIM_TMP/maxwan"
-  (
-    max=0
-    while true; do
-      v=$(sys_field wan_down)
-      [ -n "$v" ] && [ "$v" -gt "$max" ] && max=$v && echo "$max" >"$SIM_TMP/maxwan"
-      sleep 0.2
-    done
-  ) &
-  local watcher=$!
+  watch_start sys_field wan_down
   download big || fail "the download failed"
-  kill "$watcher"
-  wait "$watcher" 2>/dev/null
-  local max
-  max=$(cat "$SIM_TMP/maxwan")
+  watch_stop
+  local max=$WATCH_MAX
   # 8 Mbit/s is 1,000,000 bytes a second; a late cycle may cover more than a second.
   [ "$max" -ge 300000 ] && [ "$max" -le 3000000 ] || fail "WAN download rate during the transfer: highest $max B/s"
   wait_until 5 "the WAN rate to fall back after the transfer" eval '[ "$(sys_field wan_down)" -lt 20000 ]'
@@ -165,20 +165,11 @@ case_traffic_system_figures() {
   [ -n "$mem" ] && [ "$mem" -ge 0 ] && [ "$mem" -le 100 ] || fail "memory percent [$mem]"
 
   sim_router sendmsg 201 3 || fail "sendmsg 201 3"
-  sleep 2  # the command is taken within a cycle
-  echo 0 >"$SIM_TMP/maxwan"
-  (
-    while true; do
-      v=$(sys_field wan_down)$(sys_field wan_up)
-      [ "$v" = 00 ] || echo "$v" >"$SIM_TMP/maxwan"
-      sleep 0.2
-    done
-  ) &
-  watcher=$!
+  wait_until 10 "trafmon to take command 3" eval 'sim_router "$SIM_BUILD/tests/msgpeek" --stat 201 | grep -q " qnum=0$"'
+  watch_start wan_both
   download big || fail "the download after command 3 failed"
-  kill "$watcher"
-  wait "$watcher" 2>/dev/null
-  expect_eq "$(cat "$SIM_TMP/maxwan")" 0 "WAN rates seen after command 3 (down and up)"
+  watch_stop
+  expect_eq "$WATCH_MAX" 0 "highest WAN rate (down + up) seen after command 3"
 }
 
 # The id of the router's segment KEY; the id of the segment named KEYHEX
