@@ -124,6 +124,8 @@ case_traffic_download() {
   start_monitored
   slow_isp 16mbit
   check_transfer rx bytes_recv down_rate download big
+  expect_journal "iptables -t filter -F account"
+  expect_journal "iptables -t filter -A account -j ACCOUNT --addr 192.168.0.0/24 --tname input_table"
   host_record "$LAN_IP" | grep -qF "\"mac\":\"$SIM_LAN_MAC\"" || fail "MAC: $(host_record "$LAN_IP")"
 }
 
