@@ -1,5 +1,6 @@
 #include "common/shell.h"
 
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -49,6 +50,8 @@ int PosixShell::run(RunKind kind, const char *line) {
   }
   if (pid == 0) {
     for (int fd = 3; fd < 64; ++fd) close(fd);
+    // Ignored signals stay ignored across exec: the command gets the defaults.
+    for (int sig = 1; sig < 32; ++sig) signal(sig, SIG_DFL);
     execl("/bin/sh", "sh", "-c", line, static_cast<char *>(nullptr));
     _exit(0);
   }

@@ -15,8 +15,9 @@
 # Then it uses up a dozen pids (process lookup ignores pids below 12), starts
 # the simulated DNS query log module (sim_dnslog, /sim/dnslog.log), netmgr
 # with its output in /sim/netmgr.log, then logmail (/sim/logmail.log) and
-# arpguard (/sim/arpguard.log), as the board's start-up script does, writes
-# /sim/router.ready, and
+# arpguard (/sim/arpguard.log), as the board's start-up script does, the
+# accounting stand-in (/sim/account.log) and trafmon (/sim/trafmon.log),
+# writes /sim/router.ready, and
 # stays as the namespace's reaper until SIGTERM; its exit ends every process
 # of the router.
 #
@@ -59,6 +60,10 @@ netmgr=$!
 chroot "$root" /bin/sh -c 'cd /sim && exec logmail >>/sim/logmail.log 2>&1' &
 logmail=$!
 chroot "$root" /bin/sh -c 'cd /sim && exec arpguard >>/sim/arpguard.log 2>&1' &
+# The kernel's accounting (a stand-in, see sim/standins/sim_account.c), then
+# the traffic monitor, which waits 5 s before it reads the accounting.
+chroot "$root" /bin/sh -c 'cd /sim && exec sim_account >>/sim/account.log 2>&1' &
+chroot "$root" /bin/sh -c 'cd /sim && exec trafmon >>/sim/trafmon.log 2>&1' &
 trap 'kill -TERM $netmgr $logmail 2>/dev/null; exit 0' TERM INT HUP
 echo "$netmgr" >"$root/sim/router.ready"
 wait $netmgr

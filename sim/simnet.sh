@@ -93,7 +93,7 @@ sim_up() {
   build=$(cd "$1" 2>/dev/null && pwd) || { echo "sim: no build directory $1" >&2; return 1; }
   shift
   local b
-  for b in netmgr logmail nvram sendmsg routerstat dhcpplus_server sim_pppd kinwatch arpguard memdump sim_dnslog sim_arpcap; do
+  for b in netmgr logmail nvram sendmsg routerstat dhcpplus_server sim_pppd kinwatch arpguard memdump sim_dnslog sim_arpcap trafmon sim_account; do
     [ -x "$build/bin/$b" ] || { echo "sim: $build/bin/$b is missing (build the project first)" >&2; return 1; }
   done
   SIM_BUILD=$build
@@ -318,6 +318,7 @@ sim_poll() {
   done
 }
 
+sim_lists_host() { sim_router routerstat 2>/dev/null | grep -q "^  $1 "; }
 sim_masquerading() { sim_rnet iptables -w -t nat -S POSTROUTING | grep -q -- "-j MASQUERADE"; }
 sim_wait_wan() { sim_poll "$1" sim_masquerading; }
 sim_wait_lease() { sim_poll "$1" test -s "$SIM_TMP/lan/lease"; }
@@ -355,7 +356,11 @@ sim_report() {
   sim_rnet iptables -w -t nat -S | sed 's/^/   /'
   echo "== Mangle rules"
   sim_rnet iptables -w -t mangle -S | grep -v '^-P' | sed 's/^/   /'
-  echo "== System log (routerstat)"
+  echo "== System log and traffic (routerstat)"
+  # The traffic monitor publishes from 7 s after its start; the request above
+  # put the LAN host into its host table.
+  ip=$(sim_lease_value ip)
+  [ -z "$ip" ] || sim_poll 15 sim_lists_host "$ip" || echo "   (the LAN host is not in the host table yet)"
   sim_router routerstat 2>&1 | sed 's/^/   /'
   echo "== Last mail at the ISP's mail server (mailbox $SIM_TMP/isp/mail/mail/admin, GBK shown as UTF-8)"
   sim_last_mail | iconv -c -f GBK -t UTF-8 | sed 's/^/   /'

@@ -1,0 +1,39 @@
+// Connection counts per LAN address from the kernel's /proc/vkproc/currconn:
+// 8-byte pairs (address in network order, native count) ended by a zero
+// address, at most 4096 bytes.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "trafmon/trafmon.h"
+
+namespace rc {
+
+void TrafMon::getlinkinfo() {
+  memset(connbuf_, 0, sizeof connbuf_);
+  Paths::Buf path;
+  int fd = open(s_.paths.kernel("/proc/vkproc/currconn", path), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    printf("open /proc/vkproc/currconn failed\n");
+    return;
+  }
+  ssize_t got;
+  do {
+    got = read(fd, connbuf_, sizeof connbuf_);
+  } while (got < 0 && errno == EINTR);
+  close(fd);
+  // The buffer was zeroed, so what the read did not fill ends the walk; a
+  // file without its end mark is walked to the buffer's end and no further.
+  for (size_t off = 0; off + 8 <= sizeof connbuf_; off += 8) {
+    uint32_t addr, count;
+    memcpy(&addr, connbuf_ + off, 4);
+    memcpy(&count, connbuf_ + off + 4, 4);
+    if (addr == 0) break;
+    if (linknode *e = plink.get(addr)) e->count = count;
+  }
+}
+
+}  // namespace rc
