@@ -1,0 +1,61 @@
+// spawn: the cost of running one command line. Times vk_SystemEx("true")
+// of the production shell runner against a bare posix_spawn of
+// "/bin/sh -c true" followed by waitpid, one after the other so that both
+// see the same machine load; prints the median time of each and their ratio.
+//
+//   spawn [RUNS]
+#include <spawn.h>
+#include <sys/wait.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "common/shell.h"
+
+extern char **environ;
+
+namespace {
+
+double nowUs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec * 1e6 + ts.tv_nsec / 1e3;
+}
+
+void bareSpawn() {
+  static char sh[] = "sh", c[] = "-c", t[] = "true";
+  char *argv[] = {sh, c, t, nullptr};
+  pid_t pid;
+  if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ) != 0) {
+    perror("posix_spawn");
+    exit(1);
+  }
+  int status;
+  waitpid(pid, &status, 0);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  int runs = argc > 1 ? atoi(argv[1]) : 2000;
+  if (runs < 1 || runs > 100000) return 2;
+  rc::PosixShell shell(rc::ShellOptions{1024, false});
+  static double vk[100000], bare[100000];
+  for (int i = 0; i < runs; ++i) {
+    double t0 = nowUs();
+    bareSpawn();
+    double t1 = nowUs();
+    shell.vk_SystemEx("true");
+    double t2 = nowUs();
+    bare[i] = t1 - t0;
+    vk[i] = t2 - t1;
+  }
+  std::sort(vk, vk + runs);
+  std::sort(bare, bare + runs);
+  double v = vk[runs / 2], b = bare[runs / 2];
+  printf("vk_SystemEx(\"true\"): %.1f us; posix_spawn sh -c true: %.1f us; ratio %.3f (medians of %d)\n", v, b,
+         v / b, runs);
+  return 0;
+}
