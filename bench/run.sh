@@ -1,0 +1,124 @@
+#!/bin/bash
+# One table of the whole system's costs for the current tree, also written
+# as JSON (build-bench/results.json, or the file given with --json).
+#
+#   bench/run.sh [--no-sim] [--json FILE]
+#
+#   instructions per steady pass    bench/passes.sh (callgrind, budgets)
+#   one command line                build-bench/bin/spawn: vk_SystemEx("true")
+#                                   against posix_spawn of "sh -c true"
+#   idle CPU and memory, start-up   bench/idle.sh (simulation, 120 s; root)
+#   WAN-up against a shell script   bench/fwmgr_wanup.sh (simulation; root)
+#   stripped mipsel sizes           build-mipsel/stage, made by .ci/cross.sh
+#                                   (slow; run it first when sizes are wanted)
+#
+# --no-sim leaves out the simulation rows. Times and CPU percentages vary
+# with the machine's load and are reported, never checked; instruction
+# counts are checked in CI (bench/passes.sh --check).
+set -uo pipefail
+cd "$(dirname "$0")/.."
+BUILD=${BUILD_DIR:-build-bench}
+json=$BUILD/results.json
+sim=1
+while [ $# -gt 0 ]; do
+  case $1 in
+    --no-sim) sim=0 ;;
+    --json) json=$2; shift ;;
+    *) echo "usage: bench/run.sh [--no-sim] [--json FILE]" >&2; exit 2 ;;
+  esac
+  shift
+done
+[ "$(id -u)" = 0 ] || { [ $sim = 0 ] || echo "run: not root, the simulation rows are left out" >&2; sim=0; }
+
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DROUTER_TESTS=OFF >/dev/null
+ninja -C "$BUILD" >/dev/null || { echo "run: the build failed" >&2; exit 1; }
+
+# Rows: group, item, value, unit, target.
+rows=()
+row() { rows+=("$1|$2|$3|$4|$5"); }
+
+while read -r name n budget what; do
+  row "instructions per pass (callgrind)" "${what%% OVER BUDGET}" "$n" instr "budget $budget"
+done < <(BUILD_DIR=$BUILD bash bench/passes.sh)
+
+spawn=$("$BUILD/bin/spawn")
+v=$(echo "$spawn" | sed -n 's/.*vk_SystemEx("true"): \([0-9.]*\) us.*/\1/p')
+b=$(echo "$spawn" | sed -n 's/.*posix_spawn sh -c true: \([0-9.]*\) us.*/\1/p')
+r=$(echo "$spawn" | sed -n 's/.*ratio \([0-9.]*\).*/\1/p')
+row "one command line (median)" 'vk_SystemEx("true")' "$v" us ""
+row "one command line (median)" "posix_spawn sh -c true + waitpid" "$b" us ""
+row "one command line (median)" "ratio vk_SystemEx / posix_spawn" "$r" x "target <= 1.05"
+
+if [ $sim = 1 ]; then
+  idle=$(bash bench/idle.sh "$BUILD" 120)
+  val() { echo "$idle" | sed -n "s/^$1=//p"; }
+  row "start-up in the simulation" "router processes started" "$(val startup_router_ms)" ms ""
+  row "start-up in the simulation" "WAN up (masquerade rule)" "$(val startup_wan_ms)" ms ""
+  row "start-up in the simulation" "LAN host has its lease" "$(val startup_lease_ms)" ms ""
+  total=0
+  for d in netmgr fwmgr trafmon logmail kinwatch arpguard; do
+    line=$(val "idle_$d")
+    if [ -z "$line" ] || [ "$line" = "not running" ]; then
+      row "idle, 120 s, % of one core" "$d" "not running" "" ""
+      continue
+    fi
+    read -r n own child rss <<<"$line"
+    row "idle, 120 s, % of one core" "$d (own)" "$own" "%" ""
+    [ "$child" = 0.0000 ] || row "idle, 120 s, % of one core" "$d (children it ran)" "$child" "%" ""
+    row "resident memory" "$d" "$rss" kB ""
+    total=$(awk -v a="$total" -v b="$own" 'BEGIN { printf "%.4f", a + b }')
+  done
+  row "idle, 120 s, % of one core" "all daemons (own, without free)" "$total" "%" "target < 0.05"
+  row "idle, 120 s, % of one core" "trafmon's free subprocess (every 64 s)" "$(val free_share_pct)" "%" ""
+  row "idle, 120 s, % of one core" "trafmon with its free subprocess" \
+    "$(awk -v a="$(val idle_trafmon | cut -d' ' -f3)" -v b="$(val free_share_pct)" 'BEGIN { printf "%.4f", a + b }')" "%" ""
+  if [ -f bench/fwmgr_wanup.sh ]; then
+    wan=$(bash bench/fwmgr_wanup.sh "$BUILD" 2>&1)
+    row "WAN-up, everything configured" "fwmgr, sendmsg 203 2 to the last line" \
+      "$(echo "$wan" | sed -n 's/.*to the last line: \([0-9]*\) ms.*/\1/p')" ms ""
+    row "WAN-up, everything configured" "the same lines from a shell script" \
+      "$(echo "$wan" | sed -n 's/.*from a shell script: *\([0-9]*\) ms.*/\1/p')" ms ""
+    row "WAN-up, everything configured" "ratio fwmgr / script" \
+      "$(echo "$wan" | sed -n 's/.*ratio fwmgr \/ script: \([0-9.]*\).*/\1/p')" x "target <= 1.10"
+  fi
+fi
+
+stage=build-mipsel/stage
+if [ -d "$stage/bin" ]; then
+  total=0
+  while IFS= read -r f; do
+    size=$(stat -c %s "$f")
+    needed=$(mipsel-linux-gnu-readelf -d "$f" 2>/dev/null | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')
+    row "stripped mipsel size (.ci/cross.sh)" "${f#$stage/} (needs: ${needed% })" "$size" bytes ""
+    total=$((total + size))
+  done < <(find "$stage/bin" -type f -perm -u+x | sort)
+  row "stripped mipsel size (.ci/cross.sh)" "total of bin/" "$total" bytes "target < 204800"
+else
+  row "stripped mipsel size (.ci/cross.sh)" "not measured: run bash .ci/cross.sh first" "" "" ""
+fi
+
+# The table.
+group=
+for r in "${rows[@]}"; do
+  IFS='|' read -r g item value unit target <<<"$r"
+  if [ "$g" != "$group" ]; then
+    group=$g
+    printf '\n%s\n' "$g"
+  fi
+  printf '  %-66s %10s %-5s %s\n' "$item" "$value" "$unit" "$target"
+done
+# The JSON: one object a row.
+esc() { printf '%s' "$1" | sed 's/\\/\\\\/g; s/"/\\"/g'; }
+{
+  printf '{\n  "commit": "%s",\n  "date": "%s",\n  "rows": [\n' "$(git rev-parse --short HEAD)" "$(date -u +%FT%TZ)"
+  sep=
+  for r in "${rows[@]}"; do
+    IFS='|' read -r g item value unit target <<<"$r"
+    printf '%s    {"group": "%s", "item": "%s", "value": "%s", "unit": "%s", "target": "%s"}' \
+      "$sep" "$(esc "$g")" "$(esc "$item")" "$(esc "$value")" "$(esc "$unit")" "$(esc "$target")"
+    sep=$',\n'
+  done
+  printf '\n  ]\n}\n'
+} >"$json"
+echo
+echo "run: JSON in $json"
