@@ -56,6 +56,7 @@ if [ $sim = 1 ]; then
   row "start-up in the simulation" "WAN up (masquerade rule)" "$(val startup_wan_ms)" ms ""
   row "start-up in the simulation" "LAN host has its lease" "$(val startup_lease_ms)" ms ""
   total=0
+  rss_rows=()
   for d in netmgr fwmgr trafmon logmail kinwatch arpguard; do
     line=$(val "idle_$d")
     if [ -z "$line" ] || [ "$line" = "not running" ]; then
@@ -65,13 +66,14 @@ if [ $sim = 1 ]; then
     read -r n own child rss <<<"$line"
     row "idle, 120 s, % of one core" "$d (own)" "$own" "%" ""
     [ "$child" = 0.0000 ] || row "idle, 120 s, % of one core" "$d (children it ran)" "$child" "%" ""
-    row "resident memory" "$d" "$rss" kB ""
+    rss_rows+=("resident memory (end of the idle run)|$d|$rss|kB|")
     total=$(awk -v a="$total" -v b="$own" 'BEGIN { printf "%.4f", a + b }')
   done
   row "idle, 120 s, % of one core" "all daemons (own, without free)" "$total" "%" "target < 0.05"
   row "idle, 120 s, % of one core" "trafmon's free subprocess (every 64 s)" "$(val free_share_pct)" "%" ""
   row "idle, 120 s, % of one core" "trafmon with its free subprocess" \
-    "$(awk -v a="$(val idle_trafmon | cut -d' ' -f3)" -v b="$(val free_share_pct)" 'BEGIN { printf "%.4f", a + b }')" "%" ""
+    "$(awk -v a="$(val idle_trafmon | cut -d' ' -f2)" -v b="$(val free_share_pct)" 'BEGIN { printf "%.4f", a + b }')" "%" ""
+  rows+=("${rss_rows[@]}")
   if [ -f bench/fwmgr_wanup.sh ]; then
     wan=$(bash bench/fwmgr_wanup.sh "$BUILD" 2>&1)
     row "WAN-up, everything configured" "fwmgr, sendmsg 203 2 to the last line" \

@@ -1,8 +1,9 @@
 // Shell runner: formats a command line into a bounded buffer and runs it
 // through /bin/sh.
 //
-//   vk_SystemEx  waits for the command (fork + exec, descriptors 3..63 closed
-//                in the child); 0 when it finished, -1 when no child could be
+//   vk_SystemEx  waits for the command (vfork + exec of /bin/sh -c LINE,
+//                descriptors 3..63 closed and every signal at its default in
+//                the child); 0 when it finished, -1 when no child could be
 //                created ("fork failed" is printed).
 //   doSystemCmd  runs the line with system() and returns its result.
 //

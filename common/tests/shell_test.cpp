@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -86,6 +87,40 @@ TEST_F(PosixShellTest, ChildHoldsNoDescriptorFrom3To63) {
   }
   EXPECT_TRUE(leaked.empty()) << listed;
   EXPECT_NE(listed.find("\n3\n"), std::string::npos) << listed;
+}
+
+void onUsr1(int) {}
+
+// The command starts with every signal at its default; the runner's process
+// keeps its own handlers, ignored signals and mask (the child shares its
+// memory until exec).
+TEST_F(PosixShellTest, CommandGetsDefaultSignalsAndTheDaemonKeepsItsOwn) {
+  struct sigaction usr1 {}, ign {}, got {};
+  usr1.sa_handler = onUsr1;
+  ign.sa_handler = SIG_IGN;
+  struct sigaction oldUsr1, oldPipe, oldHup;
+  sigaction(SIGUSR1, &usr1, &oldUsr1);
+  sigaction(SIGPIPE, &ign, &oldPipe);
+  sigaction(SIGHUP, &ign, &oldHup);
+  sigset_t mask, before, after;
+  sigemptyset(&mask);
+  sigaddset(&mask, SIGUSR2);
+  sigprocmask(SIG_BLOCK, &mask, &before);
+
+  std::string out = dir / "sig";
+  sh.vk_SystemEx("grep '^SigIgn' /proc/self/status > %s", out.c_str());
+  std::string status = read_file(out);
+
+  sigprocmask(SIG_SETMASK, &before, &after);
+  sigaction(SIGUSR1, &oldUsr1, &got);
+  EXPECT_EQ(got.sa_handler, onUsr1);
+  sigaction(SIGPIPE, &oldPipe, &got);
+  EXPECT_EQ(got.sa_handler, SIG_IGN);
+  sigaction(SIGHUP, &oldHup, &got);
+  EXPECT_EQ(got.sa_handler, SIG_IGN);
+  EXPECT_TRUE(sigismember(&after, SIGUSR2));
+  EXPECT_FALSE(sigismember(&after, SIGUSR1));
+  EXPECT_EQ(status, "SigIgn:\t0000000000000000\n");
 }
 
 TEST_F(PosixShellTest, DoSystemCmdReturnsTheStatus) {
