@@ -79,7 +79,7 @@ class LogMail : public TickDaemon, public SmtpContent {
   void mailFailed();
 
   MailServices s_;
-  syslog_ring ringcopy_{};
+  char slotcopy_[kRingSlotSize] = "";  // the record being added to the body
   char scratch_[64] = "";
 };
 

@@ -33,14 +33,16 @@ int LogMail::getlogbuffer(char *body) {
   body[0] = '\0';
   bodyFull = false;
   if (!logshmptr) return 0;
-  // One consistent copy per pass: netmgr may write the ring meanwhile.
-  memcpy(&ringcopy_, logshmptr, sizeof ringcopy_);
-  int w = ringcopy_.next, s = currsendindex;
+  // netmgr may write the ring meanwhile: `next` is read once, and each
+  // record is copied before it is read. A pass with no new record copies
+  // nothing (the whole ring every second would be 32 KB through the cache).
+  int w = static_cast<const volatile syslog_ring *>(logshmptr)->next, s = currsendindex;
   if (w < 0 || w >= kRingSlots) return 0;  // never trust the segment's bytes
   int n = s <= w ? w - s : w - s + kRingSlots;
   size_t used = 0;
   for (int k = 0; k < n; ++k) {
-    char *slot = ringcopy_.slot[(s + k) % kRingSlots];
+    char *slot = slotcopy_;
+    memcpy(slot, logshmptr->slot[(s + k) % kRingSlots], kRingSlotSize);
     slot[kRingSlotSize - 1] = '\0';
     size_t len = strlen(slot);
     if (len > 0) slot[--len] = '\0';  // the record's newline
