@@ -77,6 +77,7 @@ class KinWatch {
   KinServices s_;
   unsigned char buf_[kReadSize] = {};
   char timeBuf_[64] = "";
+  time_t timeOf_ = 0;  // the second timeBuf_ shows
 };
 
 // fcntl whole-file lock (F_SETLKW) of type F_WRLCK or F_UNLCK; fcntl's result.

@@ -64,9 +64,14 @@ int lock_set(int fd, int type) {
 }
 
 const char *KinWatch::GetTime() {
+  // The records of a pass mostly share their second: the text is made once
+  // a second (local time and strftime cost more than the rest of a record).
+  time_t now = s_.clock.now();
+  if (timeBuf_[0] != '\0' && now == timeOf_) return timeBuf_;
   struct tm tm;
   s_.clock.localNow(&tm);
   if (strftime(timeBuf_, sizeof timeBuf_, "%Y-%m-%d %H:%M:%S", &tm) == 0) timeBuf_[0] = '\0';
+  timeOf_ = now;
   return timeBuf_;
 }
 

@@ -58,6 +58,22 @@ TEST_F(UrlLogTest, AnotherHostInBetweenLogsTheSameNameAgain) {
             "1970-01-02 01:01:01;192.168.0.100;www.example.com\n");
 }
 
+// Addresses with parts of one, two and three digits and zeros; the time of
+// a line follows the clock from one record to the next.
+TEST_F(UrlLogTest, LinesShowEveryAddressAndTheTimeOfTheirRecord) {
+  ASSERT_EQ(kw.createLogFile(), 0);
+  take(record("0.9.10.255", "a.com"));
+  clock.set(59);
+  take(record("100.20.3.0", "b.com"));
+  clock.set(60);
+  take(record("255.255.255.255", "c.com"));
+  EXPECT_EQ(log(),
+            "003\n"
+            "1970-01-01 00:00:00;0.9.10.255;a.com\n"
+            "1970-01-01 00:00:59;100.20.3.0;b.com\n"
+            "1970-01-01 00:01:00;255.255.255.255;c.com\n");
+}
+
 TEST_F(UrlLogTest, ReadOfOneThousandBytesTakesSevenRecords) {
   ASSERT_EQ(kw.createLogFile(), 0);
   std::string recs;
