@@ -13,6 +13,7 @@ namespace rc {
 
 Shell::Shell(ShellOptions opts) : opts_(opts), vkBuf_(new char[opts.vkBufSize]) {
   memset(dBuf_, 0, sizeof dBuf_);
+  memset(qBuf_, 0, sizeof qBuf_);
 }
 
 int Shell::vk_SystemEx(const char *fmt, ...) {
@@ -36,8 +37,17 @@ int Shell::doSystemCmd(const char *fmt, ...) {
   return run(RunKind::D, dBuf_);
 }
 
+int Shell::systemQuiet(const char *fmt, ...) {
+  memset(qBuf_, 0, sizeof qBuf_);
+  va_list ap;
+  va_start(ap, fmt);
+  vsnprintf(qBuf_, sizeof qBuf_, fmt, ap);
+  va_end(ap);
+  return run(RunKind::SYS, qBuf_);
+}
+
 int PosixShell::run(RunKind kind, const char *line) {
-  if (kind == RunKind::D) {
+  if (kind != RunKind::VK) {
     fflush(stdout);
     return system(line);
   }

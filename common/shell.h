@@ -5,6 +5,8 @@
 //                in the child); 0 when it finished, -1 when no child could be
 //                created ("fork failed" is printed).
 //   doSystemCmd  runs the line with system() and returns its result.
+//   systemQuiet  formats into a 128-byte buffer and runs the line with
+//                system() without printing it (fwmgr's process restart).
 //
 // Buffer sizes and echo differ per daemon (netmgr: 1024 bytes, echo; fwmgr:
 // 32768 bytes, no echo; trafmon: 1024 bytes, no echo); doSystemCmd always
@@ -16,7 +18,7 @@
 
 namespace rc {
 
-enum class RunKind { VK, D };  // vk_SystemEx or doSystemCmd
+enum class RunKind { VK, D, SYS };  // vk_SystemEx, doSystemCmd or systemQuiet
 
 struct ShellOptions {
   size_t vkBufSize = 1024;
@@ -26,6 +28,7 @@ struct ShellOptions {
 class Shell {
  public:
   static constexpr size_t kDoSystemBufSize = 256;
+  static constexpr size_t kQuietBufSize = 128;
 
   explicit Shell(ShellOptions opts = {});
   virtual ~Shell() = default;
@@ -34,6 +37,7 @@ class Shell {
 
   int vk_SystemEx(const char *fmt, ...) __attribute__((format(printf, 2, 3)));
   int doSystemCmd(const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+  int systemQuiet(const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 
  protected:
   // Runs a finished line. The base class has already formatted and echoed it.
@@ -43,6 +47,7 @@ class Shell {
   ShellOptions opts_;
   std::unique_ptr<char[]> vkBuf_;
   char dBuf_[kDoSystemBufSize];
+  char qBuf_[kQuietBufSize];
 };
 
 // The production runner.

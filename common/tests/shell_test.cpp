@@ -44,6 +44,17 @@ TEST(Shell, EchoesLinesBeforeRunning) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "ifconfig br0 up\necho 7\necho 8\n");
 }
 
+TEST(Shell, SystemQuietCutsAt127AndPrintsNothing) {
+  RecordingShell sh;
+  std::string longArg(200, 'z');
+  testing::internal::CaptureStdout();
+  sh.systemQuiet("/bin/%s &", longArg.c_str());
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  auto lines = sh.take();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "sys: /bin/" + std::string(122, 'z'));
+}
+
 class PosixShellTest : public ::testing::Test {
  protected:
   TempDir dir;

@@ -16,7 +16,8 @@
 
 namespace rc::test {
 
-// Records lines as "vk: <line>" (vk_SystemEx) or "D: <line>" (doSystemCmd).
+// Records lines as "vk: <line>" (vk_SystemEx), "D: <line>" (doSystemCmd) or
+// "sys: <line>" (systemQuiet).
 class RecordingShell : public Shell {
  public:
   explicit RecordingShell(ShellOptions opts = {}) : Shell(opts) {}
