@@ -10,9 +10,12 @@
 #     wrappers and stand-ins (/sim/bin, first in PATH), the journal, the
 #     configuration store (NVRAM_FILE=/sim/nvram.conf) and the kernel files
 #     (ROUTER_KERNEL_ROOT=/sim/kernel), so the host sees them directly;
-#   - /bin/pptp, the pptp stand-in, because /etc/options.pptp names that path.
+#   - /bin/pptp, the pptp stand-in, because /etc/options.pptp names that path;
+#   - /bin/kinwatch, because fwmgr starts it by that path.
 # Then it uses up a dozen pids (process lookup ignores pids below 12), starts
-# netmgr with its output in /sim/netmgr.log, writes /sim/router.ready, and
+# netmgr with its output in /sim/netmgr.log and then fwmgr with its output in
+# /sim/fwmgr.log, as the router's start-up script does, writes
+# /sim/router.ready, and
 # stays as the namespace's reaper until SIGTERM; its exit ends every process
 # of the router.
 #
@@ -36,6 +39,7 @@ mount --rbind /dev "$root/dev" || die "cannot bind /dev"
 mount -t sysfs sysfs "$root/sys" 2>/dev/null || echo "router: warning: no /sys inside" >&2
 mkdir -p "$root/sim" && mount --bind "$SIM_DIR" "$root/sim" || die "cannot bind $SIM_DIR to /sim"
 ln -sf /sim/bin/pptp "$root/bin/pptp" || die "cannot install /bin/pptp"
+ln -sf /sim/bin/kinwatch "$root/bin/kinwatch" || die "cannot install /bin/kinwatch"
 mkdir -p "$root/run" "$root/var/run" 2>/dev/null
 
 for _ in 1 2 3 4 5 6 7 8 9 10 11 12; do /bin/true; done
@@ -47,7 +51,9 @@ unset SIM_MNT SIM_DIR
 
 chroot "$root" /bin/sh -c 'cd /sim && exec netmgr >>/sim/netmgr.log 2>&1' &
 netmgr=$!
-trap 'kill -TERM $netmgr 2>/dev/null; exit 0' TERM INT HUP
+chroot "$root" /bin/sh -c 'cd /sim && exec fwmgr >>/sim/fwmgr.log 2>&1' &
+fwmgr=$!
+trap 'kill -TERM $netmgr $fwmgr 2>/dev/null; exit 0' TERM INT HUP
 echo "$netmgr" >"$root/sim/router.ready"
 wait $netmgr
 echo "router: netmgr ended with status $?" >>"$root/sim/netmgr.log"

@@ -92,7 +92,7 @@ sim_up() {
   build=$(cd "$1" 2>/dev/null && pwd) || { echo "sim: no build directory $1" >&2; return 1; }
   shift
   local b
-  for b in netmgr nvram sendmsg routerstat dhcpplus_server sim_pppd; do
+  for b in netmgr fwmgr nvram sendmsg routerstat dhcpplus_server sim_pppd; do
     [ -x "$build/bin/$b" ] || { echo "sim: $build/bin/$b is missing (build the project first)" >&2; return 1; }
   done
   SIM_BUILD=$build
@@ -119,6 +119,14 @@ sim_up() {
   for t in vconfig switch httpd upnp inadyn 88ip 3322ip; do
     ln -s "$SIM_SRC/sim/standins/journal-only" "$dir/bin/$t"
   done
+  # Stand-ins for the traffic monitor and the URL logger until the real
+  # programs join the simulation (fwmgr starts kinwatch as /bin/kinwatch).
+  for t in trafmon kinwatch; do
+    ln -s "$SIM_SRC/sim/standins/journal-only" "$dir/bin/$t"
+  done
+  # sendmsg is journaled too, so a test sees who was told what.
+  ln -s "$build/bin/sendmsg" "$dir/real/sendmsg"
+  ln -s "$SIM_SRC/sim/standins/wrap" "$dir/bin/sendmsg"
   for t in pppd pptp xl2tpd; do
     ln -s "$SIM_SRC/sim/standins/$t" "$dir/bin/$t"
   done

@@ -7,7 +7,8 @@
 #     POOL_END with the ISP address as gateway and DNS server;
 #   - busybox httpd on port 80 with /cgi-bin/whoami, which answers the
 #     address a request came from (how a LAN host learns that its traffic
-#     reaches the ISP masqueraded as the router's WAN address);
+#     reaches the ISP masqueraded as the router's WAN address), and the same
+#     pages on port 21, a TCP listener on the FTP control port (ALG blocking);
 #   - dhcpplus_server, the ISP login test server, on the login address and
 #     port, accepting LOGIN_USER / LOGIN_PASSWORD.
 # It ends, and with it every process of the namespace, on SIGTERM.
@@ -36,6 +37,8 @@ trap 'kill "${children[@]}" 2>/dev/null; exit 0' TERM INT HUP
 busybox udhcpd -f -a 100 "$dir/udhcpd.conf" >"$dir/udhcpd.log" 2>&1 &
 children+=($!)
 busybox httpd -f -p "$addr:80" -h "$dir/www" >"$dir/httpd.log" 2>&1 &
+children+=($!)
+busybox httpd -f -p "$addr:21" -h "$dir/www" >"$dir/httpd21.log" 2>&1 &
 children+=($!)
 dhcpplus_server --listen "$addr" ${port:+--port "$port"} --user "$user" --password "$password" \
   >"$dir/dhcpplus.log" 2>&1 &

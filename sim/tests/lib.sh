@@ -48,6 +48,10 @@ finish() {
     tail -n 40 "$SIM_TMP/router/journal" >&2
     echo "--- netmgr output" >&2
     tail -n 40 "$SIM_TMP/router/netmgr.log" >&2
+    if [ -s "$SIM_TMP/router/fwmgr.log" ]; then
+      echo "--- fwmgr output" >&2
+      tail -n 40 "$SIM_TMP/router/fwmgr.log" >&2
+    fi
   fi
   sim_down
   sim_check_clean || fail "the simulation left something behind"
