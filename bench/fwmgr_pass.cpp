@@ -11,6 +11,7 @@
 #include <string>
 
 #include "fwmgr/fwmgr.h"
+#include "fwmgr/tests/full_tables.h"
 
 namespace {
 
@@ -76,27 +77,7 @@ void fillStore(TableStore &store) {
   store.set("lan_mask", "255.255.255.0");
   store.set("wan_connecttype", "2");
   store.set("alg_service", "11111");
-  const char *days = "0:0-0:0;1;1;1;1;1;1;1;";
-  for (const char *f : {"client", "url", "mac"}) {
-    std::string name = f;
-    store.set(name + "_filter_en", "1");
-    store.set(name + "_filter_num", "32");
-    int perKey = name == "mac" ? 16 : 8;
-    for (int k = 0; k < 32 / perKey; ++k) {
-      std::string list;
-      for (int r = 0; r < perKey; ++r) {
-        int n = k * perKey + r;
-        std::string ip = "192.168.0." + std::to_string(n + 2);
-        char mac[20];
-        snprintf(mac, sizeof mac, "00:11:22:33:44:%02x", n);
-        list += r ? "~" : "";
-        if (name == "client") list += "0;" + ip + "-" + ip + ";6881-6889;2;" + days;
-        if (name == "url") list += "0;" + ip + "-" + ip + ";qq,sina;" + days;
-        if (name == "mac") list += std::string("0;") + mac + ";" + days;
-      }
-      store.set(name + "_filter_" + std::to_string(k), list);
-    }
-  }
+  rc::test::fillFilterTables(store);
 }
 
 }  // namespace

@@ -73,6 +73,19 @@ void forEachRecord(const char *list, int count, const char *what, Parse parse) {
   }
 }
 
+// Client and URL records: a record entering its schedule runs its lines
+// with "-A", one leaving it with "-D"; the others run nothing.
+template <typename Record, typename Lines>
+void followSchedules(Record *records, int count, const struct tm &now, Lines lines) {
+  for (int i = 0; i < count; ++i) {
+    Record &r = records[i];
+    int in = FwMgr::inSchedule(r.sched, now);
+    if (in == r.applied) continue;
+    r.applied = in;
+    lines(r, in ? "-A" : "-D");
+  }
+}
+
 // The keyword list goes into the line as it is when every keyword is plain
 // text; anything else is quoted, so the shell hands the match the same bytes.
 // A "~" at the start of a word, or after ":" or "=", could be expanded.
@@ -163,13 +176,9 @@ void FwMgr::clientLines(const ClientRecord &r, const char *action) {
 }
 
 int FwMgr::loadclientconfig(const struct tm &now) {
-  for (int i = 0; i < clientnum; ++i) {
-    ClientRecord &r = clientinfo[i];
-    int in = inSchedule(r.sched, now);
-    if (in == r.applied) continue;
-    r.applied = in;
-    clientLines(r, in ? "-A" : "-D");
-  }
+  followSchedules(clientinfo, clientnum, now, [this](const ClientRecord &r, const char *action) {
+    clientLines(r, action);
+  });
   return 1;
 }
 
@@ -232,13 +241,9 @@ void FwMgr::urlLines(const UrlRecord &r, const char *action) {
 }
 
 int FwMgr::loadurlconfig(const struct tm &now) {
-  for (int i = 0; i < urlnum; ++i) {
-    UrlRecord &r = urlinfo[i];
-    int in = inSchedule(r.sched, now);
-    if (in == r.applied) continue;
-    r.applied = in;
-    urlLines(r, in ? "-A" : "-D");
-  }
+  followSchedules(urlinfo, urlnum, now, [this](const UrlRecord &r, const char *action) {
+    urlLines(r, action);
+  });
   return 1;
 }
 

@@ -42,9 +42,6 @@ class CommandTest : public FwMgrTest {
     sh.clear();
     clock.sleeps.clear();
   }
-  std::vector<std::string> wanDownLines() {
-    return cat({kArpDel, kFwdFlush, kDmzFlush, kWanAdminFlush, kUpnpStop});
-  }
 };
 
 TEST_F(CommandTest, EveryCommandInBothWanStates) {

@@ -54,12 +54,6 @@ class FwMgrTest : public ::testing::Test {
     bcopy_text(mgr.strwanmask, "255.255.255.0");
   }
 
-  std::vector<std::string> cat(std::vector<std::vector<std::string>> parts) {
-    std::vector<std::string> out;
-    for (auto &p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-  }
-
   TempDir dir;
   Paths paths{dir.path().c_str(), (dir.path() + "/kernel").c_str()};
   RecordingShell sh{kFwShellOptions};

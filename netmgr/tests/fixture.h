@@ -69,12 +69,6 @@ class NetMgrTest : public ::testing::Test {
     return out;
   }
 
-  std::vector<std::string> cat(std::vector<std::vector<std::string>> parts) {
-    std::vector<std::string> out;
-    for (auto &p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-  }
-
   TempDir dir;
   Paths paths{dir.path().c_str(), (dir.path() + "/kernel").c_str()};
   RecordingShell sh;

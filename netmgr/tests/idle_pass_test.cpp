@@ -1,28 +1,8 @@
 // The one-second pass must not allocate: netmgr runs for months on a board
 // with 32 MB. Counted through the sanitizer's allocation hooks, so this runs
 // in the sanitizer build (the one CI tests).
+#include "alloc_count.h"
 #include "fixture.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define ROUTER_HAVE_ALLOC_HOOKS 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ROUTER_HAVE_ALLOC_HOOKS 1
-#endif
-#endif
-
-#ifdef ROUTER_HAVE_ALLOC_HOOKS
-extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void *, size_t),
-                                                        void (*)(const volatile void *));
-namespace {
-volatile int g_counting = 0;
-volatile long g_allocs = 0;
-void onMalloc(const volatile void *, size_t) {
-  if (g_counting) g_allocs = g_allocs + 1;
-}
-void onFree(const volatile void *) {}
-}  // namespace
-#endif
 
 namespace rc::test {
 namespace {
@@ -30,10 +10,7 @@ namespace {
 using IdlePassTest = NetMgrTest;
 
 TEST_F(IdlePassTest, PassesAllocateNothing) {
-#ifndef ROUTER_HAVE_ALLOC_HOOKS
-  GTEST_SKIP() << "allocation counting needs the sanitizer build (-DROUTER_SANITIZE=ON)";
-#else
-  __sanitizer_install_malloc_and_free_hooks(onMalloc, onFree);
+  if (!alloc_counting()) GTEST_SKIP() << "allocation counting needs the sanitizer build (-DROUTER_SANITIZE=ON)";
   std::string event(12, '\0');
   event[0] = 10;
   event[11] = 1;
@@ -53,16 +30,12 @@ TEST_F(IdlePassTest, PassesAllocateNothing) {
     mgr.pppd_alive_flag = c.type == 3;
     clock.setWeekTime(1, 12, 0);
     mgr.onTick();  // a first pass may set up the C library's own state
-    g_allocs = 0;
-    g_counting = 1;
+    alloc_count_start();
     for (int i = 0; i < 3; ++i) mgr.onTick();
-    g_counting = 0;
-    EXPECT_EQ(g_allocs, 0) << "pass of type " << c.type << " mode " << c.mode << " allocated";
+    EXPECT_EQ(alloc_count_stop(), 0) << "pass of type " << c.type << " mode " << c.mode << " allocated";
     EXPECT_TRUE(SameLines(sh, {}));
   }
-  __sanitizer_install_malloc_and_free_hooks(nullptr, nullptr);
   EXPECT_EQ(ring.count, 12);
-#endif
 }
 
 }  // namespace

@@ -126,6 +126,13 @@ class TempDir {
   std::string path_;
 };
 
+// The parts one after the other (expected lines built from named groups).
+inline std::vector<std::string> cat(std::vector<std::vector<std::string>> parts) {
+  std::vector<std::string> out;
+  for (auto &p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
 // Reads a whole file; "" when it cannot be opened.
 std::string read_file(const std::string &path);
 
