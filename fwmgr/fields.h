@@ -44,6 +44,12 @@ class FieldReader {
     return true;
   }
 
+  // The last number of a record: up to the next ";" or the end; whatever
+  // follows it is ignored.
+  bool lastNumber(int &out, const char *name) {
+    return number(memchr(p_, ';', static_cast<size_t>(end_ - p_)) ? ';' : '\0', out, name);
+  }
+
   // A TCP/UDP port: a number from 1 to 65535.
   bool port(char delim, int &out, const char *name) {
     if (!number(delim, out, name)) return false;
@@ -62,5 +68,29 @@ class FieldReader {
   const char *end_;
   char why_[80] = "";
 };
+
+// Records of a "~"-separated list are at most this long.
+constexpr size_t kMaxRecordLen = 255;
+
+// Walks the "~"-separated records of list; calls parse(n, begin, end) for
+// the first count records and reports the ones that are missing.
+template <typename Parse>
+void forEachRecord(const char *list, int count, const char *what, Parse parse) {
+  const char *p = list, *listEnd = list + strlen(list);
+  for (int n = 1; n <= count; ++n) {
+    if (p > listEnd) {
+      printf("fwmgr: %s record %d dropped: not in the list\n", what, n);
+      continue;
+    }
+    const char *end = static_cast<const char *>(memchr(p, '~', static_cast<size_t>(listEnd - p)));
+    if (!end) end = listEnd;
+    if (static_cast<size_t>(end - p) > kMaxRecordLen)
+      printf("fwmgr: %s record %d dropped: longer than %d characters\n", what, n,
+             static_cast<int>(kMaxRecordLen));
+    else
+      parse(n, p, end);
+    p = end + 1;
+  }
+}
 
 }  // namespace rc

@@ -18,7 +18,6 @@ namespace {
 constexpr const char *kClientChain = "ip_filter";
 constexpr const char *kUrlChain = "url_filter";
 constexpr const char *kMacChain = "mac_filter";
-constexpr size_t kMaxRecordLen = 255;
 
 // The schedule fields: sh ":" sm "-" eh ":" em ";" day0 ";" ... day6 ";".
 bool readSchedule(FieldReader &f, Schedule &s) {
@@ -50,27 +49,6 @@ const char *badRange(const char *start, const char *end) {
   if (!is_ipv4(start)) return "start address is not an IPv4 address";
   if (!is_ipv4(end)) return "end address is not an IPv4 address";
   return nullptr;
-}
-
-// Walks the "~"-separated records of list; calls parse(n, begin, end) for
-// the first count records and reports the ones that are missing.
-template <typename Parse>
-void forEachRecord(const char *list, int count, const char *what, Parse parse) {
-  const char *p = list, *listEnd = list + strlen(list);
-  for (int n = 1; n <= count; ++n) {
-    if (p > listEnd) {
-      printf("fwmgr: %s record %d dropped: not in the list\n", what, n);
-      continue;
-    }
-    const char *end = static_cast<const char *>(memchr(p, '~', static_cast<size_t>(listEnd - p)));
-    if (!end) end = listEnd;
-    if (static_cast<size_t>(end - p) > kMaxRecordLen)
-      printf("fwmgr: %s record %d dropped: longer than %d characters\n", what, n,
-             static_cast<int>(kMaxRecordLen));
-    else
-      parse(n, p, end);
-    p = end + 1;
-  }
 }
 
 // Client and URL records: a record entering its schedule runs its lines

@@ -15,11 +15,13 @@ namespace rc {
 
 namespace {
 constexpr const char *kWanAdminChain = "web_wanadmin";
+constexpr const char *kLanAdminChain = "web_lanadmin";
+constexpr const char *kAccessChain = "web_access";
 constexpr const char *kUpnpChain = "MINIUPNPD";
 }  // namespace
 
-// Queue 203. Numbers without a row (1, 6, 11 to 15, 17, 18, 19 and above)
-// are taken off the queue and ignored.
+// Queue 203. Numbers without a row (1, 6, 19 and above) are taken off the
+// queue and ignored.
 const FwMgr::Command FwMgr::kCommands[] = {
     {2, &FwMgr::wanUp},      // WAN link up
     {3, &FwMgr::cmdWanDown},  // WAN link down
@@ -29,7 +31,14 @@ const FwMgr::Command FwMgr::kCommands[] = {
     {8, &FwMgr::cmdClient},   // client filter changed
     {9, &FwMgr::cmdUrl},      // URL filter changed
     {10, &FwMgr::cmdMac},     // MAC filter changed
-    {16, &FwMgr::upnpSwitch},  // UPnP switch changed
+    {11, &FwMgr::cmdIpMacBind},  // IP-MAC binding changed
+    {12, &FwMgr::cmdQos},        // QoS changed
+    {13, &FwMgr::cmdWanWeb},     // WAN management access changed
+    {14, &FwMgr::cmdLanWeb},     // LAN management access changed
+    {15, &FwMgr::cmdAttack},     // attack defence changed
+    {16, &FwMgr::upnpSwitch},    // UPnP switch changed
+    {17, &FwMgr::cmdDdns},       // DDNS changed
+    {18, &FwMgr::cmdDns},        // DNS settings changed
 };
 
 FwMgr::FwMgr(const FwServices &s) : s_(s), sh_(s.sh), cfm_(s.cfm) {}
@@ -90,15 +99,22 @@ void FwMgr::start() {
   readclientconfig();
   readurlconfig();
   readmacconfig();
-  // IP-MAC binding, QoS, attack defence and management access read here.
+  readipmacbindconfig();
+  readqosconfig();
+  readattackconfig();
+  readwebaccessconfig();
+  readwanwebconfig();
   upnpen = readNumber("upnpen");
-  // DDNS read, then the connection limits and static routes, here.
+  readddnsconfig();
+  loadnatlimitconfig();
+  loadroutestatic();
   cfm_.CloseCfm();
 
   loadalgconfig();
-  // IP-MAC binding and attack defence load here.
+  loadipmacbindconfig(1);
+  loadattackconfig();
   loadkinwatch();
-  // LAN management rules here.
+  loadlanwebrules();
 }
 
 // ---------------------------------------------------------------- commands
@@ -161,6 +177,69 @@ void FwMgr::cmdMac() {
   cfm_.CloseCfm();
 }
 
+void FwMgr::cmdIpMacBind() {
+  loadipmacbindconfig(0);  // the old list and flags
+  cfm_.Init_vxm810_cfm();
+  readipmacbindconfig();
+  cfm_.CloseCfm();
+  loadipmacbindconfig(1);
+}
+
+void FwMgr::cmdQos() {
+  if (wanconnflag == 1) unloadqosconfig();
+  cfm_.Init_vxm810_cfm();
+  readqosconfig();
+  cfm_.CloseCfm();
+  if (wanconnflag == 1) loadqosconfig();
+}
+
+void FwMgr::cmdWanWeb() {
+  sh_.vk_SystemEx("iptables -t nat -F %s", kWanAdminChain);
+  cfm_.Init_vxm810_cfm();
+  readwanwebconfig();
+  cfm_.CloseCfm();
+  if (wanconnflag == 1) loadwanwebrule();
+}
+
+void FwMgr::cmdLanWeb() {
+  sh_.vk_SystemEx("iptables -t filter -F %s", kAccessChain);
+  sh_.vk_SystemEx("iptables -t nat -F %s", kLanAdminChain);
+  cfm_.Init_vxm810_cfm();
+  readwebaccessconfig();
+  cfm_.CloseCfm();
+  loadlanwebrules();
+}
+
+void FwMgr::cmdAttack() {
+  unloadattackconfig();
+  cfm_.Init_vxm810_cfm();
+  readattackconfig();
+  cfm_.CloseCfm();
+  loadattackconfig();
+  if (wanconnflag == 1) wanPingRule('A');  // the flush of ping took it
+}
+
+void FwMgr::cmdDdns() {
+  sh_.doSystemCmd("echo 0 > /etc/ddns");
+  unloadddnsconfig();  // the client of the old settings
+  cfm_.Init_vxm810_cfm();
+  readddnsconfig();
+  cfm_.CloseCfm();
+  if (wanconnflag == 1) loadddnsconfig();
+}
+
+void FwMgr::cmdDns() {
+  if (wanconnflag == 1) unloaddnsproxy();
+  cfm_.Init_vxm810_cfm();
+  cfm_.GetCfmValue("dnsen", value);
+  if (atoi(value) == 1)
+    dnsOverride();
+  else
+    dnsRestore();
+  cfm_.CloseCfm();
+  if (wanconnflag == 1) loaddnsproxy();
+}
+
 // ---------------------------------------------------------------- WAN up and down
 
 void FwMgr::readIfAddress(bool withMask) {
@@ -212,14 +291,14 @@ void FwMgr::wanUp() {
     case 2:
     case 4:
       readIfAddress(true);
-      // DNS override here.
+      dnsOverride();
       arpRule('A');
       break;
     case 3:
     case 5:
     case 6:
       readIfAddress(false);
-      // DNS override here.
+      dnsOverride();
       break;
     default:
       break;
@@ -227,7 +306,11 @@ void FwMgr::wanUp() {
   cfm_.CloseCfm();
   loadportmapconfig();
   loaddmzconfig();
-  // QoS, the WAN ping rule, WAN management access, DDNS and the DNS proxy here.
+  loadqosconfig();
+  wanPingRule('A');
+  loadwanwebrule();
+  loadddnsconfig();
+  loaddnsproxy();
   if (upnpen == 1) sh_.doSystemCmd("upnp %s &", wanname);
   wanloaded = 1;
 }
@@ -237,9 +320,11 @@ void FwMgr::wanDown() {
   wanconnflag = 0;
   unloadportmapconfig();
   unloaddmzconfig();
-  // QoS and the WAN ping rule are removed here.
+  unloadqosconfig();
+  wanPingRule('D');
   sh_.vk_SystemEx("iptables -t nat -F %s", kWanAdminChain);
-  // DDNS and the DNS proxy are removed here.
+  unloadddnsconfig();
+  unloaddnsproxy();
   if (upnpen == 1) upnpStop();
   wanloaded = 0;
 }

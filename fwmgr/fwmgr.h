@@ -78,6 +78,19 @@ struct MacRecord {
   char mac[20];
 };
 
+struct IpMacPair {
+  char ip[16];   // a checked IPv4 address
+  char mac[20];  // a checked MAC address
+};
+
+struct QosRecord {
+  int32_t enable;  // nonzero = loaded; 1 counts for activeqos
+  int32_t upfirst, uprate;
+  int32_t downfirst, downrate;
+  int32_t group;  // 0 = classes per address, else one pair for the range
+  char startIp[16], endIp[16];
+};
+
 class FwMgr : public TickDaemon {
  public:
   static constexpr key_t kQueueKey = 203;
@@ -85,6 +98,12 @@ class FwMgr : public TickDaemon {
   static constexpr int kMaxClients = 32;
   static constexpr int kMaxUrls = 32;
   static constexpr int kMaxMacs = 256;
+  static constexpr int kMaxIpMac = 256;
+  static constexpr int kMaxQos = 32;
+  static constexpr int kMaxConnLimits = 32;
+  static constexpr int kMaxRoutes = 10;
+  // A per-address QoS record classes at most this many addresses.
+  static constexpr unsigned kMaxQosRange = 1024;
   static constexpr size_t kListBufSize = 8192;      // client and URL lists
   static constexpr size_t kMacListBufSize = 32768;  // MAC list
   static constexpr unsigned kWatchdogEvery = 8;     // passes
@@ -137,6 +156,36 @@ class FwMgr : public TickDaemon {
   static int geturlstring(char *dst, size_t size, const char *list);
   static int inSchedule(const Schedule &s, const struct tm &now);
 
+  // --- IP-MAC binding (ipmacbind.cpp) ---
+  int readipmacbindconfig();
+  int loadipmacbindconfig(int add);  // 1 adds the rules, anything else removes them
+
+  // --- QoS (qos.cpp) ---
+  int readqosconfig();
+  int loadqosconfig();
+  int unloadqosconfig();
+
+  // --- Attack defence and application blocking (attack.cpp) ---
+  int readattackconfig();
+  int loadattackconfig();
+  int unloadattackconfig();
+  void wanPingRule(char op);  // 'A' or 'D', only when wanping is 1
+
+  // --- Management access, DDNS, DNS, connection limits, routes (services.cpp) ---
+  int readwebaccessconfig();
+  int readwanwebconfig();
+  void loadlanwebrules();
+  void loadwanwebrule();
+  int readddnsconfig();
+  int loadddnsconfig();
+  int unloadddnsconfig();
+  void dnsOverride();  // with the store open
+  void dnsRestore();
+  int loaddnsproxy();
+  int unloaddnsproxy();
+  int loadnatlimitconfig();  // with the store open
+  int loadroutestatic();     // with the store open
+
   // --- Process-wide state, under its documented names ---
   char lanname[16] = "";
   char strlanip[16] = "";
@@ -165,9 +214,32 @@ class FwMgr : public TickDaemon {
   MacRecord macinfo[kMaxMacs] = {};
   int macnum = 0;
 
+  IpMacPair ipmacbindinfo[kMaxIpMac] = {};
+  int ipmacbindnum = 0;
+  int ipmacbindother = 0;
+  QosRecord qosinfo[kMaxQos] = {};
+  int qosnum = 0, activeqos = 0;
+
+  int attackflags = 0, ipscan = 0, portscan = 0, icmpflood = 0, udpflood = 0, synflood = 0;
+  int wanping = 0, lanping = 0;
+  int ActiveX = 0, Javascript = 0, Sock4 = 0, Sock5 = 0, Httpproxy = 0;
+  int QQ = 0, MSN = 0, BT = 0, eDonkey = 0, Virus = 0;
+  char qqip[256] = "", msnip[256] = "";  // "~"-separated checked addresses
+
+  int webaccessen = 0;
+  char lanwebip[16] = "";
+  int weblistenport = 80;
+  int wanweben = 0;
+  char wanwebip[16] = "";
+  int wanwebport = 0;
+  int ddnsen = 0, ddnstype = 0;
+  char ddnsuser[32] = "", ddnspwd[32] = "", ddnsdomain[64] = "";
+  char pridns[16] = "";
+
   // Buffers kept for the daemon's whole life.
   char listbuf[kMacListBufSize] = "";  // a joined record list
   char value[2048] = "";               // one store value
+  char pairlist[kMaxIpMac * 36 + 1] = "";  // the IP-MAC pairs as the targets take them
 
  private:
   struct Command {
@@ -183,6 +255,13 @@ class FwMgr : public TickDaemon {
   void cmdClient();
   void cmdUrl();
   void cmdMac();
+  void cmdIpMacBind();
+  void cmdQos();
+  void cmdWanWeb();
+  void cmdLanWeb();
+  void cmdAttack();
+  void cmdDdns();
+  void cmdDns();
 
   int readNumber(const char *key);
   // Reads an address key into dst; a value that is not an IPv4 address is
@@ -196,6 +275,9 @@ class FwMgr : public TickDaemon {
   bool natAddressesOk(const char *feature);
   void clientLines(const ClientRecord &r, const char *action);
   void urlLines(const UrlRecord &r, const char *action);
+  void qosAddressLines(const QosRecord &r);
+  // Reads a port key: a number from 1 to 65535, else (printed) fallback.
+  int readPort(const char *key, int fallback);
 
   FwServices s_;
   Shell &sh_;

@@ -25,6 +25,14 @@ const std::vector<std::string> kWanAdminFlush = {"vk: iptables -t nat -F web_wan
 const std::vector<std::string> kUpnpStart = {"D: upnp eth2.2 &"};
 const std::vector<std::string> kUpnpStop = {"D: killall -9 upnp", "vk: iptables -t nat -F MINIUPNPD",
                                             "D: rm -f /etc/upnpmap"};
+const std::string kFirewallAdd =
+    "vk: iptables -t mangle -A PREROUTING -i br0 -j FIREWALL --flags 0 --ipscan 0 --portscan 0 --icmpflood 0 "
+    "--udpflood 0 --synflood 0";
+const std::vector<std::string> kAttackOff = {
+    "vk: iptables -t filter -F ping",
+    "vk: iptables -t mangle -D PREROUTING -i br0 -j FIREWALL --flags 0 --ipscan 0 --portscan 0 --icmpflood 0 "
+    "--udpflood 0 --synflood 0",
+    "vk: iptables -t filter -F safe_filter"};
 const std::vector<std::string> kAlg = {"vk: iptables -t filter -F alg_filter",
                                        "vk: iptables -t filter -A alg_filter -p tcp --dport 21 -j DROP"};
 
@@ -60,10 +68,18 @@ TEST_F(CommandTest, EveryCommandInBothWanStates) {
       {8, {"vk: iptables -t filter -F ip_filter"}, {"vk: iptables -t filter -F ip_filter"}},
       {9, {"vk: iptables -t filter -F url_filter"}, {"vk: iptables -t filter -F url_filter"}},
       {10, {"vk: iptables -t filter -F mac_filter"}, {"vk: iptables -t filter -F mac_filter"}},
-      // Not handled yet: taken off the queue and ignored.
-      {11, {}, {}}, {12, {}, {}}, {13, {}, {}}, {14, {}, {}}, {15, {}, {}},
+      // No IP-MAC binding, no QoS records: nothing to remove or add.
+      {11, {}, {}},
+      {12, {}, {}},
+      {13, kWanAdminFlush, kWanAdminFlush},
+      {14, {"vk: iptables -t filter -F web_access", "vk: iptables -t nat -F web_lanadmin"},
+       {"vk: iptables -t filter -F web_access", "vk: iptables -t nat -F web_lanadmin"}},
+      {15, cat({kAttackOff, {kFirewallAdd}}), cat({kAttackOff, {kFirewallAdd}})},
       {16, {}, {}},  // upnpen unchanged
-      {17, {}, {}}, {18, {}, {}}, {19, {}, {}}, {100, {}, {}},
+      {17, {"D: echo 0 > /etc/ddns"}, {"D: echo 0 > /etc/ddns"}},
+      // dnsen absent: the saved file comes back (no server in it: no proxy rule).
+      {18, {"vk: cp /etc/bakresolv.conf /etc/resolv.conf"}, {"vk: cp /etc/bakresolv.conf /etc/resolv.conf"}},
+      {19, {}, {}}, {100, {}, {}},
   };
   for (const auto &c : cases) {
     for (int up = 0; up < 2; ++up) {

@@ -28,6 +28,8 @@ TEST_F(StartupTest, SequenceWithStaticAndDhcpWan) {
     m.start();
     EXPECT_TRUE(SameLines(sh, {"vk: iptables -t filter -F alg_filter",
                                "vk: iptables -t filter -A alg_filter -p tcp --dport 21 -j DROP",
+                               "vk: iptables -t mangle -A PREROUTING -i br0 -j FIREWALL --flags 0 --ipscan 0 "
+                               "--portscan 0 --icmpflood 0 --udpflood 0 --synflood 0",
                                "D: killall -9 kinwatch 1>/dev/null 2>&1", "sys: /bin/kinwatch &"}))
         << "type " << c.type;
     EXPECT_EQ(clk.sleeps, (std::vector<long>{5000000, 300000})) << c.type;
