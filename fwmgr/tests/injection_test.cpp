@@ -51,9 +51,40 @@ TEST_F(InjectionTest, NoStoreValueReachesTheShellUnquoted) {
   store.set("mac_filter_num", "2");
   store.set("mac_filter_0", "0;" + evilField + ";" + days + "~0;00:11:22:33:44:55 " + t + ";" + days);
 
+  store.set("ipbindenable", "1");
+  store.set("otherenable", "1" + evil);
+  store.set("ipbindnum", "2");
+  store.set("ipbindlist0", "192.168.0.2;" + evilField + ";~" + evilField + ";00:11:22:33:44:55;");
+  store.set("qos_enable", "1");
+  store.set("qos_num", "2");
+  store.set("qoslist0", "192.168.0.2-192.168.0.3;0-64" + evilField + ";0-256;1;1~" + evilField +
+                            "-192.168.0.3;0-64;0-256;0;1");
+  store.set("lan_attack_defence", "1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1" + evil);
+  store.set("qqip", "192.168.0.2," + evil);
+  store.set("msnip", evil);
+  store.set("webipen", "1");
+  store.set("webip", evil);
+  store.set("webport", "8080" + evil);
+  store.set("wanweben", "1");
+  store.set("wanwebip", evil);
+  store.set("wanwebport", "8080" + evil);
+  store.set("ddns_en", "1");
+  store.set("ddns_type", "2");
+  // At most 31 characters: the commands run in the directory of the canary.
+  store.set("ddns_user", "x$(touch canary);touch canary");
+  store.set("ddns_pwd", "`touch canary`'");
+  store.set("ddns_domain", "example.net");
+  store.set("dnsen", "1");
+  store.set("dns_dns1", evil);
+  store.set("dns_dns2", evil);
+  store.set("natlimit_list", evil + ";" + evil + ";1;2");
+  store.set("static_route_0", "10.0.0.0;255.0.0.0;" + evil);
+  store.set("static_route_1", evil + ";255.0.0.0;10.0.0.1");
+  dir.write("etc/resolv.conf", "nameserver " + evilField + "\n");
+
   testing::internal::CaptureStdout();
   mgr.start();
-  for (long cmd : {2L, 4L, 5L, 7L, 8L, 9L, 10L, 16L}) {
+  for (long cmd : {2L, 4L, 5L, 7L, 8L, 9L, 10L, 11L, 12L, 13L, 14L, 15L, 16L, 17L, 18L}) {
     mgr.onCommand(cmd);
     mgr.onTick();
   }
@@ -64,6 +95,10 @@ TEST_F(InjectionTest, NoStoreValueReachesTheShellUnquoted) {
   bool quotedKeywords = false;
   for (const auto &l : lines) quotedKeywords = quotedKeywords || l.find("--src-groupurl 'a~$(") != std::string::npos;
   EXPECT_TRUE(quotedKeywords);
+  // ... and so did the DDNS client with its quoted credentials.
+  bool ddns = false;
+  for (const auto &l : lines) ddns = ddns || l.compare(0, 12, "D: inadyn -u") == 0;
+  EXPECT_TRUE(ddns);
   EXPECT_NE(out.find("refused"), std::string::npos);
   EXPECT_NE(out.find("dropped"), std::string::npos);
 
