@@ -39,11 +39,12 @@ sim_require() {
   local missing=() t pkg
   for t in ip:iproute2 tc:iproute2 nsenter:util-linux unshare:util-linux setsid:util-linux \
     flock:util-linux busybox:busybox iptables:iptables arptables:arptables ifconfig:net-tools \
-    route:net-tools brctl:bridge-utils killall:psmisc pgrep:procps mkfifo:coreutils; do
+    route:net-tools brctl:bridge-utils killall:psmisc pgrep:procps mkfifo:coreutils \
+    dnsmasq:dnsmasq-base; do
     command -v "${t%%:*}" >/dev/null 2>&1 || missing+=("${t%%:*} (package ${t#*:})")
   done
   setpriv --help 2>/dev/null | grep -q -- --pdeathsig || missing+=("setpriv with --pdeathsig (package util-linux)")
-  for t in udhcpc udhcpd httpd wget ping; do
+  for t in udhcpc udhcpd httpd wget ping nslookup; do
     busybox --list 2>/dev/null | grep -qx "$t" || missing+=("busybox $t (package busybox)")
   done
   if [ ${#missing[@]} -gt 0 ]; then
@@ -116,9 +117,16 @@ sim_up() {
     ln -s "$(command -v busybox)" "$dir/real/$t"
     ln -s "$SIM_SRC/sim/standins/wrap" "$dir/bin/$t"
   done
-  for t in vconfig switch httpd upnp inadyn 88ip 3322ip; do
+  for t in vconfig switch upnp; do
     ln -s "$SIM_SRC/sim/standins/journal-only" "$dir/bin/$t"
   done
+  for t in inadyn 88ip 3322ip; do
+    ln -s "$SIM_SRC/sim/standins/ddns" "$dir/bin/$t"
+  done
+  # The web management server: busybox httpd under its own name.
+  ln -s "$(command -v busybox)" "$dir/real/httpd"
+  ln -s "$SIM_SRC/sim/standins/httpd" "$dir/bin/httpd"
+  mkdir -p "$dir/www" && echo "Router management page" >"$dir/www/index.html"
   # Stand-ins for the traffic monitor and the URL logger until the real
   # programs join the simulation (fwmgr starts kinwatch as /bin/kinwatch).
   for t in trafmon kinwatch; do

@@ -10,7 +10,13 @@
 #     reaches the ISP masqueraded as the router's WAN address), and the same
 #     pages on port 21, a TCP listener on the FTP control port (ALG blocking);
 #   - dhcpplus_server, the ISP login test server, on the login address and
-#     port, accepting LOGIN_USER / LOGIN_PASSWORD.
+#     port, accepting LOGIN_USER / LOGIN_PASSWORD;
+#   - dnsmasq, a DNS server on ADDR and on NET.3 (the /24 of ADDR) that
+#     answers www.simisp.test with NET.80 and nothing else;
+#   - a second gateway NET.2 (a macvlan interface gwb) in front of the
+#     network 10.77.0.0/24, whose address 10.77.0.1 lies on lo and is
+#     accepted only through gwb: a route through NET.2 reaches it, the
+#     default route through ADDR does not (for static routes).
 # It ends, and with it every process of the namespace, on SIGTERM.
 #
 # Usage: isp.sh DIR ADDR POOL_START POOL_END LOGIN_USER LOGIN_PASSWORD [LOGIN_PORT]
@@ -31,6 +37,14 @@ printf '%s\n' "start $pool_start" "end $pool_end" "interface eth0" \
   "option lease 3600" "max_leases 100" >"$dir/udhcpd.conf"
 : >"$dir/udhcpd.leases"
 
+net=${addr%.*}
+ip addr add "$net.3/24" dev eth0
+# Each address answers ARP only on its own interface.
+sysctl -qw net.ipv4.conf.all.arp_ignore=1
+ip link add gwb link eth0 type macvlan mode bridge && ip addr add "$net.2/24" dev gwb && ip link set gwb up
+ip addr add 10.77.0.1/32 dev lo
+iptables -w -A INPUT -i eth0 -d 10.77.0.1 -j DROP
+
 children=()
 trap 'kill "${children[@]}" 2>/dev/null; exit 0' TERM INT HUP
 # -a 100: answer after a 100 ms address probe instead of busybox's 2 s.
@@ -42,6 +56,10 @@ busybox httpd -f -p "$addr:21" -h "$dir/www" >"$dir/httpd21.log" 2>&1 &
 children+=($!)
 dhcpplus_server --listen "$addr" ${port:+--port "$port"} --user "$user" --password "$password" \
   >"$dir/dhcpplus.log" 2>&1 &
+children+=($!)
+dnsmasq --no-daemon --no-resolv --no-hosts --user=root --pid-file= --bind-interfaces \
+  --listen-address="$addr" --listen-address="$net.3" --address="/www.simisp.test/$net.80" \
+  --log-queries --log-facility=- >"$dir/dnsmasq.log" 2>&1 &
 children+=($!)
 echo ready >"$dir/ready"
 wait

@@ -180,4 +180,169 @@ case_upnp() {
   expect_journal "iptables -t nat -F MINIUPNPD"
 }
 
+# 9. WAN management access on port 8080: the ISP host gets the router's
+# management page; not with another remote address allowed, nor after WAN down.
+case_wan_management() {
+  start_fw
+  local page="http://$WAN:8080/"
+  wait_until 20 "the management server" runs_anew httpd none
+  isp_gets_nothing "$page" || fail "port 8080 answers before WAN management is on"
+  set_and_post 13 wanweben=1 wanwebport=8080 wanwebip=0.0.0.0
+  wait_until 15 "the management page from the WAN" isp_gets "$page" "Router management page"
+  set_and_post 13 wanwebip=10.250.0.99
+  wait_until 15 "the WAN management rule for another address" journal_has \
+    "iptables -t nat -A web_wanadmin -p tcp -d $WAN -s 10.250.0.99 --dport 8080 -j DNAT --to 192.168.0.1:80"
+  isp_gets_nothing "$page" || fail "the ISP host gets the page with another address allowed"
+  set_and_post 13 wanwebip=
+  wait_until 15 "the management page again" isp_gets "$page" "Router management page"
+  sim_router sendmsg 203 3 || fail "sendmsg 203 3"
+  wait_until 15 "the page to go with the WAN" isp_gets_nothing "$page"
+}
+
+# 10. LAN management access on port 8080 only, then for one other host only.
+# The port-80 drop line lies in the nat table, which this iptables refuses
+# ("the use of DROP is therefore inhibited"): it is checked in the journal.
+case_lan_management() {
+  start_fw
+  local lanip=192.168.0.1
+  wait_until 20 "the management page" lan_gets "http://$lanip/" "Router management page"
+  set_and_post 14 webipen=1 webport=8080 webip=
+  wait_until 15 "the page on port 8080" lan_gets "http://$lanip:8080/" "Router management page"
+  expect_journal "iptables -t nat -A web_lanadmin -i br0 -d $lanip -p tcp --dport 80 -j DROP"
+  set_and_post 14 webport=80 webip=192.168.0.99
+  wait_until 15 "the LAN host to be shut out" lan_gets_nothing "http://$lanip/"
+  lan_gets_nothing "http://$lanip:8080/" || fail "port 8080 still leads to the page"
+  set_and_post 14 "webip=$LAN"
+  wait_until 15 "the page for the allowed host" lan_gets "http://$lanip/" "Router management page"
+}
+
+# 11. The WAN ping rule: the ISP host's ping to the WAN address goes
+# unanswered while it is in place.
+case_wan_ping() {
+  start_fw
+  isp_pings() { sim_isp busybox ping -c 1 -W 1 "$WAN" >/dev/null 2>&1; }
+  isp_ping_fails() { ! isp_pings; }
+  isp_pings || fail "the WAN address does not answer ping at first"
+  set_and_post 15 lan_attack_defence=0,0,0,0,0,0,0,0,1,0,0,0,0,0,0,0,0,0,0,0
+  wait_until 15 "ping to be blocked" isp_ping_fails
+  expect_eq "$(rules filter ping | grep -c -- "-A ping -i eth2.2 -p icmp -m icmp --icmp-type 8 -j DROP")" 1 "WAN ping rule"
+  set_and_post 15 lan_attack_defence=0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0
+  wait_until 15 "ping to be answered again" isp_pings
+}
+
+# 12. The DNS proxy: the LAN host asks the router's LAN address and gets the
+# ISP's answer; the override writes its servers and the rule follows the
+# first; command 18 with the override off restores the file.
+case_dns_proxy() {
+  start_fw
+  local net=${SIM_ISP_ADDR%.*}
+  resolves() { sim_lan timeout 5 busybox nslookup www.simisp.test 192.168.0.1 2>/dev/null | grep -q "$net.80"; }
+  proxy_to() { rules nat PREROUTING | grep -qxF -- "-A PREROUTING -d 192.168.0.1/32 -i br0 -p udp -m udp --dport 53 -j DNAT --to-destination $1:53"; }
+  wait_until 15 "the proxy rule" proxy_to "$SIM_ISP_ADDR"
+  wait_until 15 "the name through the router" resolves
+  set_and_post 18 dnsen=1 "dns_dns1=$net.3" dns_dns2=1.1.1.1
+  wait_until 15 "the proxy rule to follow the first server" proxy_to "$net.3"
+  expect_eq "$(router_file /etc/resolv.conf)" "nameserver $net.3
+nameserver 1.1.1.1" "resolv.conf with the override"
+  resolves || fail "the name does not resolve through the overriding server"
+  grep -q "query.*www.simisp.test from" "$SIM_TMP/isp/dnsmasq.log" || fail "no query at the ISP's DNS server"
+  set_and_post 18 dnsen=0
+  wait_until 15 "the proxy rule back to the ISP's server" proxy_to "$SIM_ISP_ADDR"
+  expect_eq "$(router_file /etc/resolv.conf)" "nameserver $SIM_ISP_ADDR" "resolv.conf restored"
+  expect_eq "$(rules nat PREROUTING | grep -c -- '--dport 53')" 1 "DNS proxy rules"
+  resolves || fail "the name does not resolve after the restore"
+}
+
+# 13. A static route through the ISP's second gateway: 10.77.0.1 is reached
+# only through it, once fwmgr has started with static_route_0 set.
+case_static_route() {
+  start_fw
+  far_reached() { sim_lan busybox ping -c 1 -W 2 10.77.0.1 >/dev/null 2>&1; }
+  far_unreached() { ! far_reached; }
+  far_unreached || fail "10.77.0.1 reached without the route"
+  sim_router nvram set "static_route_0=10.77.0.0;255.255.255.0;${SIM_ISP_ADDR%.*}.2" || fail "nvram set"
+  # fwmgr reads the routes at its start: start it again.
+  local old
+  old=$(router_pid fwmgr)
+  sim_router kill "$old" || fail "stop fwmgr"
+  wait_until 10 "fwmgr to end" yields "" router_pid fwmgr
+  sim_router sh -c 'fwmgr >>/sim/fwmgr.log 2>&1 &' || fail "start fwmgr"
+  wait_until 20 "the route" journal_has "route add -net 10.77.0.0 netmask 255.255.255.0 gw ${SIM_ISP_ADDR%.*}.2"
+  wait_until 15 "10.77.0.1 through the second gateway" far_reached
+}
+
+# 14. DDNS: each type starts its client with the expected arguments; user
+# names and passwords with spaces, quotes and ";" arrive whole and run
+# nothing; WAN down kills the client.
+case_ddns() {
+  start_fw
+  argv_is() { [ "$(cat "$SIM_TMP/router/$1.argv" 2>/dev/null)" = "$2" ]; }
+  local user="a b;touch /tmp/ddns-canary" pwd="it's \"x\""
+  local t prog want
+  for t in 0 1 2 3 4 5; do
+    case $t in
+      0) prog=3322ip want="-S
+qdns
+-u
+$user:$pwd
+-h
+my.example.net" ;;
+      1) prog=88ip want="$user
+$pwd" ;;
+      *) prog=inadyn
+        local sys
+        sys=$(echo "default@freedns.afraid.org default@zoneedit.com default@no-ip.com dyndns@dyndns.org" | cut -d' ' -f$((t - 1)))
+        want="-u
+$user
+-p
+$pwd
+-a
+my.example.net
+--dyndns_system
+$sys" ;;
+    esac
+    rm -f "$SIM_TMP/router/$prog.argv"
+    set_and_post 17 ddns_en=1 "ddns_type=$t" "ddns_user=$user" "ddns_pwd=$pwd" ddns_domain=my.example.net
+    wait_until 15 "the type $t client's arguments" argv_is "$prog" "$want"
+    wait_until 10 "one $prog" yields 1 router_procs "$prog"
+  done
+  sim_router test ! -e /tmp/ddns-canary || fail "a credential ran a command"
+  sim_router sendmsg 203 3 || fail "sendmsg 203 3"
+  wait_until 15 "the client to be killed" yields 0 router_procs inadyn
+}
+
+# 15. QoS, IP-MAC binding, attack defence and application blocking need the
+# router kernel's extensions: their lines are in the journal, and tc really
+# runs the HTB lines this kernel takes.
+case_kernel_extensions() {
+  start_fw "ipbindenable=1" otherenable=1 ipbindnum=1 "ipbindlist0=192.168.0.50;02:00:00:00:0a:32;" \
+    qos_enable=1 qos_num=1 "qoslist0=192.168.0.100-192.168.0.101;0-64;0-256;0;1" \
+    lan_attack_defence=1,50,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,1,0,0
+  wait_until 15 "the last QoS line" journal_has \
+    "tc filter add dev eth2.2 parent 1:0 protocol ip handle 100101 fw classid 1:1101"
+  expect_journal "arptables -A INPUT -i br0 -j ipmacbind --ipmac 192.168.0.50,02:00:00:00:0a:32"
+  expect_journal "iptables -t mangle -A PREROUTING -i br0 -j IPMACBIND --flags 1 --ipmac 192.168.0.50,02:00:00:00:0a:32"
+  expect_journal "iptables -t mangle -A PREROUTING -i br0 -j FIREWALL --flags 2 --ipscan 0 --portscan 50 --icmpflood 0 --udpflood 0 --synflood 0"
+  expect_journal "iptables -t filter -A safe_filter -m layer7 --l7proto bittorrent -j DROP"
+  expect_journal "iptables -A qos -m iprange --src-range 192.168.0.100-192.168.0.101 -j GROUPMARK --ip 0 --port 0 --dir 1 --net 0"
+  expect_journal "tc qdisc add dev br0 root handle 1: htb"
+  expect_journal "tc class add dev br0 parent 1:1 classid 1:1100 htb rate 256kbps ceil 256kbps"
+  expect_journal "tc qdisc add dev eth2.2 parent 1:1101 handle 1101 sfq perturb 10"
+  expect_journal "tc filter add dev eth2.2 parent 1:0 protocol ip handle 100101 fw classid 1:1101"
+  # HTB roots on both sides; the classes under the missing parent 1:1 become
+  # classes at the root (tc class show calls them "root").
+  sim_rnet tc qdisc show dev br0 | grep -q "qdisc htb 1: root" || fail "no HTB root on br0"
+  sim_rnet tc qdisc show dev eth2.2 | grep -q "qdisc htb 1: root" || fail "no HTB root on eth2.2"
+  sim_rnet tc class show dev br0 | grep -q "class htb 1:1100 root .*rate 2048Kbit" ||
+    fail "class 1:1100 on br0: $(sim_rnet tc class show dev br0)"
+  sim_rnet tc class show dev eth2.2 | grep -q "class htb 1:1101 root .*rate 512Kbit" ||
+    fail "class 1:1101 on eth2.2: $(sim_rnet tc class show dev eth2.2)"
+  # WAN down takes both roots away.
+  sim_router sendmsg 203 3 || fail "sendmsg 203 3"
+  wait_until 15 "the roots to go" journal_has "tc qdisc del dev eth2.2 root"
+  sim_rnet tc qdisc show dev br0 | grep -q htb && fail "HTB root left on br0"
+  sim_rnet tc qdisc show dev eth2.2 | grep -q htb && fail "HTB root left on eth2.2"
+  expect_eq "$(rules filter qos | grep -c '^-A')" 0 "qos rules left"
+}
+
 sim_run_case
