@@ -3,7 +3,9 @@
 //
 //   vk_SystemEx  waits for the command (fork + exec, descriptors 3..63 closed
 //                in the child); 0 when it finished, -1 when no child could be
-//                created ("fork failed" is printed).
+//                created ("fork failed" is printed). A line of plain words
+//                (no quotes, expansions, redirections, ...) is run without
+//                the shell, with the words the shell would have made.
 //   doSystemCmd  runs the line with system() and returns its result.
 //   systemQuiet  formats into a 128-byte buffer and runs the line with
 //                system() without printing it (fwmgr's process restart).
