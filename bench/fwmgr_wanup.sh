@@ -29,25 +29,24 @@ sim_up "$BUILD" "virtualser_list=$fwd" dmzen=1 dmzip=192.168.0.99 qos_enable=1 q
   ddns_en=1 ddns_type=5 ddns_user=me ddns_pwd=pw ddns_domain=my.example.net upnpen=1 || exit 1
 journal=$SIM_TMP/router/journal
 count_upnp() { grep -cx 'upnp eth2.2' "$journal"; }
+# wait_upnp N TENTHS_OF_A_SECOND: waits until upnp has been started N times.
+wait_upnp() {
+  local tries=$(($2 * 10))
+  until [ "$(count_upnp)" -ge "$1" ]; do
+    tries=$((tries - 1))
+    [ $tries -gt 0 ] || { echo "fwmgr_wanup: fwmgr's WAN-up number $1 did not finish" >&2; exit 1; }
+    sleep 0.01
+  done
+}
 sim_wait_wan 60 || { echo "fwmgr_wanup: no WAN" >&2; exit 1; }
-tries=600
-until [ "$(count_upnp)" -ge 1 ]; do
-  tries=$((tries - 1))
-  [ $tries -gt 0 ] || { echo "fwmgr_wanup: fwmgr's first WAN-up did not finish" >&2; exit 1; }
-  sleep 0.1
-done
+wait_upnp 1 600
 sleep 2
 
 now_ms() { date +%s%3N; }
 start_line=$(wc -l <"$journal")
 t0=$(now_ms)
 sim_router sendmsg 203 2
-tries=6000
-until [ "$(count_upnp)" -ge 2 ]; do
-  tries=$((tries - 1))
-  [ $tries -gt 0 ] || { echo "fwmgr_wanup: the WAN-up did not finish within 60 s" >&2; exit 1; }
-  sleep 0.01
-done
+wait_upnp 2 600
 t1=$(now_ms)
 sleep 2
 # The lines of that WAN-down and WAN-up; the programs fwmgr starts in the
