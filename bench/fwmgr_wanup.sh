@@ -50,8 +50,9 @@ wait_upnp 2 600
 t1=$(now_ms)
 sleep 2
 # The lines of that WAN-down and WAN-up; the programs fwmgr starts in the
-# background get their "&" back.
-tail -n +$((start_line + 1)) "$journal" | grep -v '^sendmsg ' |
+# background get their "&" back. Lines of the watchdog (a restarted httpd or
+# trafmon) and of sendmsg are not part of it.
+tail -n +$((start_line + 1)) "$journal" | grep -Ev '^(sendmsg|httpd|trafmon|kinwatch)( |$)' |
   sed -e 's/^\(upnp .*\|inadyn .*\)$/\1 \&/' >"$SIM_TMP/router/replay.sh"
 lines=$(wc -l <"$SIM_TMP/router/replay.sh")
 t2=$(now_ms)
