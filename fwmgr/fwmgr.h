@@ -1,7 +1,9 @@
 // fwmgr, the firewall and services manager: fills the firewall chains that
 // netmgr creates (port forwarding, DMZ, ALG blocking, the scheduled client,
-// URL and MAC filters), starts the UPnP daemon with the WAN and keeps httpd
-// and trafmon alive. Once a second it takes one command from queue 203,
+// URL and MAC filters, IP-MAC binding, QoS marks and classes, attack defence
+// and application blocking, management access, the DNS proxy rule), writes
+// the kernel's connection-limit table, adds static routes, runs the DDNS and
+// UPnP clients with the WAN and keeps httpd and trafmon alive. Once a second it takes one command from queue 203,
 // re-evaluates the three scheduled filters and, every 8th pass, restarts a
 // missing trafmon or httpd.
 //

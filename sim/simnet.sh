@@ -333,7 +333,7 @@ sim_report() {
   sim_rnet iptables -w -t mangle -S | grep -v '^-P' | sed 's/^/   /'
   echo "== System log (routerstat)"
   sim_router routerstat 2>&1 | sed 's/^/   /'
-  echo "== Files: journal $SIM_TMP/router/journal, netmgr output $SIM_TMP/router/netmgr.log"
+  echo "== Files: journal $SIM_TMP/router/journal, netmgr output $SIM_TMP/router/netmgr.log, fwmgr output $SIM_TMP/router/fwmgr.log"
 }
 
 # sim_lan_signal SIG: sends SIG to the LAN host's udhcpc (USR1: renew the
