@@ -50,7 +50,9 @@ TEST_F(ProcScan, ManyEntriesWithoutAllocating) {
   });
   EXPECT_EQ(pid, 400);
   EXPECT_EQ(none, 0);
-  if (allocs >= 0) EXPECT_EQ(allocs, 0);
+  if (allocs >= 0) {
+    EXPECT_EQ(allocs, 0);
+  }
 }
 
 TEST_F(ProcScan, MissingProcGivesZero) {

@@ -21,11 +21,11 @@ start_fw() {
   wait_wan
   wait_lease
   LAN=$(sim_lease_value ip)
-  WAN=$(wan_addr eth2.2)
+  WAN=$(wan_addr_set eth2.2)
   WAN=${WAN%/*}
   [ -n "$LAN" ] && [ -n "$WAN" ] || fail "no LAN lease [$LAN] or WAN address [$WAN]"
   # fwmgr's WAN-up (netmgr's command 2, taken after fwmgr's 5 s start-up wait).
-  wait_until 30 "fwmgr's WAN-up" journal_has "arptables -A INPUT -i eth2.2 -j ipfilter --ip $WAN --netmask 255.0.0.0"
+  wait_until 30 "fwmgr's WAN-up" journal_has "arptables -A INPUT -i eth2.2 -j ipfilter --ip $WAN --netmask 255.255.255.0"
 }
 
 # What a host gets for a URL ("" when it gets nothing within 5 s).
@@ -137,7 +137,7 @@ case_wan_up_twice() {
   expect_eq "$(rule_count filter alg_filter)" 11 "ALG rules"
   wait_until 10 "one upnp" yields 1 router_procs upnp
   # The WAN-down ran before each repeated WAN-up.
-  expect_eq "$(journal_count "arptables -D INPUT -i eth2.2 -j ipfilter --ip $WAN --netmask 255.0.0.0")" 2 "arptables removals"
+  expect_eq "$(journal_count "arptables -D INPUT -i eth2.2 -j ipfilter --ip $WAN --netmask 255.255.255.0")" 2 "arptables removals"
 }
 
 # 7. The watchdog: a killed httpd runs again; a trafmon killed while the WAN
