@@ -15,27 +15,43 @@ namespace rc {
 
 Shell::Shell(ShellOptions opts) : opts_(opts), vkBuf_(new char[opts.vkBufSize]) {
   memset(dBuf_, 0, sizeof dBuf_);
+  memset(qBuf_, 0, sizeof qBuf_);
 }
+
+namespace {
+
+// Formats into buf[size], cut to fit; the rest of the buffer is zeroed.
+void format_line(char *buf, size_t size, const char *fmt, va_list ap) {
+  memset(buf, 0, size);
+  vsnprintf(buf, size, fmt, ap);
+}
+}  // namespace
 
 int Shell::vk_SystemEx(const char *fmt, ...) {
   char *buf = vkBuf_.get();
-  memset(buf, 0, opts_.vkBufSize);
   va_list ap;
   va_start(ap, fmt);
-  vsnprintf(buf, opts_.vkBufSize, fmt, ap);
+  format_line(buf, opts_.vkBufSize, fmt, ap);
   va_end(ap);
   if (opts_.vkEcho) printf("%s\n", buf);
   return run(RunKind::VK, buf);
 }
 
 int Shell::doSystemCmd(const char *fmt, ...) {
-  memset(dBuf_, 0, sizeof dBuf_);
   va_list ap;
   va_start(ap, fmt);
-  vsnprintf(dBuf_, sizeof dBuf_, fmt, ap);
+  format_line(dBuf_, sizeof dBuf_, fmt, ap);
   va_end(ap);
   printf("%s\n", dBuf_);
   return run(RunKind::D, dBuf_);
+}
+
+int Shell::systemQuiet(const char *fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  format_line(qBuf_, sizeof qBuf_, fmt, ap);
+  va_end(ap);
+  return run(RunKind::SYS, qBuf_);
 }
 
 namespace {
@@ -53,7 +69,7 @@ void close_3_to_63() {
 
 int PosixShell::run(RunKind kind, const char *line) {
   fflush(stdout);
-  if (kind == RunKind::D) return system(line);
+  if (kind != RunKind::VK) return system(line);
   static char sh[] = "sh", dashC[] = "-c";
   char *argv[] = {sh, dashC, const_cast<char *>(line), nullptr};
   struct sigaction dfl;

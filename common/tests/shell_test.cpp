@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -43,6 +44,17 @@ TEST(Shell, EchoesLinesBeforeRunning) {
   quiet.vk_SystemEx("iptables -F %s", "qos");
   quiet.doSystemCmd("echo %d", 8);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "ifconfig br0 up\necho 7\necho 8\n");
+}
+
+TEST(Shell, SystemQuietCutsAt127AndPrintsNothing) {
+  RecordingShell sh;
+  std::string longArg(200, 'z');
+  testing::internal::CaptureStdout();
+  sh.systemQuiet("/bin/%s &", longArg.c_str());
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  auto lines = sh.take();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "sys: /bin/" + std::string(122, 'z'));
 }
 
 class PosixShellTest : public ::testing::Test {
@@ -121,6 +133,34 @@ TEST_F(PosixShellTest, CommandGetsDefaultSignalsAndTheDaemonKeepsItsOwn) {
   EXPECT_TRUE(sigismember(&after, SIGUSR2));
   EXPECT_FALSE(sigismember(&after, SIGUSR1));
   EXPECT_EQ(status, "SigIgn:\t0000000000000000\n");
+}
+
+// Every line goes through the shell: the program sees the words the shell
+// makes of the line, plain or quoted, and a leading assignment sets the
+// variable for the program (run without the shell, the assignment would be
+// taken for the program's name and nothing would run).
+TEST_F(PosixShellTest, PlainLinesGiveTheSameWords) {
+  dir.write("args.sh", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.out\"\n");
+  chmod((dir / "args.sh").c_str(), 0755);
+  struct Case {
+    const char *args, *words;
+  } cases[] = {
+      {"-t nat -A x --to 1.2.3.4:80", "-t\nnat\n-A\nx\n--to\n1.2.3.4:80\n"},
+      {"a   b", "a\nb\n"},
+      {"qq~sina 100%", "qq~sina\n100%\n"},
+      {"'a b' c", "a b\nc\n"},
+      {"\"*\" x=~", "*\nx=~\n"},
+  };
+  for (const auto &c : cases) {
+    sh.vk_SystemEx("%s %s", (dir / "args.sh").c_str(), c.args);
+    EXPECT_EQ(dir.read("args.sh.out"), c.words) << c.args;
+  }
+  dir.write("env.sh", "#!/bin/sh\necho \"$ROUTER_X\" > \"$0.out\"\n");
+  chmod((dir / "env.sh").c_str(), 0755);
+  sh.vk_SystemEx("ROUTER_X=set %s", (dir / "env.sh").c_str());
+  EXPECT_EQ(dir.read("env.sh.out"), "set\n");
+  // A program that does not exist: the runner still returns 0 at once.
+  EXPECT_EQ(sh.vk_SystemEx("no-such-program-here a b"), 0);
 }
 
 TEST_F(PosixShellTest, DoSystemCmdReturnsTheStatus) {
