@@ -33,10 +33,6 @@ t_lease=$(now_ms)
 echo "startup_router_ms=$((t_up - t0))"
 echo "startup_wan_ms=$((t_wan - t0))"
 echo "startup_lease_ms=$((t_lease - t0))"
-# kinwatch is started by the web server on the router, here by hand.
-sim_router sh -c '/bin/kinwatch >>/sim/kinwatch.log 2>&1 &'
-sleep 10
-
 # The router's processes: PID namespace of its first process.
 ns=$(readlink "/proc/$SIM_ROUTER_INIT/ns/pid")
 # sample NAME: "PID own_ns child_ticks" for every process called NAME.
@@ -52,6 +48,11 @@ sample() {
     echo "${p#/proc/} $own $(echo "$stat" | awk '{print $14 + $15}')"
   done
 }
+# fwmgr starts kinwatch (and trafmon); give it a moment, then settle.
+running() { [ -n "$(sample "$1")" ]; }
+sim_poll 30 running kinwatch || echo "idle: kinwatch is not running" >&2
+sleep 10
+
 declare -A before
 for d in "${daemons[@]}"; do before[$d]=$(sample "$d"); done
 sleep "$secs"
