@@ -17,26 +17,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bench/benchkit.h"
 #include "kinwatch/kinwatch.h"
 #include "logmail/logmail.h"
 #include "netmgr/netmgr.h"
 
-extern "C" void *__libc_malloc(size_t);
-extern "C" void *__libc_calloc(size_t, size_t);
-extern "C" void *__libc_realloc(void *, size_t);
-static long g_allocs = 0;
-extern "C" void *malloc(size_t n) {
-  ++g_allocs;
-  return __libc_malloc(n);
-}
-extern "C" void *calloc(size_t a, size_t b) {
-  ++g_allocs;
-  return __libc_calloc(a, b);
-}
-extern "C" void *realloc(void *p, size_t n) {
-  ++g_allocs;
-  return __libc_realloc(p, n);
-}
+using bench::put;
+using bench::putText;
 
 namespace {
 
@@ -83,32 +70,15 @@ struct NoProcesses : rc::Processes {
 int noAuth(const char *, const char *) { return 0; }
 void noDetach() {}
 
-void put(const char *dir, const char *rel, const void *data, size_t len) {
-  char path[512];
-  snprintf(path, sizeof path, "%s/%s", dir, rel);
-  for (char *p = path + strlen(dir) + 1; *p; ++p) {
-    if (*p != '/') continue;
-    *p = '\0';
-    mkdir(path, 0755);
-    *p = '/';
-  }
-  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd < 0 || write(fd, data, len) != static_cast<ssize_t>(len)) {
-    perror(path);
-    exit(1);
-  }
-  close(fd);
-}
-void putText(const char *dir, const char *rel, const char *text) { put(dir, rel, text, strlen(text)); }
 
 // Runs the passes; the allocations after the first (which may set up the C
 // library's own state).
 template <typename F>
 long counted(int passes, F pass) {
   if (passes > 0) pass();
-  long before = g_allocs;
+  long before = bench::allocations();
   for (int i = 1; i < passes; ++i) pass();
-  return g_allocs - before;
+  return bench::allocations() - before;
 }
 
 }  // namespace
