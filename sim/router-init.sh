@@ -12,12 +12,13 @@
 #     (ROUTER_KERNEL_ROOT=/sim/kernel), so the host sees them directly;
 #   - /bin/pptp, the pptp stand-in, because /etc/options.pptp names that path,
 #     and /bin/kinwatch, the path fwmgr starts it from.
+#   - /etc/init.d/router, the board's start-up script (config/init.d/router).
 # Then it uses up a dozen pids (process lookup ignores pids below 12), starts
-# the simulated DNS query log module (sim_dnslog, /sim/dnslog.log), netmgr
-# with its output in /sim/netmgr.log, then logmail (/sim/logmail.log) and
-# arpguard (/sim/arpguard.log), as the board's start-up script does, the
-# accounting stand-in (/sim/account.log) and trafmon (/sim/trafmon.log),
-# writes /sim/router.ready, and
+# the simulated kernel modules (the DNS query log sim_dnslog, /sim/dnslog.log;
+# the accounting stand-in sim_account, /sim/account.log), then runs the
+# board's start-up script with busybox sh, "/etc/init.d/router start", with
+# the programs' output in /sim (netmgr.log, fwmgr.log, logmail.log,
+# arpguard.log), writes /sim/router.ready (the script's status), and
 # stays as the namespace's reaper until SIGTERM; its exit ends every process
 # of the router.
 #
@@ -42,6 +43,8 @@ mount -t sysfs sysfs "$root/sys" 2>/dev/null || echo "router: warning: no /sys i
 mkdir -p "$root/sim" && mount --bind "$SIM_DIR" "$root/sim" || die "cannot bind $SIM_DIR to /sim"
 ln -sf /sim/bin/pptp "$root/bin/pptp" || die "cannot install /bin/pptp"
 ln -sf "$SIM_BUILD/bin/kinwatch" "$root/bin/kinwatch" || die "cannot install /bin/kinwatch"
+mkdir -p "$root/etc/init.d" && cp "$SIM_SRC/config/init.d/router" "$root/etc/init.d/router" ||
+  die "cannot install /etc/init.d/router"
 mkdir -p "$root/run" "$root/var/run" 2>/dev/null
 
 for _ in 1 2 3 4 5 6 7 8 9 10 11 12; do /bin/true; done
@@ -51,23 +54,22 @@ export NVRAM_FILE=/sim/nvram.conf ROUTER_KERNEL_ROOT=/sim/kernel SIM_JOURNAL=/si
 export SIM_STANDINS=/sim/standins SIM_REAL=/sim/real HOME=/root TMPDIR=/tmp
 unset SIM_MNT SIM_DIR
 
-# The router kernel's DNS query log, /proc/dns_log2 (fed by the ULOG rule).
+# The router kernel's DNS query log, /proc/dns_log2 (fed by the ULOG rule),
+# and its accounting (a stand-in, see sim/standins/sim_account.c).
 chroot "$root" /bin/sh -c 'cd /sim && exec sim_dnslog /sim/kernel/proc/dns_log2 >>/sim/dnslog.log 2>&1' &
-chroot "$root" /bin/sh -c 'cd /sim && exec netmgr >>/sim/netmgr.log 2>&1' &
-netmgr=$!
-# The board's start-up script starts the log mailer and the ARP defence
-# daemon after netmgr.
-chroot "$root" /bin/sh -c 'cd /sim && exec logmail >>/sim/logmail.log 2>&1' &
-logmail=$!
-chroot "$root" /bin/sh -c 'cd /sim && exec arpguard >>/sim/arpguard.log 2>&1' &
-# The kernel's accounting (a stand-in, see sim/standins/sim_account.c), then
-# the traffic monitor, which waits 5 s before it reads the accounting.
 chroot "$root" /bin/sh -c 'cd /sim && exec sim_account >>/sim/account.log 2>&1' &
-chroot "$root" /bin/sh -c 'cd /sim && exec trafmon >>/sim/trafmon.log 2>&1' &
-trap 'kill -TERM $netmgr $logmail 2>/dev/null; exit 0' TERM INT HUP
-echo "$netmgr" >"$root/sim/router.ready"
-wait $netmgr
-echo "router: netmgr ended with status $?" >>"$root/sim/netmgr.log"
-# Stay, so the namespace lives until simnet.sh ends it.
-sleep 86400 &
-wait $!
+# The board's start-up: the daemons in their order, from the build tree.
+export ROUTER_BIN=$SIM_BUILD/bin ROUTER_LOG=/sim
+chroot "$root" busybox sh /etc/init.d/router start >>"$root/sim/router-start.log" 2>&1
+if [ ! -x "$SIM_BUILD/bin/fwmgr" ]; then
+  # Without the firewall manager nobody starts the traffic monitor.
+  chroot "$root" /bin/sh -c 'cd /sim && exec trafmon >>/sim/trafmon.log 2>&1' &
+fi
+trap 'chroot "$root" busybox sh -c "kill -TERM \$(pidof netmgr logmail fwmgr arpguard) 2>/dev/null"; exit 0' TERM INT HUP
+chroot "$root" busybox sh /etc/init.d/router status >"$root/sim/router.ready.new" 2>&1
+mv "$root/sim/router.ready.new" "$root/sim/router.ready"
+# Stay, as the reaper of the namespace's orphans, until simnet.sh ends it.
+while :; do
+  sleep 86400 &
+  wait $!
+done

@@ -187,7 +187,7 @@ sim_up() {
     bash "$SIM_SRC/sim/router-init.sh" </dev/null >>"$SIM_TMP/router.out" 2>&1 &
   SIM_PID_router=$!
   SIM_PIDS+=($!)
-  sim_wait_file 10 "$dir/router.ready" || { echo "sim: the router did not start: $(cat "$SIM_TMP/router.out")" >&2; return 1; }
+  sim_wait_file 30 "$dir/router.ready" || { echo "sim: the router did not start: $(cat "$SIM_TMP/router.out")" >&2; return 1; }
   SIM_ROUTER_INIT=$(pgrep -P "$SIM_PID_router" | head -n 1)
   [ -n "$SIM_ROUTER_INIT" ] || { echo "sim: the router's first process is gone" >&2; return 1; }
   SIM_ROUTER_NS="$(readlink "/proc/$SIM_ROUTER_INIT/ns/pid") $(readlink "/proc/$SIM_ROUTER_INIT/ns/ipc") $(readlink "/proc/$SIM_ROUTER_INIT/ns/mnt")"
