@@ -11,14 +11,15 @@
 #     configuration store (NVRAM_FILE=/sim/nvram.conf) and the kernel files
 #     (ROUTER_KERNEL_ROOT=/sim/kernel), so the host sees them directly;
 #   - /bin/pptp, the pptp stand-in, because /etc/options.pptp names that path,
-#     and /bin/kinwatch, the path fwmgr starts it from.
+#     and the router's programs in /bin (fwmgr starts /bin/kinwatch), their
+#     output files /var/log/PROGRAM.log linked to /sim/PROGRAM.log;
 #   - /etc/init.d/router, the board's start-up script (config/init.d/router).
 # Then it uses up a dozen pids (process lookup ignores pids below 12), starts
 # the simulated kernel modules (the DNS query log sim_dnslog, /sim/dnslog.log;
 # the accounting stand-in sim_account, /sim/account.log), then runs the
-# board's start-up script with busybox sh, "/etc/init.d/router start", with
-# the programs' output in /sim (netmgr.log, fwmgr.log, logmail.log,
-# arpguard.log), writes /sim/router.ready (the script's status), and
+# board's start-up script with busybox sh, "/etc/init.d/router start" (its
+# own output in /sim/router-start.log), writes /sim/router.ready (the
+# script's status), and
 # stays as the namespace's reaper until SIGTERM; its exit ends every process
 # of the router.
 #
@@ -42,7 +43,13 @@ mount --rbind /dev "$root/dev" || die "cannot bind /dev"
 mount -t sysfs sysfs "$root/sys" 2>/dev/null || echo "router: warning: no /sys inside" >&2
 mkdir -p "$root/sim" && mount --bind "$SIM_DIR" "$root/sim" || die "cannot bind $SIM_DIR to /sim"
 ln -sf /sim/bin/pptp "$root/bin/pptp" || die "cannot install /bin/pptp"
-ln -sf "$SIM_BUILD/bin/kinwatch" "$root/bin/kinwatch" || die "cannot install /bin/kinwatch"
+# The programs in /bin as on the board (fwmgr starts /bin/kinwatch), and
+# their output files /var/log/PROGRAM.log leading into /sim.
+mkdir -p "$root/var/log"
+for p in netmgr fwmgr trafmon kinwatch logmail arpguard; do
+  ln -sf "$SIM_BUILD/bin/$p" "$root/bin/$p" || die "cannot install /bin/$p"
+  ln -sf "/sim/$p.log" "$root/var/log/$p.log" || die "cannot link /var/log/$p.log"
+done
 mkdir -p "$root/etc/init.d" && cp "$SIM_SRC/config/init.d/router" "$root/etc/init.d/router" ||
   die "cannot install /etc/init.d/router"
 mkdir -p "$root/run" "$root/var/run" 2>/dev/null
@@ -58,8 +65,7 @@ unset SIM_MNT SIM_DIR
 # and its accounting (a stand-in, see sim/standins/sim_account.c).
 chroot "$root" /bin/sh -c 'cd /sim && exec sim_dnslog /sim/kernel/proc/dns_log2 >>/sim/dnslog.log 2>&1' &
 chroot "$root" /bin/sh -c 'cd /sim && exec sim_account >>/sim/account.log 2>&1' &
-# The board's start-up: the daemons in their order, from the build tree.
-export ROUTER_BIN=$SIM_BUILD/bin ROUTER_LOG=/sim
+# The board's start-up: the daemons in their order.
 chroot "$root" busybox sh /etc/init.d/router start >>"$root/sim/router-start.log" 2>&1
 if [ ! -x "$SIM_BUILD/bin/fwmgr" ]; then
   # Without the firewall manager nobody starts the traffic monitor.

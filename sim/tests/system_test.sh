@@ -65,7 +65,7 @@ url_log() { sim_router cat /var/url.log 2>/dev/null; }
 #    default configuration.
 case_startup_and_staging_root() {
   start_whole
-  expect_eq "$(sed -n 's/^router: \([a-z]*\) started (pid [0-9]*, output in \/sim\/\1.log)$/\1/p' \
+  expect_eq "$(sed -n 's/^router: \([a-z]*\) started (pid [0-9]*, output in \/var\/log\/\1.log)$/\1/p' \
     "$SIM_TMP/router/router-start.log" | tr '\n' ' ')" "netmgr fwmgr logmail arpguard " "programs started, in order"
   local d
   for d in netmgr fwmgr logmail arpguard; do
