@@ -387,6 +387,9 @@ sim_report() {
   [ -z "$ip" ] || sim_poll 15 sim_lists_host "$ip" || echo "   (the LAN host is not in the host table yet)"
   sim_router routerstat 2>&1 | sed 's/^/   /'
   echo "== URL access log /var/url.log (kinwatch; last lines)"
+  # kinwatch writes three lines at a time, every 5 s.
+  [ "$(sim_daemons | awk '$1 == "kinwatch" {print $2}')" = - ] ||
+    sim_poll 12 eval '[ "$(sim_router cat /var/url.log 2>/dev/null | wc -l)" -gt 1 ]'
   if sim_router test -s /var/url.log; then
     sim_router tail -n 6 /var/url.log | sed 's/^/   /'
   else
