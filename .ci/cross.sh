@@ -76,6 +76,6 @@ tarball=$build/router-stage-mipsel.tar.gz
 tar -C "$stage" --owner=0 --group=0 --numeric-owner -czf "$tarball" .
 echo
 echo "== staging root $tarball"
-tar -tvzf "$tarball" | awk '$1 !~ /^d/ {printf "%s %9d  %s\n", $1, $3, $6}'
-echo "files $(find "$stage" -type f | wc -l), $(du -sb --apparent-size "$stage" | cut -f1) bytes; tarball $(stat -c %s "$tarball") bytes"
+tar -tvzf "$tarball" | awk '$1 !~ /^d/ {printf "%s %9d  %s\n", $1, $3, $6}' | sort -k3
+echo "files $(find "$stage" -type f | wc -l), $(find "$stage" -type f -printf '%s\n' | awk '{s += $1} END {print s}') bytes; tarball $(stat -c %s "$tarball") bytes"
 echo "cross: build $((built - start)) s, unit tests $((tested - built)) s, total $(( $(date +%s) - start )) s"
