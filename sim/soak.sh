@@ -16,7 +16,7 @@
 #   - the WAN flaps every 20 s: DHCP release and renew (netmgr 5, 6), WAN
 #     down and up (3, 2); with --pppoe disconnect and connect (7, 8);
 #   - every 3 s one settings command, in turn on every settings queue:
-#     fwmgr 203 4..18, netmgr 204 9 (DHCP server), logmail 210 1, arpguard
+#     fwmgr 203 4, 5, 7..18, netmgr 204 9 (DHCP server), logmail 210 1, arpguard
 #     207 1 (trafmon's queue 201 has only WAN up and down, which netmgr
 #     posts itself at each flap);
 #   - every 15 s the router kernel reports an attack (a new address each
@@ -78,7 +78,7 @@ soak_flap() {
   sim_wait_wan 60
 }
 SOAK_FLAP=0
-SOAK_SETTINGS=(203:4 203:5 203:6 203:7 203:8 203:9 203:10 203:11 203:12 203:13 203:14 203:15
+SOAK_SETTINGS=(203:4 203:5 203:7 203:8 203:9 203:10 203:11 203:12 203:13 203:14 203:15
   203:16 203:17 203:18 204:9 210:1 207:1)
 SOAK_SETTING=0
 soak_setting() {
