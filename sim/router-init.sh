@@ -12,7 +12,8 @@
 #     (ROUTER_KERNEL_ROOT=/sim/kernel), so the host sees them directly;
 #   - /bin/pptp, the pptp stand-in, because /etc/options.pptp names that path,
 #     and the router's programs in /bin (fwmgr starts /bin/kinwatch), their
-#     output files /var/log/PROGRAM.log linked to /sim/PROGRAM.log;
+#     output files /var/log/PROGRAM.log linked to /sim/PROGRAM.log (what
+#     fwmgr starts, trafmon and kinwatch, writes into fwmgr.log);
 #   - /etc/init.d/router, the board's start-up script (config/init.d/router).
 # Then it uses up a dozen pids (process lookup ignores pids below 12), starts
 # the simulated kernel modules (the DNS query log sim_dnslog, /sim/dnslog.log;
@@ -43,11 +44,15 @@ mount --rbind /dev "$root/dev" || die "cannot bind /dev"
 mount -t sysfs sysfs "$root/sys" 2>/dev/null || echo "router: warning: no /sys inside" >&2
 mkdir -p "$root/sim" && mount --bind "$SIM_DIR" "$root/sim" || die "cannot bind $SIM_DIR to /sim"
 ln -sf /sim/bin/pptp "$root/bin/pptp" || die "cannot install /bin/pptp"
-# The programs in /bin as on the board (fwmgr starts /bin/kinwatch), and
-# their output files /var/log/PROGRAM.log leading into /sim.
+# The programs in /bin as on the board (fwmgr starts /bin/kinwatch; trafmon
+# and kinwatch lead to their journaling wrappers in /sim/bin, so a test sees
+# each start), and their output files /var/log/PROGRAM.log leading into /sim.
 mkdir -p "$root/var/log"
 for p in netmgr fwmgr trafmon kinwatch logmail arpguard; do
-  ln -sf "$SIM_BUILD/bin/$p" "$root/bin/$p" || die "cannot install /bin/$p"
+  case $p in
+    trafmon | kinwatch) ln -sf "/sim/bin/$p" "$root/bin/$p" ;;
+    *) ln -sf "$SIM_BUILD/bin/$p" "$root/bin/$p" ;;
+  esac || die "cannot install /bin/$p"
   ln -sf "/sim/$p.log" "$root/var/log/$p.log" || die "cannot link /var/log/$p.log"
 done
 mkdir -p "$root/etc/init.d" && cp "$SIM_SRC/config/init.d/router" "$root/etc/init.d/router" ||
@@ -67,10 +72,6 @@ chroot "$root" /bin/sh -c 'cd /sim && exec sim_dnslog /sim/kernel/proc/dns_log2 
 chroot "$root" /bin/sh -c 'cd /sim && exec sim_account >>/sim/account.log 2>&1' &
 # The board's start-up: the daemons in their order.
 chroot "$root" busybox sh /etc/init.d/router start >>"$root/sim/router-start.log" 2>&1
-if [ ! -x "$SIM_BUILD/bin/fwmgr" ]; then
-  # Without the firewall manager nobody starts the traffic monitor.
-  chroot "$root" /bin/sh -c 'cd /sim && exec trafmon >>/sim/trafmon.log 2>&1' &
-fi
 trap 'chroot "$root" busybox sh -c "kill -TERM \$(pidof netmgr logmail fwmgr arpguard) 2>/dev/null"; exit 0' TERM INT HUP
 chroot "$root" busybox sh /etc/init.d/router status >"$root/sim/router.ready.new" 2>&1
 mv "$root/sim/router.ready.new" "$root/sim/router.ready"
