@@ -11,7 +11,8 @@
 # Every daemon of the router with the URL logger and the ARP defence on.
 WHOLE=(fmg_enable_manage=1 arp_defence=1,1,1,2)
 
-daemon_pids() { sim_daemons | awk -v n="$1" '$1 == n && $2 != "-" {print $2}' | tr '\n' ' ' | sed 's/ $//'; }
+# The pids of the live (not zombie) processes named NAME.
+daemon_pids() { sim_daemons | awk -v n="$1" '$1 == n && $2 != "-" && $3 != "Z" {print $2}' | tr '\n' ' ' | sed 's/ $//'; }
 runs_once() { [[ $(daemon_pids "$1") =~ ^[0-9]+$ ]]; }
 all_run_once() {
   local d
@@ -47,6 +48,8 @@ kill_at_random() {
   sim_router kill -KILL "$pid" || fail "kill -KILL $1"
   echo "$1 (pid $pid) killed $ms ms into its window"
   KILLED=$pid
+  # Gone (or a zombie) before anyone looks for it again.
+  wait_until 10 "$1 to end" eval '! sim_router grep -qE "^State:[[:space:]]*[^Z]" "/proc/$pid/status"'
 }
 restarted() { local p; p=$(daemon_pids "$1"); [[ $p =~ ^[0-9]+$ ]] && [ "$p" != "$KILLED" ]; }
 
