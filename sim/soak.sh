@@ -287,8 +287,9 @@ if [ "${BASH_SOURCE[0]}" = "$0" ]; then
   sim_require
   trap 'exit 130' INT TERM HUP
   trap 'soak_stop; sim_down' EXIT
-  extra=()
-  [ $SOAK_PPPOE = 1 ] && extra=(wan_connecttype=3)
+  # Every daemon at work: the URL logger and the ARP defence on.
+  extra=(fmg_enable_manage=1 arp_defence=1,1,1,2)
+  [ $SOAK_PPPOE = 1 ] && extra+=(wan_connecttype=3)
   sim_up "$build" "${extra[@]}" || { echo "soak: the simulation did not start" >&2; exit 1; }
   sim_wait_wan 60 && sim_wait_lease 60 || { echo "soak: no WAN or no lease within 60 s" >&2; exit 1; }
   echo "soak: $seconds s of load from $(date -u +%H:%M:%S) UTC"
