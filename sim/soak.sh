@@ -219,18 +219,19 @@ soak_check() {
       *) [ "${last% }" = "$base" ] || echo "$name was restarted (pid $base after the first minute, now ${last% })" ;;
     esac
   done
-  # Anonymous memory (beyond SOAK_ANON_SLACK kB) and descriptors after the
-  # first minute.
+  # Anonymous memory (beyond SOAK_ANON_SLACK kB; the highest sample) and
+  # descriptors (in the last two samples: a mail's or a command's descriptor
+  # open at one sample is not kept) after the first minute.
   awk -v w="$SOAK_WARMUP" -v slack="${SOAK_ANON_SLACK:-0}" '
     $1 >= w && $3 != "-" {
       k = $2
       if (!(k in a0)) { a0[k] = $6; f0[k] = $7; r0[k] = $5 }
       if ($6 > amax[k]) amax[k] = $6
-      if ($7 > fmax[k]) fmax[k] = $7
+      fprev[k] = flast[k]; flast[k] = $7
     }
     END { for (k in a0) {
       if (slack >= 0 && amax[k] > a0[k] + slack) printf "%s: anonymous memory grew from %d to %d kB after the first minute\n", k, a0[k], amax[k]
-      if (fmax[k] > f0[k]) printf "%s: open descriptors grew from %d to %d after the first minute\n", k, f0[k], fmax[k]
+      if (flast[k] > f0[k] && fprev[k] > f0[k]) printf "%s: open descriptors grew from %d to %d after the first minute\n", k, f0[k], flast[k]
     } }' "$f"
   # Zombies seen in two samples (10 s apart): a parent that does not reap.
   awk '{ if (!(($3, $1) in seen)) { seen[$3, $1] = 1; n[$3]++; c[$3] = $4 } }
