@@ -2,8 +2,9 @@
 # The router simulation: builds what it needs (build-sim/, a normal build),
 # starts the router (netmgr with real iptables, busybox udhcpc/udhcpd, ...),
 # a LAN host and an ISP host in network namespaces from the default
-# configuration config/default.nvram, waits until the WAN is up and the LAN
-# host has its lease, prints a report, and keeps running until Ctrl-C.
+# configuration config/default.nvram (with the URL logger and the ARP defence
+# turned on), waits until the WAN is up and the LAN host has its lease, prints
+# a report of the whole system, and keeps running until Ctrl-C.
 #
 #   ./simulate.sh [--report-only] [--keep] [FILE | KEY=VALUE]...
 #
@@ -22,7 +23,7 @@ for a in "$@"; do
     --report-only) report_only=1 ;;
     --keep) export SIM_KEEP=1 ;;
     -h | --help)
-      sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'
+      sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'
       exit 0
       ;;
     -*)
@@ -64,11 +65,18 @@ cmake -S . -B "$build" "${gen[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROUTER_SA
 trap 'exit 130' INT TERM HUP
 trap 'sim_down' EXIT
 start=$(date +%s%N)
-sim_up "$build" "${args[@]}" || { echo "simulate: the simulation did not start" >&2; exit 1; }
+# The URL logger and the ARP defence on (the defaults leave them off), so the
+# report shows all seven programs at work; arguments can turn them off again.
+sim_up "$build" fmg_enable_manage=1 arp_defence=1,1,1,10 "${args[@]}" ||
+  { echo "simulate: the simulation did not start" >&2; exit 1; }
 ok=1
 sim_wait_wan 60 || { echo "simulate: the WAN did not come up within 60 s (no masquerade rule)" >&2; ok=0; }
 sim_wait_lease 60 || { echo "simulate: the LAN host got no lease within 60 s" >&2; ok=0; }
 up_ms=$((($(date +%s%N) - start) / 1000000))
+# Three lookups from the LAN host through the router, for the URL log.
+for site in www.example.com www.example.org www.example.net; do
+  sim_lan timeout 2 busybox nslookup "$site." 192.168.0.1 >/dev/null 2>&1
+done
 echo
 echo "Router simulation: up in $((up_ms / 1000)).$(printf %03d $((up_ms % 1000))) s"
 sim_report
@@ -88,7 +96,8 @@ The simulation is running (Ctrl-C stops it and removes everything). Try:
   tail -f $SIM_TMP/router/journal
   nsenter -t $SIM_ROUTER_INIT -i -m -n -p chroot $SIM_TMP/mnt/root \\
        env PATH=/sim/bin:$SIM_BUILD/bin:/usr/sbin:/usr/bin NVRAM_FILE=/sim/nvram.conf ROUTER_KERNEL_ROOT=/sim/kernel sh
-       (a shell in the router: nvram set ..., sendmsg 204 4, routerstat)
+       (a shell in the router: nvram set ..., sendmsg 204 4, routerstat,
+        /etc/init.d/router status, tail /var/log/fwmgr.log)
 EOF
 for _ in $(seq 1 8640); do # at most a day
   sleep 10 &

@@ -1,8 +1,9 @@
 #!/bin/bash
 # Cross build for the router (32-bit little-endian MIPS): installs what it
 # needs when missing, builds MinSizeRel with cmake/toolchain-mipsel-linux-gnu.cmake,
-# runs the unit tests under qemu-mipsel, installs a stripped staging root and
-# prints the size and the run-time libraries of every program in it.
+# runs the unit tests under qemu-mipsel, installs a stripped staging root,
+# prints the size and the run-time libraries of every program in it, and packs
+# the root as build-mipsel/router-stage-mipsel.tar.gz with its listing.
 # Exits non-zero on any failure. Safe to run again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -66,6 +67,15 @@ while IFS= read -r f; do
   case "$needed" in
     *libstdc++*|*libgcc_s*) echo "cross: ${f#$stage/} needs $needed"; exit 1 ;;
   esac
-done < <(find "$stage" -type f -perm -u+x | sort)
+done < <(find "$stage/bin" -type f -perm -u+x | sort) # the programs (etc/init.d/router is a script)
 printf '%-14s %9d\n' total "$total"
+
+# --- the staging root packed for the firmware image: every file with its
+# mode and size, the total, and the tarball.
+tarball=$build/router-stage-mipsel.tar.gz
+tar -C "$stage" --owner=0 --group=0 --numeric-owner -czf "$tarball" .
+echo
+echo "== staging root $tarball"
+tar -tvzf "$tarball" | awk '$1 !~ /^d/ {printf "%s %9d  %s\n", $1, $3, $6}' | sort -k3
+echo "files $(find "$stage" -type f | wc -l), $(find "$stage" -type f -printf '%s\n' | awk '{s += $1} END {print s}') bytes; tarball $(stat -c %s "$tarball") bytes"
 echo "cross: build $((built - start)) s, unit tests $((tested - built)) s, total $(( $(date +%s) - start )) s"

@@ -10,14 +10,17 @@
 #     wrappers and stand-ins (/sim/bin, first in PATH), the journal, the
 #     configuration store (NVRAM_FILE=/sim/nvram.conf) and the kernel files
 #     (ROUTER_KERNEL_ROOT=/sim/kernel), so the host sees them directly;
-#   - /bin/pptp, the pptp stand-in, because /etc/options.pptp names that path;
-#   - /bin/kinwatch, because fwmgr starts it by that path.
+#   - /bin/pptp, the pptp stand-in, because /etc/options.pptp names that path,
+#     and the router's programs in /bin (fwmgr starts /bin/kinwatch), their
+#     output files /var/log/PROGRAM.log linked to /sim/PROGRAM.log (what
+#     fwmgr starts, trafmon and kinwatch, writes into fwmgr.log);
+#   - /etc/init.d/router, the board's start-up script (config/init.d/router).
 # Then it uses up a dozen pids (process lookup ignores pids below 12), starts
-# the router kernel's stand-ins (the DNS query log sim_dnslog, the accounting
-# sim_account), then, as the router's start-up script does, netmgr (output in
-# /sim/netmgr.log), fwmgr (/sim/fwmgr.log), which starts trafmon, httpd and
-# kinwatch, logmail (/sim/logmail.log) and arpguard (/sim/arpguard.log);
-# writes /sim/router.ready, and
+# the simulated kernel modules (the DNS query log sim_dnslog, /sim/dnslog.log;
+# the accounting stand-in sim_account, /sim/account.log), then runs the
+# board's start-up script with busybox sh, "/etc/init.d/router start" (its
+# own output in /sim/router-start.log), writes /sim/router.ready (the
+# script's status), and
 # stays as the namespace's reaper until SIGTERM; its exit ends every process
 # of the router.
 #
@@ -41,7 +44,19 @@ mount --rbind /dev "$root/dev" || die "cannot bind /dev"
 mount -t sysfs sysfs "$root/sys" 2>/dev/null || echo "router: warning: no /sys inside" >&2
 mkdir -p "$root/sim" && mount --bind "$SIM_DIR" "$root/sim" || die "cannot bind $SIM_DIR to /sim"
 ln -sf /sim/bin/pptp "$root/bin/pptp" || die "cannot install /bin/pptp"
-ln -sf /sim/bin/kinwatch "$root/bin/kinwatch" || die "cannot install /bin/kinwatch"
+# The programs in /bin as on the board (fwmgr starts /bin/kinwatch; trafmon
+# and kinwatch lead to their journaling wrappers in /sim/bin, so a test sees
+# each start), and their output files /var/log/PROGRAM.log leading into /sim.
+mkdir -p "$root/var/log"
+for p in netmgr fwmgr trafmon kinwatch logmail arpguard; do
+  case $p in
+    trafmon | kinwatch) ln -sf "/sim/bin/$p" "$root/bin/$p" ;;
+    *) ln -sf "$SIM_BUILD/bin/$p" "$root/bin/$p" ;;
+  esac || die "cannot install /bin/$p"
+  ln -sf "/sim/$p.log" "$root/var/log/$p.log" || die "cannot link /var/log/$p.log"
+done
+mkdir -p "$root/etc/init.d" && cp "$SIM_SRC/config/init.d/router" "$root/etc/init.d/router" ||
+  die "cannot install /etc/init.d/router"
 mkdir -p "$root/run" "$root/var/run" 2>/dev/null
 
 for _ in 1 2 3 4 5 6 7 8 9 10 11 12; do /bin/true; done
@@ -51,23 +66,17 @@ export NVRAM_FILE=/sim/nvram.conf ROUTER_KERNEL_ROOT=/sim/kernel SIM_JOURNAL=/si
 export SIM_STANDINS=/sim/standins SIM_REAL=/sim/real HOME=/root TMPDIR=/tmp
 unset SIM_MNT SIM_DIR
 
-# The router kernel's DNS query log, /proc/dns_log2 (fed by the ULOG rule).
+# The router kernel's DNS query log, /proc/dns_log2 (fed by the ULOG rule),
+# and its accounting (a stand-in, see sim/standins/sim_account.c).
 chroot "$root" /bin/sh -c 'cd /sim && exec sim_dnslog /sim/kernel/proc/dns_log2 >>/sim/dnslog.log 2>&1' &
-chroot "$root" /bin/sh -c 'cd /sim && exec netmgr >>/sim/netmgr.log 2>&1' &
-netmgr=$!
-# The kernel's accounting (a stand-in, see sim/standins/sim_account.c).
 chroot "$root" /bin/sh -c 'cd /sim && exec sim_account >>/sim/account.log 2>&1' &
-# The firewall manager, which starts trafmon, httpd and kinwatch; then the
-# log mailer and the ARP defence daemon.
-chroot "$root" /bin/sh -c 'cd /sim && exec fwmgr >>/sim/fwmgr.log 2>&1' &
-fwmgr=$!
-chroot "$root" /bin/sh -c 'cd /sim && exec logmail >>/sim/logmail.log 2>&1' &
-logmail=$!
-chroot "$root" /bin/sh -c 'cd /sim && exec arpguard >>/sim/arpguard.log 2>&1' &
-trap 'kill -TERM $netmgr $fwmgr $logmail 2>/dev/null; exit 0' TERM INT HUP
-echo "$netmgr" >"$root/sim/router.ready"
-wait $netmgr
-echo "router: netmgr ended with status $?" >>"$root/sim/netmgr.log"
-# Stay, so the namespace lives until simnet.sh ends it.
-sleep 86400 &
-wait $!
+# The board's start-up: the daemons in their order.
+chroot "$root" busybox sh /etc/init.d/router start >>"$root/sim/router-start.log" 2>&1
+trap 'chroot "$root" busybox sh -c "kill -TERM \$(pidof netmgr logmail fwmgr arpguard) 2>/dev/null"; exit 0' TERM INT HUP
+chroot "$root" busybox sh /etc/init.d/router status >"$root/sim/router.ready.new" 2>&1
+mv "$root/sim/router.ready.new" "$root/sim/router.ready"
+# Stay, as the reaper of the namespace's orphans, until simnet.sh ends it.
+while :; do
+  sleep 86400 &
+  wait $!
+done

@@ -203,7 +203,7 @@ sim_up() {
     bash "$SIM_SRC/sim/router-init.sh" </dev/null >>"$SIM_TMP/router.out" 2>&1 &
   SIM_PID_router=$!
   SIM_PIDS+=($!)
-  sim_wait_file 10 "$dir/router.ready" || { echo "sim: the router did not start: $(cat "$SIM_TMP/router.out")" >&2; return 1; }
+  sim_wait_file 30 "$dir/router.ready" || { echo "sim: the router did not start: $(cat "$SIM_TMP/router.out")" >&2; return 1; }
   SIM_ROUTER_INIT=$(pgrep -P "$SIM_PID_router" | head -n 1)
   [ -n "$SIM_ROUTER_INIT" ] || { echo "sim: the router's first process is gone" >&2; return 1; }
   SIM_ROUTER_NS="$(readlink "/proc/$SIM_ROUTER_INIT/ns/pid") $(readlink "/proc/$SIM_ROUTER_INIT/ns/ipc") $(readlink "/proc/$SIM_ROUTER_INIT/ns/mnt")"
@@ -348,8 +348,32 @@ sim_journal() { cat "$SIM_TMP/router/journal"; }
 # bounds it).
 sim_whoami() { sim_lan timeout 5 busybox wget -q -O - "http://${1:-$SIM_ISP_FAR}/cgi-bin/whoami" 2>/dev/null; }
 
+# sim_daemons: one line per program of the router that runs (or "stopped"):
+# name, pid, state letter, resident memory in kB, anonymous resident memory
+# in kB, open descriptors and the state word; several lines for a program
+# that runs twice.
+SIM_DAEMONS="netmgr fwmgr trafmon httpd kinwatch logmail arpguard"
+sim_daemons() {
+  sim_router sh -c '
+    for d in /proc/[0-9]*; do
+      read -r c 2>/dev/null <"$d/comm" || continue
+      case " $1 " in *" $c "*) ;; *) continue ;; esac
+      state=$(sed -n "s/^State:[[:space:]]*//p" "$d/status" 2>/dev/null)
+      rss=$(sed -n "s/^VmRSS:[[:space:]]*\([0-9]*\).*/\1/p" "$d/status" 2>/dev/null)
+      anon=$(sed -n "s/^RssAnon:[[:space:]]*\([0-9]*\).*/\1/p" "$d/status" 2>/dev/null)
+      fds=$(ls "$d/fd" 2>/dev/null | wc -l)
+      echo "$c ${d#/proc/} ${state%% *} ${rss:-0} ${anon:-0} $fds ${state#* }"
+    done' sh "$SIM_DAEMONS" |
+    awk -v names="$SIM_DAEMONS" '{ line[$1] = line[$1] $0 "\n" }
+      END { n = split(names, a, " "); for (i = 1; i <= n; i++)
+              printf "%s", (a[i] in line) ? line[a[i]] : a[i] " - stopped 0 0 0\n" }'
+}
+
 sim_report() {
   local ip
+  echo "== Daemons of the router (pid, state, resident memory, open descriptors)"
+  sim_daemons | awk '{ if ($2 == "-") printf "   %-9s stopped\n", $1;
+    else printf "   %-9s pid %-5s %s %-10s %6d kB %3d fds\n", $1, $2, $3, $7, $4, $6 }'
   echo "== LAN host ($SIM_LAN_MAC) lease from the router's DHCP server"
   if [ -s "$SIM_TMP/lan/lease" ]; then
     sed 's/^/   /' "$SIM_TMP/lan/lease"
@@ -378,9 +402,18 @@ sim_report() {
   ip=$(sim_lease_value ip)
   [ -z "$ip" ] || sim_poll 15 sim_lists_host "$ip" || echo "   (the LAN host is not in the host table yet)"
   sim_router routerstat 2>&1 | sed 's/^/   /'
+  echo "== URL access log /var/url.log (kinwatch; last lines)"
+  # kinwatch writes three lines at a time, every 5 s.
+  [ "$(sim_daemons | awk '$1 == "kinwatch" {print $2}')" = - ] ||
+    sim_poll 12 eval '[ "$(sim_router cat /var/url.log 2>/dev/null | wc -l)" -gt 1 ]'
+  if sim_router test -s /var/url.log; then
+    sim_router tail -n 6 /var/url.log | sed 's/^/   /'
+  else
+    echo "   empty (the LAN host looks names up through the router's DNS; kinwatch writes three at a time)"
+  fi
   echo "== Last mail at the ISP's mail server (mailbox $SIM_TMP/isp/mail/mail/admin, GBK shown as UTF-8)"
   sim_last_mail | iconv -c -f GBK -t UTF-8 | sed 's/^/   /'
-  echo "== Files: journal $SIM_TMP/router/journal, netmgr output $SIM_TMP/router/netmgr.log, fwmgr output $SIM_TMP/router/fwmgr.log, logmail output $SIM_TMP/router/logmail.log"
+  echo "== Files: journal $SIM_TMP/router/journal; the daemons' output $SIM_TMP/router/*.log (netmgr, fwmgr, logmail, arpguard; start-up script: router-start.log)"
 }
 
 # sim_last_mail: the last mail in the ISP's mailbox of the router's mails
