@@ -93,14 +93,19 @@ inline int remove_entry(const char *path, const struct stat *, int, struct FTW *
 
 // The scratch tree: <dir>/ is the system root, <dir>/kernel the kernel root.
 // Removed when the process exits through exit(); fuzz/run.sh points TMPDIR
-// into its own work directory, which it removes, for the other ways out.
+// into its own work directory, which it removes, for the other ways out. The
+// name lives in a plain array, which no destructor clears before the exit
+// handler runs.
 inline const std::string &scratch() {
+  static char name[256];
   static std::string dir = [] {
     const char *tmp = getenv("TMPDIR");
-    std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/rcfuzz.XXXXXX";
-    if (!mkdtemp(&tmpl[0])) abort();
-    atexit([] { nftw(scratch().c_str(), remove_entry, 8, FTW_DEPTH | FTW_PHYS); });
-    return tmpl;
+    snprintf(name, sizeof name, "%s/rcfuzz.XXXXXX", tmp && *tmp == '/' ? tmp : "/tmp");
+    if (!mkdtemp(name)) abort();
+    atexit([] {
+      if (name[0] == '/' && strstr(name, "/rcfuzz.")) nftw(name, remove_entry, 8, FTW_DEPTH | FTW_PHYS);
+    });
+    return std::string(name);
   }();
   return dir;
 }
