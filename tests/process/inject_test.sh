@@ -115,14 +115,17 @@ queue_empty() {
   [ "$(nsenter -t "$1" --ipc "$TESTBIN/msgpeek" --stat "$3" 2>/dev/null)" = "mode=0666 qnum=0" ]
 }
 
-# parallel_sweep PROG QUEUEKEY HEXKEY KEY...: ROUNDS/2 instances of PROG,
-# BATCH at a time, each in its own IPC namespace with its own store file:
-# each reads one set of payloads at its start and a second one on command 1.
+# parallel_sweep PROG QUEUEKEY HEXKEY KEY...: INSTANCES instances of PROG
+# (default ROUNDS/2), BATCH at a time, each in its own IPC namespace with its
+# own store file. Instance n reads payloads from 2n on at its start and takes
+# the commands FIRST_CMDS; then its store gets payloads from 2n+1 on and it
+# takes the commands CMDS (default 1), which read them again.
 parallel_sweep() {
-  local prog=$1 qkey=$2 hex=$3 batch=${INJECT_BATCH:-25} n base j pid st
+  local prog=$1 qkey=$2 hex=$3 batch=${INJECT_BATCH:-25} n base j pid st c
   shift 3
+  fast_tools
   rm -f "$CANARY"
-  local total=$(( (ROUNDS + 1) / 2 ))
+  local total=${INSTANCES:-$(( (ROUNDS + 1) / 2 ))}
   for base in $(seq 0 "$batch" $((total - 1))); do
     local pids=()
     for n in $(seq "$base" $((base + batch - 1))); do
@@ -132,24 +135,34 @@ parallel_sweep() {
       NVRAM_FILE=/tmp/store.$n unshare --ipc "$prog" >/tmp/$prog.$n.out 2>/tmp/$prog.$n.err &
       pids+=($!)
     done
-    # Started (the queue comes after the settings were read); then the
-    # second payloads and command 1, which reads them.
+    # Started (the queue comes after the settings were read).
     j=0
     for pid in "${pids[@]}"; do
       n=$((base + j))
       wait_for 30 queue_of "$pid" "$hex" || fail "$prog $n did not start"
-      rm -f /tmp/store.$n
-      store_with /tmp/store.$n $((2 * n + 1)) "$@"
-      nsenter -t "$pid" --ipc sendmsg "$qkey" 1 || fail "$prog $n: sendmsg"
+      for c in ${FIRST_CMDS:-}; do
+        nsenter -t "$pid" --ipc sendmsg "$qkey" "$c" || fail "$prog $n: sendmsg $c"
+      done
       j=$((j + 1))
     done
     j=0
     for pid in "${pids[@]}"; do
       n=$((base + j))
-      wait_for 10 queue_empty "$pid" x "$qkey" || fail "$prog $n did not take command 1"
+      wait_for 30 queue_empty "$pid" x "$qkey" || fail "$prog $n did not take its commands"
+      rm -f /tmp/store.$n
+      store_with /tmp/store.$n $((2 * n + 1)) "$@"
+      for c in ${CMDS:-1}; do
+        nsenter -t "$pid" --ipc sendmsg "$qkey" "$c" || fail "$prog $n: sendmsg $c"
+      done
       j=$((j + 1))
     done
-    sleep 0.5
+    j=0
+    for pid in "${pids[@]}"; do
+      n=$((base + j))
+      wait_for 30 queue_empty "$pid" x "$qkey" || fail "$prog $n did not take its commands"
+      j=$((j + 1))
+    done
+    sleep 1
     j=0
     for pid in "${pids[@]}"; do
       n=$((base + j))
