@@ -115,13 +115,24 @@ queue_empty() {
   [ "$(nsenter -t "$1" --ipc "$TESTBIN/msgpeek" --stat "$3" 2>/dev/null)" = "mode=0666 qnum=0" ]
 }
 
+# post PID QUEUEKEY COMMAND...: the commands into the queue of PID's IPC
+# namespace. taken PID QUEUEKEY: waits until that queue is empty.
+post() {
+  local pid=$1 qkey=$2 c
+  shift 2
+  for c in "$@"; do
+    nsenter -t "$pid" --ipc sendmsg "$qkey" "$c" || fail "pid $pid: sendmsg $qkey $c"
+  done
+}
+taken() { wait_for 30 queue_empty "$1" x "$2" || fail "pid $1 did not take its commands"; }
+
 # parallel_sweep PROG QUEUEKEY HEXKEY KEY...: INSTANCES instances of PROG
 # (default ROUNDS/2), BATCH at a time, each in its own IPC namespace with its
 # own store file. Instance n reads payloads from 2n on at its start and takes
 # the commands FIRST_CMDS; then its store gets payloads from 2n+1 on and it
 # takes the commands CMDS (default 1), which read them again.
 parallel_sweep() {
-  local prog=$1 qkey=$2 hex=$3 batch=${INJECT_BATCH:-25} n base j pid st c
+  local prog=$1 qkey=$2 hex=$3 batch=${INJECT_BATCH:-25} n base j pid st
   shift 3
   fast_tools
   rm -f "$CANARY"
@@ -135,33 +146,25 @@ parallel_sweep() {
       NVRAM_FILE=/tmp/store.$n unshare --ipc "$prog" >/tmp/$prog.$n.out 2>/tmp/$prog.$n.err &
       pids+=($!)
     done
-    # Started (the queue comes after the settings were read).
+    # Started (the queue comes after the settings were read); the first
+    # commands; the second payloads and the commands that read them again.
     j=0
     for pid in "${pids[@]}"; do
       n=$((base + j))
       wait_for 30 queue_of "$pid" "$hex" || fail "$prog $n did not start"
-      for c in ${FIRST_CMDS:-}; do
-        nsenter -t "$pid" --ipc sendmsg "$qkey" "$c" || fail "$prog $n: sendmsg $c"
-      done
+      post "$pid" "$qkey" ${FIRST_CMDS:-}
       j=$((j + 1))
     done
     j=0
     for pid in "${pids[@]}"; do
       n=$((base + j))
-      wait_for 30 queue_empty "$pid" x "$qkey" || fail "$prog $n did not take its commands"
+      taken "$pid" "$qkey"
       rm -f /tmp/store.$n
       store_with /tmp/store.$n $((2 * n + 1)) "$@"
-      for c in ${CMDS:-1}; do
-        nsenter -t "$pid" --ipc sendmsg "$qkey" "$c" || fail "$prog $n: sendmsg $c"
-      done
+      post "$pid" "$qkey" ${CMDS:-1}
       j=$((j + 1))
     done
-    j=0
-    for pid in "${pids[@]}"; do
-      n=$((base + j))
-      wait_for 30 queue_empty "$pid" x "$qkey" || fail "$prog $n did not take its commands"
-      j=$((j + 1))
-    done
+    for pid in "${pids[@]}"; do taken "$pid" "$qkey"; done
     sleep 1
     j=0
     for pid in "${pids[@]}"; do
