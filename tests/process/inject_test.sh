@@ -19,7 +19,7 @@ fast_tools() {
   mkdir -p /tmp/fastbin
   local tool
   for tool in iptables arptables tc ifconfig route brctl vconfig switch udhcpc udhcpd pppd xl2tpd \
-    pptp killall free httpd upnp inadyn; do
+    pptp killall free httpd upnp inadyn trafmon; do
     ln -sf /bin/true /tmp/fastbin/$tool
   done
   export PATH=/tmp/fastbin:$PATH
