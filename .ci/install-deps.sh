@@ -4,7 +4,7 @@
 set -euo pipefail
 pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev nettle-dev
       busybox iptables arptables bridge-utils iproute2 net-tools util-linux procps kmod psmisc
-      libc-bin pkg-config postfix sasl2-bin valgrind)
+      libc-bin pkg-config postfix sasl2-bin valgrind dnsmasq-base)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -2,10 +2,14 @@
 
 #include "common/netutil.h"
 
-#include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cstdint>
 
 #include <cctype>
 #include <cstdio>
@@ -32,37 +36,59 @@ bool parse_stat_name(char *line, int *pid, char name[16]) {
   return true;
 }
 
+// One entry of the kernel's getdents64 answer.
+struct dirent64_rec {
+  uint64_t d_ino;
+  int64_t d_off;
+  unsigned short d_reclen;
+  unsigned char d_type;
+  char d_name[1];
+};
+
+// The process whose /proc entry is named entry (digits), when its command
+// name is name: its pid, else 0.
+int match_entry(const char *dirPath, const char *entry, const char *name) {
+  if (!isdigit(static_cast<unsigned char>(entry[0]))) return 0;
+  int pid = atoi(entry);
+  if (pid < 12) return 0;
+  char path[Paths::kMax + 32];
+  if (snprintf(path, sizeof path, "%s/%s/stat", dirPath, entry) >= int(sizeof path)) return 0;
+  struct stat st;
+  char *slash = strrchr(path, '/');
+  *slash = '\0';
+  if (stat(path, &st) != 0) return 0;
+  *slash = '/';
+  char line[1024];
+  if (read_head(path, line, sizeof line) <= 0) return 0;
+  line[strcspn(line, "\n")] = '\0';
+  int statPid = 0;
+  char comm[16];
+  if (!parse_stat_name(line, &statPid, comm)) return 0;
+  return strcasecmp(comm, name) == 0 ? statPid : 0;
+}
+
 }  // namespace
 
+// The directory is read with getdents64 into a buffer on the stack rather
+// than with opendir, which allocates: the watchdogs look processes up from
+// the one-second loops, which allocate nothing.
 int get_proc_pid_self(const Paths &paths, const char *name) {
   Paths::Buf dirPath;
   paths.sys("/proc", dirPath);
-  DIR *dir = opendir(dirPath);
-  if (!dir) return 0;
+  int fd = open(dirPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  alignas(8) char buf[4096];
   int found = 0;
-  while (struct dirent *ent = readdir(dir)) {
-    if (!isdigit(static_cast<unsigned char>(ent->d_name[0]))) continue;
-    int pid = atoi(ent->d_name);
-    if (pid < 12) continue;
-    char path[Paths::kMax + 32];
-    if (snprintf(path, sizeof path, "%s/%s/stat", dirPath, ent->d_name) >= int(sizeof path)) continue;
-    struct stat st;
-    char *slash = strrchr(path, '/');
-    *slash = '\0';
-    if (stat(path, &st) != 0) continue;
-    *slash = '/';
-    char line[1024];
-    if (read_head(path, line, sizeof line) <= 0) continue;
-    line[strcspn(line, "\n")] = '\0';
-    int statPid = 0;
-    char comm[16];
-    if (!parse_stat_name(line, &statPid, comm)) continue;
-    if (strcasecmp(comm, name) == 0) {
-      found = statPid;
-      break;
+  long n;
+  while (!found && (n = syscall(SYS_getdents64, fd, buf, sizeof buf)) > 0) {
+    for (long off = 0; off < n && !found;) {
+      const dirent64_rec *ent = reinterpret_cast<const dirent64_rec *>(buf + off);
+      if (ent->d_reclen == 0) break;
+      off += ent->d_reclen;
+      found = match_entry(dirPath, ent->d_name, name);
     }
   }
-  closedir(dir);
+  close(fd);
   return found;
 }
 

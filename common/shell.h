@@ -3,8 +3,12 @@
 //
 //   vk_SystemEx  waits for the command (fork + exec, descriptors 3..63 closed
 //                in the child); 0 when it finished, -1 when no child could be
-//                created ("fork failed" is printed).
+//                created ("fork failed" is printed). A line of plain words
+//                (no quotes, expansions, redirections, ...) is run without
+//                the shell, with the words the shell would have made.
 //   doSystemCmd  runs the line with system() and returns its result.
+//   systemQuiet  formats into a 128-byte buffer and runs the line with
+//                system() without printing it (fwmgr's process restart).
 //
 // Buffer sizes and echo differ per daemon (netmgr: 1024 bytes, echo; fwmgr:
 // 32768 bytes, no echo; trafmon: 1024 bytes, no echo); doSystemCmd always
@@ -16,7 +20,7 @@
 
 namespace rc {
 
-enum class RunKind { VK, D };  // vk_SystemEx or doSystemCmd
+enum class RunKind { VK, D, SYS };  // vk_SystemEx, doSystemCmd or systemQuiet
 
 struct ShellOptions {
   size_t vkBufSize = 1024;
@@ -26,6 +30,7 @@ struct ShellOptions {
 class Shell {
  public:
   static constexpr size_t kDoSystemBufSize = 256;
+  static constexpr size_t kQuietBufSize = 128;
 
   explicit Shell(ShellOptions opts = {});
   virtual ~Shell() = default;
@@ -34,6 +39,7 @@ class Shell {
 
   int vk_SystemEx(const char *fmt, ...) __attribute__((format(printf, 2, 3)));
   int doSystemCmd(const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+  int systemQuiet(const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 
  protected:
   // Runs a finished line. The base class has already formatted and echoed it.
@@ -43,6 +49,7 @@ class Shell {
   ShellOptions opts_;
   std::unique_ptr<char[]> vkBuf_;
   char dBuf_[kDoSystemBufSize];
+  char qBuf_[kQuietBufSize];
 };
 
 // The production runner.

@@ -10,13 +10,13 @@
 #     wrappers and stand-ins (/sim/bin, first in PATH), the journal, the
 #     configuration store (NVRAM_FILE=/sim/nvram.conf) and the kernel files
 #     (ROUTER_KERNEL_ROOT=/sim/kernel), so the host sees them directly;
-#   - /bin/pptp, the pptp stand-in, because /etc/options.pptp names that path,
-#     and /bin/kinwatch, the path fwmgr starts it from.
+#   - /bin/pptp, the pptp stand-in, because /etc/options.pptp names that path;
+#   - /bin/kinwatch, because fwmgr starts it by that path.
 # Then it uses up a dozen pids (process lookup ignores pids below 12), starts
-# the simulated DNS query log module (sim_dnslog, /sim/dnslog.log), netmgr
-# with its output in /sim/netmgr.log, then logmail (/sim/logmail.log) and
-# arpguard (/sim/arpguard.log), as the board's start-up script does, the
-# accounting stand-in (/sim/account.log) and trafmon (/sim/trafmon.log),
+# the router kernel's stand-ins (the DNS query log sim_dnslog, the accounting
+# sim_account), then, as the router's start-up script does, netmgr (output in
+# /sim/netmgr.log), fwmgr (/sim/fwmgr.log), which starts trafmon, httpd and
+# kinwatch, logmail (/sim/logmail.log) and arpguard (/sim/arpguard.log);
 # writes /sim/router.ready, and
 # stays as the namespace's reaper until SIGTERM; its exit ends every process
 # of the router.
@@ -41,7 +41,7 @@ mount --rbind /dev "$root/dev" || die "cannot bind /dev"
 mount -t sysfs sysfs "$root/sys" 2>/dev/null || echo "router: warning: no /sys inside" >&2
 mkdir -p "$root/sim" && mount --bind "$SIM_DIR" "$root/sim" || die "cannot bind $SIM_DIR to /sim"
 ln -sf /sim/bin/pptp "$root/bin/pptp" || die "cannot install /bin/pptp"
-ln -sf "$SIM_BUILD/bin/kinwatch" "$root/bin/kinwatch" || die "cannot install /bin/kinwatch"
+ln -sf /sim/bin/kinwatch "$root/bin/kinwatch" || die "cannot install /bin/kinwatch"
 mkdir -p "$root/run" "$root/var/run" 2>/dev/null
 
 for _ in 1 2 3 4 5 6 7 8 9 10 11 12; do /bin/true; done
@@ -55,16 +55,16 @@ unset SIM_MNT SIM_DIR
 chroot "$root" /bin/sh -c 'cd /sim && exec sim_dnslog /sim/kernel/proc/dns_log2 >>/sim/dnslog.log 2>&1' &
 chroot "$root" /bin/sh -c 'cd /sim && exec netmgr >>/sim/netmgr.log 2>&1' &
 netmgr=$!
-# The board's start-up script starts the log mailer and the ARP defence
-# daemon after netmgr.
+# The kernel's accounting (a stand-in, see sim/standins/sim_account.c).
+chroot "$root" /bin/sh -c 'cd /sim && exec sim_account >>/sim/account.log 2>&1' &
+# The firewall manager, which starts trafmon, httpd and kinwatch; then the
+# log mailer and the ARP defence daemon.
+chroot "$root" /bin/sh -c 'cd /sim && exec fwmgr >>/sim/fwmgr.log 2>&1' &
+fwmgr=$!
 chroot "$root" /bin/sh -c 'cd /sim && exec logmail >>/sim/logmail.log 2>&1' &
 logmail=$!
 chroot "$root" /bin/sh -c 'cd /sim && exec arpguard >>/sim/arpguard.log 2>&1' &
-# The kernel's accounting (a stand-in, see sim/standins/sim_account.c), then
-# the traffic monitor, which waits 5 s before it reads the accounting.
-chroot "$root" /bin/sh -c 'cd /sim && exec sim_account >>/sim/account.log 2>&1' &
-chroot "$root" /bin/sh -c 'cd /sim && exec trafmon >>/sim/trafmon.log 2>&1' &
-trap 'kill -TERM $netmgr $logmail 2>/dev/null; exit 0' TERM INT HUP
+trap 'kill -TERM $netmgr $fwmgr $logmail 2>/dev/null; exit 0' TERM INT HUP
 echo "$netmgr" >"$root/sim/router.ready"
 wait $netmgr
 echo "router: netmgr ended with status $?" >>"$root/sim/netmgr.log"

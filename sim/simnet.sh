@@ -40,11 +40,11 @@ sim_require() {
   for t in ip:iproute2 tc:iproute2 nsenter:util-linux unshare:util-linux setsid:util-linux \
     flock:util-linux busybox:busybox iptables:iptables arptables:arptables ifconfig:net-tools \
     route:net-tools brctl:bridge-utils killall:psmisc pgrep:procps mkfifo:coreutils \
-    postfix:postfix saslpasswd2:sasl2-bin iconv:libc-bin; do
+    postfix:postfix saslpasswd2:sasl2-bin iconv:libc-bin dnsmasq:dnsmasq-base; do
     command -v "${t%%:*}" >/dev/null 2>&1 || missing+=("${t%%:*} (package ${t#*:})")
   done
   setpriv --help 2>/dev/null | grep -q -- --pdeathsig || missing+=("setpriv with --pdeathsig (package util-linux)")
-  for t in udhcpc udhcpd httpd wget ping; do
+  for t in udhcpc udhcpd httpd wget ping nslookup; do
     busybox --list 2>/dev/null | grep -qx "$t" || missing+=("busybox $t (package busybox)")
   done
   if [ ${#missing[@]} -gt 0 ]; then
@@ -93,7 +93,7 @@ sim_up() {
   build=$(cd "$1" 2>/dev/null && pwd) || { echo "sim: no build directory $1" >&2; return 1; }
   shift
   local b
-  for b in netmgr logmail nvram sendmsg routerstat dhcpplus_server sim_pppd kinwatch arpguard memdump sim_dnslog sim_arpcap trafmon sim_account; do
+  for b in netmgr fwmgr logmail nvram sendmsg routerstat dhcpplus_server sim_pppd kinwatch arpguard memdump sim_dnslog sim_arpcap trafmon sim_account; do
     [ -x "$build/bin/$b" ] || { echo "sim: $build/bin/$b is missing (build the project first)" >&2; return 1; }
   done
   SIM_BUILD=$build
@@ -117,9 +117,25 @@ sim_up() {
     ln -s "$(command -v busybox)" "$dir/real/$t"
     ln -s "$SIM_SRC/sim/standins/wrap" "$dir/bin/$t"
   done
-  for t in vconfig switch httpd upnp inadyn 88ip 3322ip; do
+  for t in vconfig switch upnp; do
     ln -s "$SIM_SRC/sim/standins/journal-only" "$dir/bin/$t"
   done
+  for t in inadyn 88ip 3322ip; do
+    ln -s "$SIM_SRC/sim/standins/ddns" "$dir/bin/$t"
+  done
+  # The web management server: busybox httpd under its own name.
+  ln -s "$(command -v busybox)" "$dir/real/httpd"
+  ln -s "$SIM_SRC/sim/standins/httpd" "$dir/bin/httpd"
+  mkdir -p "$dir/www" && echo "Router management page" >"$dir/www/index.html"
+  # The traffic monitor and the URL logger, which fwmgr starts (kinwatch as
+  # /bin/kinwatch, which leads here), journaled like the tools.
+  for t in trafmon kinwatch; do
+    ln -s "$build/bin/$t" "$dir/real/$t"
+    ln -s "$SIM_SRC/sim/standins/wrap" "$dir/bin/$t"
+  done
+  # sendmsg is journaled too, so a test sees who was told what.
+  ln -s "$build/bin/sendmsg" "$dir/real/sendmsg"
+  ln -s "$SIM_SRC/sim/standins/wrap" "$dir/bin/sendmsg"
   for t in pppd pptp xl2tpd; do
     ln -s "$SIM_SRC/sim/standins/$t" "$dir/bin/$t"
   done
@@ -364,7 +380,7 @@ sim_report() {
   sim_router routerstat 2>&1 | sed 's/^/   /'
   echo "== Last mail at the ISP's mail server (mailbox $SIM_TMP/isp/mail/mail/admin, GBK shown as UTF-8)"
   sim_last_mail | iconv -c -f GBK -t UTF-8 | sed 's/^/   /'
-  echo "== Files: journal $SIM_TMP/router/journal, netmgr output $SIM_TMP/router/netmgr.log, logmail output $SIM_TMP/router/logmail.log"
+  echo "== Files: journal $SIM_TMP/router/journal, netmgr output $SIM_TMP/router/netmgr.log, fwmgr output $SIM_TMP/router/fwmgr.log, logmail output $SIM_TMP/router/logmail.log"
 }
 
 # sim_last_mail: the last mail in the ISP's mailbox of the router's mails

@@ -1,3 +1,4 @@
+#include "alloc_hooks.h"
 #include "testkit.h"
 
 namespace rc::test {
@@ -34,6 +35,24 @@ TEST_F(ProcScan, NamesAndPids) {
       {"broken", 0},   {"", 0},
   };
   for (const auto &c : cases) EXPECT_EQ(find(c.name), c.pid) << c.name;
+}
+
+// More entries than one directory read returns; the lookup allocates nothing
+// (the daemons' watchdogs run it from their one-second loops).
+TEST_F(ProcScan, ManyEntriesWithoutAllocating) {
+  for (int pid = 100; pid < 400; ++pid) addProc(pid, "worker");
+  addProc(400, "trafmon");
+  EXPECT_EQ(find("trafmon"), 400);  // a first call may set up the C library's state
+  int pid = 0, none = -1;
+  long allocs = count_allocations([&] {
+    pid = find("trafmon");
+    none = find("httpd");
+  });
+  EXPECT_EQ(pid, 400);
+  EXPECT_EQ(none, 0);
+  if (allocs >= 0) {
+    EXPECT_EQ(allocs, 0);
+  }
 }
 
 TEST_F(ProcScan, MissingProcGivesZero) {

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -44,6 +45,17 @@ TEST(Shell, EchoesLinesBeforeRunning) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "ifconfig br0 up\necho 7\necho 8\n");
 }
 
+TEST(Shell, SystemQuietCutsAt127AndPrintsNothing) {
+  RecordingShell sh;
+  std::string longArg(200, 'z');
+  testing::internal::CaptureStdout();
+  sh.systemQuiet("/bin/%s &", longArg.c_str());
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  auto lines = sh.take();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "sys: /bin/" + std::string(122, 'z'));
+}
+
 class PosixShellTest : public ::testing::Test {
  protected:
   TempDir dir;
@@ -86,6 +98,29 @@ TEST_F(PosixShellTest, ChildHoldsNoDescriptorFrom3To63) {
   }
   EXPECT_TRUE(leaked.empty()) << listed;
   EXPECT_NE(listed.find("\n3\n"), std::string::npos) << listed;
+}
+
+// Plain lines run without a shell; the program sees the same words the
+// shell would have given it, and lines with anything else still go through
+// the shell.
+TEST_F(PosixShellTest, PlainLinesGiveTheSameWords) {
+  dir.write("args.sh", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.out\"\n");
+  chmod((dir / "args.sh").c_str(), 0755);
+  struct Case {
+    const char *args, *words;
+  } cases[] = {
+      {"-t nat -A x --to 1.2.3.4:80", "-t\nnat\n-A\nx\n--to\n1.2.3.4:80\n"},
+      {"a   b", "a\nb\n"},
+      {"qq~sina 100%", "qq~sina\n100%\n"},
+      {"'a b' c", "a b\nc\n"},
+      {"\"*\" x=~", "*\nx=~\n"},
+  };
+  for (const auto &c : cases) {
+    sh.vk_SystemEx("%s %s", (dir / "args.sh").c_str(), c.args);
+    EXPECT_EQ(dir.read("args.sh.out"), c.words) << c.args;
+  }
+  // A program that does not exist: the runner still returns 0 at once.
+  EXPECT_EQ(sh.vk_SystemEx("no-such-program-here a b"), 0);
 }
 
 TEST_F(PosixShellTest, DoSystemCmdReturnsTheStatus) {

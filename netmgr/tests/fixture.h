@@ -69,12 +69,6 @@ class NetMgrTest : public ::testing::Test {
     return out;
   }
 
-  std::vector<std::string> cat(std::vector<std::vector<std::string>> parts) {
-    std::vector<std::string> out;
-    for (auto &p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-  }
-
   TempDir dir;
   // /etc/ppp, where netmgr creates the option files it writes (private mode).
   bool etcPpp = (dir.write("etc/ppp/.keep", ""), true);

@@ -71,6 +71,10 @@ finish() {
       echo "--- logmail output" >&2
       tail -n 40 "$SIM_TMP/router/logmail.log" >&2
     fi
+    if [ -s "$SIM_TMP/router/fwmgr.log" ]; then
+      echo "--- fwmgr output" >&2
+      tail -n 40 "$SIM_TMP/router/fwmgr.log" >&2
+    fi
   fi
   sim_down
   sim_check_clean || fail "the simulation left something behind"

@@ -180,9 +180,9 @@ segment_id() { sim_router cat /proc/sysvipc/shm | awk -v k="$1" '$1 == k {print 
 attached_id() { sim_router cat "/proc/$1/maps" 2>/dev/null | awk -v n="SYSV$2" 'index($0, n) {print $5; exit}'; }
 trafmon_pid() { sim_router pgrep -x trafmon; }
 
-# 4. trafmon killed with SIGKILL and started again, as the watchdog does
-#    (start, then "sendmsg 201 2" 50 ms later with the WAN up): the new
-#    instance attaches to the same segments, and the figures are live again
+# 4. trafmon killed with SIGKILL: fwmgr's watchdog starts it again within
+#    its 8-second round (then "sendmsg 201 2" 50 ms later, the WAN being
+#    up), the new instance attaches to the same segments, and the figures are live again
 #    soon after. Its start-up waits 5 s before it attaches and 1 s more
 #    before its first cycle, so the times count from the attach: the host
 #    table moves within 3 s of it, and the rates, which take two cycles, are
@@ -206,11 +206,14 @@ case_traffic_monitor_restart() {
   frozen=$(host_field "$LAN_IP" bytes_recv)
   sleep 1.2
   expect_eq "$(host_field "$LAN_IP" bytes_recv)" "$frozen" "host table while no monitor runs"
-  sim_router sh -c 'trafmon >>/sim/trafmon.log 2>&1 &'
-  sleep 0.05
-  sim_router sendmsg 201 2 || fail "sendmsg 201 2"
-  local new=
-  wait_until 5 "the new trafmon" eval 'new=$(trafmon_pid); [ -n "$new" ]'
+  # fwmgr's watchdog (every 8th pass) starts a new one and, the WAN being
+  # up, tells it so 50 ms later.
+  local new= told
+  told=$(journal_count "sendmsg 201 2")
+  wait_until 12 "fwmgr's watchdog to restart trafmon" eval 'new=$(trafmon_pid); [ -n "$new" ]'
+  wait_until 5 "the new trafmon to be told that the WAN is up" \
+    eval '[ "$(journal_count "sendmsg 201 2")" -gt "$told" ]'
+  grep -qxF "trafmon down, restart" "$SIM_TMP/router/fwmgr.log" || fail "fwmgr did not report the restart"
   new=$(trafmon_pid)
   wait_until 15 "the new trafmon to attach segment 201" eval '[ -n "$(attached_id "$new" 000000c9)" ]'
   expect_eq "$(attached_id "$new" 000000c9)" "$hosts" "segment 201 attached by the new trafmon"

@@ -16,7 +16,7 @@ namespace rc::test {
 
 int RecordingShell::run(RunKind kind, const char *line) {
   std::string l = line;
-  lines_.push_back((kind == RunKind::VK ? "vk: " : "D: ") + l);
+  lines_.push_back((kind == RunKind::VK ? "vk: " : kind == RunKind::D ? "D: " : "sys: ") + l);
   for (auto &e : effects_)
     if (l.compare(0, e.first.size(), e.first) == 0) e.second(l);
   return 0;

@@ -16,7 +16,8 @@
 
 namespace rc::test {
 
-// Records lines as "vk: <line>" (vk_SystemEx) or "D: <line>" (doSystemCmd).
+// Records lines as "vk: <line>" (vk_SystemEx), "D: <line>" (doSystemCmd) or
+// "sys: <line>" (systemQuiet).
 class RecordingShell : public Shell {
  public:
   explicit RecordingShell(ShellOptions opts = {}) : Shell(opts) {}
@@ -124,6 +125,13 @@ class TempDir {
  private:
   std::string path_;
 };
+
+// The parts one after the other (expected lines built from named groups).
+inline std::vector<std::string> cat(std::vector<std::vector<std::string>> parts) {
+  std::vector<std::string> out;
+  for (auto &p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
 
 // Reads a whole file; "" when it cannot be opened.
 std::string read_file(const std::string &path);

@@ -1,0 +1,69 @@
+#!/bin/bash
+# fwmgr's WAN-up with everything configured (32 forwards for TCP and UDP,
+# DMZ, QoS with 32 records, DDNS, the DNS proxy, UPnP), timed in the router
+# simulation: from "sendmsg 203 2" (with the WAN already up, so the WAN-down
+# of the last WAN-up runs first) to the last line in the journal; then the
+# same command lines, as the journal recorded them, run from a shell script
+# in the router, from the same state. Prints both times and their ratio.
+# Needs root, like the simulation. Use a build without sanitizers (forking
+# a sanitized daemon is slow): build-sim (./simulate.sh makes it) or any
+# Release build of the default targets.
+#
+#   bench/fwmgr_wanup.sh [BUILD_DIR]
+set -u
+cd "$(dirname "$0")/.."
+BUILD=${1:-build-sim}
+. sim/simnet.sh
+SIM_QUIET=1
+sim_require
+trap 'sim_down >/dev/null 2>&1' EXIT
+
+fwd= qos=
+for i in $(seq 0 31); do
+  fwd+="${fwd:+,}1;$((2000 + i));80;0;192.168.0.$((100 + i));3"
+  qos+="${qos:+~}192.168.0.$((100 + i))-192.168.0.$((100 + i));0-64;0-256;1;1"
+done
+sim_up "$BUILD" "virtualser_list=$fwd" dmzen=1 dmzip=192.168.0.99 qos_enable=1 qos_num=32 \
+  "qoslist0=$(echo "$qos" | cut -d'~' -f1-8)" "qoslist1=$(echo "$qos" | cut -d'~' -f9-16)" \
+  "qoslist2=$(echo "$qos" | cut -d'~' -f17-24)" "qoslist3=$(echo "$qos" | cut -d'~' -f25-32)" \
+  ddns_en=1 ddns_type=5 ddns_user=me ddns_pwd=pw ddns_domain=my.example.net upnpen=1 || exit 1
+journal=$SIM_TMP/router/journal
+count_upnp() { grep -cx 'upnp eth2.2' "$journal"; }
+# wait_upnp N TENTHS_OF_A_SECOND: waits until upnp has been started N times.
+wait_upnp() {
+  local tries=$(($2 * 10))
+  until [ "$(count_upnp)" -ge "$1" ]; do
+    tries=$((tries - 1))
+    [ $tries -gt 0 ] || { echo "fwmgr_wanup: fwmgr's WAN-up number $1 did not finish" >&2; exit 1; }
+    sleep 0.01
+  done
+}
+sim_wait_wan 60 || { echo "fwmgr_wanup: no WAN" >&2; exit 1; }
+wait_upnp 1 600
+sleep 2
+
+now_ms() { date +%s%3N; }
+start_line=$(wc -l <"$journal")
+t0=$(now_ms)
+sim_router sendmsg 203 2
+# The first line of the pass that takes the command (the WAN-down's arptables line).
+until tail -n +$((start_line + 1)) "$journal" | grep -q '^arptables -D'; do sleep 0.01; done
+tf=$(now_ms)
+wait_upnp 2 600
+t1=$(now_ms)
+sleep 2
+# The lines of that WAN-down and WAN-up; the programs fwmgr starts in the
+# background get their "&" back. Lines of the watchdog (a restarted httpd or
+# trafmon) and of sendmsg are not part of it.
+tail -n +$((start_line + 1)) "$journal" | grep -Ev '^(sendmsg|httpd|trafmon|kinwatch)( |$)' |
+  sed -e 's/^\(upnp .*\|inadyn .*\)$/\1 \&/' >"$SIM_TMP/router/replay.sh"
+lines=$(wc -l <"$SIM_TMP/router/replay.sh")
+t2=$(now_ms)
+sim_router sh /sim/replay.sh >/dev/null 2>&1
+t3=$(now_ms)
+fw=$((t1 - t0)) sh=$((t3 - t2)) run=$((t1 - tf))
+printf 'fwmgr WAN-up (WAN-down first) with 32 forwards, DMZ, 32 QoS records, DDNS, DNS proxy, UPnP: %d command lines\n' "$lines"
+printf '  fwmgr, sendmsg 203 2 to the last line: %d ms (includes the wait for the next one-second pass)\n' "$fw"
+printf '  fwmgr, first line to the last:         %d ms\n' "$run"
+printf '  the same lines from a shell script:    %d ms\n' "$sh"
+awk -v a="$run" -v b="$sh" 'BEGIN { if (b > 0) printf "  ratio fwmgr (first to last line) / script: %.2f\n", a / b }'

@@ -1,0 +1,289 @@
+// fwmgr, the firewall and services manager: fills the firewall chains that
+// netmgr creates (port forwarding, DMZ, ALG blocking, the scheduled client,
+// URL and MAC filters, IP-MAC binding, QoS marks and classes, attack defence
+// and application blocking, management access, the DNS proxy rule), writes
+// the kernel's connection-limit table, adds static routes, runs the DDNS and
+// UPnP clients with the WAN and keeps httpd and trafmon alive. Once a second it takes one command from queue 203,
+// re-evaluates the three scheduled filters and, every 8th pass, restarts a
+// missing trafmon or httpd.
+//
+// All process-wide state lives in this object under the names the system's
+// documents use; the outside world is reached only through the services
+// passed in. Every feature is a read step (store to table, no shell), a load
+// step (table to command lines) and, where it has one, an unload step.
+#pragma once
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+
+#include "common/cfm.h"
+#include "common/clock.h"
+#include "common/paths.h"
+#include "common/proc.h"
+#include "common/shell.h"
+#include "common/tick.h"
+
+namespace rc {
+
+// Address and mask of an interface (getipmask in production).
+using IfAddrFn = int (*)(const char *ifname, uint32_t *addr, uint32_t *mask);
+
+struct FwServices {
+  Shell &sh;
+  ConfigStore &cfm;
+  Clock &clock;
+  const Paths &paths;
+  Processes &procs;
+  IfAddrFn getipmask;
+};
+
+// The shell runner fwmgr uses: a 32768-byte vk_SystemEx buffer, no echo.
+constexpr ShellOptions kFwShellOptions{32768, false};
+
+// Weekly window of a filter record: start and end time, day flags (Sunday first).
+struct Schedule {
+  uint8_t startHour, startMin, endHour, endMin;
+  uint8_t days[7];
+};
+
+struct PortEntry {
+  int32_t enable;    // 1 = active
+  int32_t wanport;   // 1..65535
+  int32_t lanport;   // 1..65535
+  int32_t protocol;  // 1 TCP, 2 UDP, 3 both
+  char host[16];     // LAN host, a checked IPv4 address
+};
+
+struct ClientRecord {
+  int32_t applied;  // 1 while the record's lines are in ip_filter
+  int32_t mode;     // 0 = block the ports, else only the ports pass
+  uint16_t startPort, endPort;
+  Schedule sched;
+  int32_t protocol;  // 0 TCP, 1 UDP, 2 both
+  char startIp[16], endIp[16];
+};
+
+struct UrlRecord {
+  int32_t applied;
+  int32_t mode;  // 0 = block the keywords, else only the keywords pass
+  Schedule sched;
+  char startIp[16], endIp[16];
+  char keywords[128];  // ","-separated
+};
+
+struct MacRecord {
+  int32_t applied;
+  int32_t mode;  // 0 = drop during the schedule, else drop outside it
+  Schedule sched;
+  char mac[20];
+};
+
+struct IpMacPair {
+  char ip[16];   // a checked IPv4 address
+  char mac[20];  // a checked MAC address
+};
+
+struct QosRecord {
+  int32_t enable;  // nonzero = loaded; 1 counts for activeqos
+  int32_t upfirst, uprate;
+  int32_t downfirst, downrate;
+  int32_t group;  // 0 = classes per address, else one pair for the range
+  char startIp[16], endIp[16];
+};
+
+class FwMgr : public TickDaemon {
+ public:
+  static constexpr key_t kQueueKey = 203;
+  static constexpr int kMaxPorts = 32;
+  static constexpr int kMaxClients = 32;
+  static constexpr int kMaxUrls = 32;
+  static constexpr int kMaxMacs = 256;
+  static constexpr int kMaxIpMac = 256;
+  static constexpr int kMaxQos = 32;
+  static constexpr int kMaxConnLimits = 32;
+  static constexpr int kMaxRoutes = 10;
+  // A per-address QoS record classes at most this many addresses.
+  static constexpr unsigned kMaxQosRange = 1024;
+  static constexpr size_t kListBufSize = 8192;      // client and URL lists
+  static constexpr size_t kMacListBufSize = 32768;  // MAC list
+  static constexpr unsigned kWatchdogEvery = 8;     // passes
+
+  explicit FwMgr(const FwServices &s);
+
+  // Start-up up to the IPC objects: LAN and WAN state, every read step, the
+  // load steps that do not depend on the WAN, kinwatch restarted.
+  void start();
+
+  // One command of queue 203; numbers without a row are ignored.
+  void onCommand(long cmd) override;
+  // Periodic work of a pass: the three scheduled filters, the watchdog.
+  void onTick() override;
+
+  // --- Skeleton (fwmgr.cpp) ---
+  void wanUp();    // command 2
+  void wanDown();  // command 3, and before a repeated command 2
+  void upnpSwitch();
+  void upnpStop();
+  void watchdog();
+  void restart_proc(const char *name);
+  void loadkinwatch();
+
+  // --- Port forwarding, DMZ, ALG blocking (portmap.cpp) ---
+  int readportmapconfig();
+  int loadportmapconfig();
+  int unloadportmapconfig();
+  int readdmzconfig();
+  int loaddmzconfig();
+  int unloaddmzconfig();
+  void readalgconfig();
+  int loadalgconfig();
+
+  // --- Client, URL and MAC filters (filters.cpp) ---
+  // Joins the values of the keys <prefix>0, <prefix>1, ... that hold count
+  // records (perKey per key) with "~" into buf[size]. Returns 0.
+  int readspecialdata(char *buf, size_t size, int count, const char *prefix, int perKey);
+  int readclientconfig();
+  int readurlconfig();
+  int readmacconfig();
+  // The load steps compare each record with the local time of the pass.
+  int loadclientconfig(const struct tm &now);
+  int loadurlconfig(const struct tm &now);
+  int loadmacconfig(const struct tm &now);
+  int unloadclientconfig();
+  int unloadurlconfig();
+  int unloadmacconfig();
+  // Copies the keyword list into dst[size] with every "," turned into "~".
+  static int geturlstring(char *dst, size_t size, const char *list);
+  static int inSchedule(const Schedule &s, const struct tm &now);
+
+  // --- IP-MAC binding (ipmacbind.cpp) ---
+  int readipmacbindconfig();
+  int loadipmacbindconfig(int add);  // 1 adds the rules, anything else removes them
+
+  // --- QoS (qos.cpp) ---
+  int readqosconfig();
+  int loadqosconfig();
+  int unloadqosconfig();
+
+  // --- Attack defence and application blocking (attack.cpp) ---
+  int readattackconfig();
+  int loadattackconfig();
+  int unloadattackconfig();
+  void wanPingRule(char op);  // 'A' or 'D', only when wanping is 1
+
+  // --- Management access, DDNS, DNS, connection limits, routes (services.cpp) ---
+  int readwebaccessconfig();
+  int readwanwebconfig();
+  void loadlanwebrules();
+  void loadwanwebrule();
+  int readddnsconfig();
+  int loadddnsconfig();
+  int unloadddnsconfig();
+  void dnsOverride();  // with the store open
+  void dnsRestore();
+  int loaddnsproxy();
+  int unloaddnsproxy();
+  int loadnatlimitconfig();  // with the store open
+  int loadroutestatic();     // with the store open
+
+  // --- Process-wide state, under its documented names ---
+  char lanname[16] = "";
+  char strlanip[16] = "";
+  uint32_t lanip = 0, lanmask = 0;
+  int netsize = 0, ndepth = 0;
+  char strlannet[16] = "";
+  int wanconntype = 0;
+  char wanname[16] = "";
+  char strwanip[16] = "", strwanmask[16] = "";
+  int wanconnflag = 0;
+  int upnpen = 0;
+  int nsemid = -1, nmsgid = -1;
+  unsigned tickcount = 0;
+  // 1 from a WAN-up procedure to the next WAN-down: the WAN rules are in place.
+  int wanloaded = 0;
+
+  PortEntry portinfo[kMaxPorts] = {};
+  int portmnum = 0;
+  int dmzen = 0;
+  char dmzip[16] = "";
+  char algMask[8] = "";
+  ClientRecord clientinfo[kMaxClients] = {};
+  int clientnum = 0;
+  UrlRecord urlinfo[kMaxUrls] = {};
+  int urlnum = 0;
+  MacRecord macinfo[kMaxMacs] = {};
+  int macnum = 0;
+
+  IpMacPair ipmacbindinfo[kMaxIpMac] = {};
+  int ipmacbindnum = 0;
+  int ipmacbindother = 0;
+  QosRecord qosinfo[kMaxQos] = {};
+  int qosnum = 0, activeqos = 0;
+
+  int attackflags = 0, ipscan = 0, portscan = 0, icmpflood = 0, udpflood = 0, synflood = 0;
+  int wanping = 0, lanping = 0;
+  int ActiveX = 0, Javascript = 0, Sock4 = 0, Sock5 = 0, Httpproxy = 0;
+  int QQ = 0, MSN = 0, BT = 0, eDonkey = 0, Virus = 0;
+  char qqip[256] = "", msnip[256] = "";  // "~"-separated checked addresses
+
+  int webaccessen = 0;
+  char lanwebip[16] = "";
+  int weblistenport = 80;
+  int wanweben = 0;
+  char wanwebip[16] = "";
+  int wanwebport = 0;
+  int ddnsen = 0, ddnstype = 0;
+  char ddnsuser[32] = "", ddnspwd[32] = "", ddnsdomain[64] = "";
+  char pridns[16] = "";
+
+  // Buffers kept for the daemon's whole life.
+  char listbuf[kMacListBufSize] = "";  // a joined record list
+  char value[2048] = "";               // one store value
+  char pairlist[kMaxIpMac * 36 + 1] = "";  // the IP-MAC pairs as the targets take them
+
+ private:
+  struct Command {
+    long cmd;
+    void (FwMgr::*run)();
+  };
+  static const Command kCommands[];
+
+  void cmdWanDown();
+  void cmdPortmap();
+  void cmdDmz();
+  void cmdAlg();
+  void cmdClient();
+  void cmdUrl();
+  void cmdMac();
+  void cmdIpMacBind();
+  void cmdQos();
+  void cmdWanWeb();
+  void cmdLanWeb();
+  void cmdAttack();
+  void cmdDdns();
+  void cmdDns();
+
+  int readNumber(const char *key);
+  // Reads an address key into dst; a value that is not an IPv4 address is
+  // refused (printed) and leaves dst empty.
+  void readAddress(const char *key, char (&dst)[16]);
+  void readLan();
+  void setWanName();
+  void readIfAddress(bool withMask);
+  void arpRule(char op);
+  // True when strwanip, strlanip and strlannet can go into a rule; prints why not.
+  bool natAddressesOk(const char *feature);
+  void clientLines(const ClientRecord &r, const char *action);
+  void urlLines(const UrlRecord &r, const char *action);
+  void qosAddressLines(const QosRecord &r);
+  // Reads a port key: a number from 1 to 65535, else (printed) fallback.
+  int readPort(const char *key, int fallback);
+
+  FwServices s_;
+  Shell &sh_;
+  ConfigStore &cfm_;
+};
+
+}  // namespace rc

@@ -1,0 +1,178 @@
+// Port forwarding (virtual servers), DMZ and ALG blocking.
+//
+// Forwards and the DMZ go into the nat chains port_forward_pre/_post and
+// dmz_forward_pre/_post while the WAN is up; ALG blocking drops the control
+// ports of the blocked protocols in the filter chain alg_filter, whatever the
+// WAN does.
+#include <cstdio>
+#include <cstring>
+
+#include "common/bstr.h"
+#include "common/netutil.h"
+#include "fwmgr/fields.h"
+#include "fwmgr/fwmgr.h"
+
+namespace rc {
+
+namespace {
+
+constexpr const char *kPortPre = "port_forward_pre";
+constexpr const char *kPortPost = "port_forward_post";
+constexpr const char *kDmzPre = "dmz_forward_pre";
+constexpr const char *kDmzPost = "dmz_forward_post";
+constexpr const char *kAlgChain = "alg_filter";
+constexpr size_t kMaxEntryLen = 127;
+constexpr size_t kMinListLen = 10;
+
+// Parses one "virtualser_list" entry: enable;wanport;lanport;unused;host;protocol.
+bool parsePortEntry(PortEntry &e, FieldReader &f) {
+  int enable, wanport, lanport, protocol;
+  char unused[8];
+  if (!f.number(';', enable, "enable") || !f.port(';', wanport, "WAN port") ||
+      !f.port(';', lanport, "LAN port") || !f.text(';', unused, sizeof unused, "fourth field") ||
+      !f.text(';', e.host, sizeof e.host, "host") || !f.number('\0', protocol, "protocol"))
+    return false;
+  e.enable = enable;
+  e.wanport = wanport;
+  e.lanport = lanport;
+  e.protocol = protocol;
+  return true;
+}
+
+}  // namespace
+
+bool FwMgr::natAddressesOk(const char *feature) {
+  if (!is_ipv4(strwanip)) {
+    printf("fwmgr: no valid WAN address; %s not loaded\n", feature);
+    return false;
+  }
+  if (!is_ipv4(strlanip)) {
+    printf("fwmgr: no valid LAN address; %s not loaded\n", feature);
+    return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------- port forwarding
+
+int FwMgr::readportmapconfig() {
+  memset(portinfo, 0, sizeof portinfo);
+  portmnum = 0;
+  cfm_.GetCfmValue("virtualser_list", value);
+  size_t len = strlen(value);
+  if (len < kMinListLen) return 1;
+
+  const char *p = value, *listEnd = value + len;
+  for (int n = 1; p < listEnd; ++n) {
+    const char *end = static_cast<const char *>(memchr(p, ',', static_cast<size_t>(listEnd - p)));
+    if (!end) end = listEnd;
+    if (portmnum == kMaxPorts) {
+      printf("fwmgr: virtualser_list holds more than %d entries; entry %d and later dropped\n",
+             kMaxPorts, n);
+      break;
+    }
+    PortEntry e = {};
+    FieldReader f(p, end);
+    if (static_cast<size_t>(end - p) > kMaxEntryLen) {
+      printf("fwmgr: virtualser_list entry %d dropped: longer than %d characters\n", n,
+             static_cast<int>(kMaxEntryLen));
+    } else if (!parsePortEntry(e, f)) {
+      printf("fwmgr: virtualser_list entry %d dropped: %s\n", n, f.why());
+    } else if (!is_ipv4(e.host)) {
+      printf("fwmgr: virtualser_list entry %d dropped: host \"%s\" is not an IPv4 address\n", n,
+             e.host);
+    } else {
+      portinfo[portmnum++] = e;
+    }
+    p = end + 1;
+  }
+  return 1;
+}
+
+int FwMgr::loadportmapconfig() {
+  bool any = false;
+  for (int i = 0; i < portmnum; ++i) any = any || portinfo[i].enable == 1;
+  if (!any || !natAddressesOk("port forwards")) return 1;
+  static const struct {
+    int protocolBit;
+    const char *name;
+  } kProtocols[] = {{1, "tcp"}, {2, "udp"}};
+  for (int i = 0; i < portmnum; ++i) {
+    const PortEntry &e = portinfo[i];
+    if (e.enable != 1) continue;
+    for (const auto &pr : kProtocols) {
+      if (e.protocol != 3 && e.protocol != pr.protocolBit) continue;
+      sh_.vk_SystemEx("iptables -t nat -A %s -p %s -d %s --dport %d -j DNAT --to %s:%d", kPortPre,
+                      pr.name, strwanip, e.wanport, e.host, e.lanport);
+      sh_.vk_SystemEx("iptables -t nat -A %s -p %s -d %s -s %s/%d --dport %d -j SNAT --to %s",
+                      kPortPost, pr.name, e.host, strlannet, netsize, e.lanport, strlanip);
+    }
+  }
+  return 1;
+}
+
+int FwMgr::unloadportmapconfig() {
+  sh_.vk_SystemEx("iptables -t nat -F %s", kPortPre);
+  sh_.vk_SystemEx("iptables -t nat -F %s", kPortPost);
+  return 1;
+}
+
+// ---------------------------------------------------------------- DMZ
+
+int FwMgr::readdmzconfig() {
+  dmzen = readNumber("dmzen");
+  readAddress("dmzip", dmzip);
+  return 1;
+}
+
+int FwMgr::loaddmzconfig() {
+  if (dmzen != 1) return 1;
+  if (!is_ipv4(dmzip)) {
+    puts("fwmgr: DMZ on without a valid dmzip; DMZ not loaded");
+    return 1;
+  }
+  if (!natAddressesOk("DMZ")) return 1;
+  sh_.vk_SystemEx("iptables -t nat -A %s -d %s -j DNAT --to %s", kDmzPre, strwanip, dmzip);
+  sh_.vk_SystemEx("iptables -t nat -A %s -d %s -s %s/%d -j SNAT --to %s", kDmzPost, dmzip, strlannet,
+                  netsize, strlanip);
+  return 1;
+}
+
+int FwMgr::unloaddmzconfig() {
+  if (dmzen != 1) return 1;
+  sh_.vk_SystemEx("iptables -t nat -F %s", kDmzPre);
+  sh_.vk_SystemEx("iptables -t nat -F %s", kDmzPost);
+  return 1;
+}
+
+// ---------------------------------------------------------------- ALG blocking
+
+void FwMgr::readalgconfig() { cfm_.GetCfmValue("alg_service", algMask); }
+
+int FwMgr::loadalgconfig() {
+  // The drop lines of each position of algMask ("0" = blocked), by position.
+  struct Drop {
+    const char *proto;
+    int port;
+  };
+  static const struct {
+    Drop drops[4];
+  } kPositions[5] = {
+      {{{"tcp", 21}}},                                             // FTP
+      {{{"tcp", 69}, {"udp", 69}}},                                // TFTP
+      {{{"tcp", 1723}, {"udp", 1723}}},                            // PPTP
+      {{{"tcp", 4500}, {"udp", 4500}, {"tcp", 1293}, {"udp", 1293}}},  // IPsec
+      {{{"tcp", 1701}, {"udp", 1701}}},                            // L2TP
+  };
+  sh_.vk_SystemEx("iptables -t filter -F %s", kAlgChain);
+  size_t len = strnlen(algMask, sizeof algMask);
+  for (size_t pos = 0; pos < 5; ++pos) {
+    if (pos >= len || algMask[pos] != '0') continue;  // beyond the value: allowed
+    for (const Drop &d : kPositions[pos].drops)
+      if (d.proto)
+        sh_.vk_SystemEx("iptables -t filter -A %s -p %s --dport %d -j DROP", kAlgChain, d.proto, d.port);
+  }
+  return 1;
+}
+
+}  // namespace rc

@@ -1,0 +1,141 @@
+// QoS bandwidth control: an HTB root on the LAN interface (the hosts'
+// download) and on the WAN interface (their upload), one class with an SFQ
+// queue and an fw filter per limited address or range on each side; the
+// marks come from the router kernel's GROUPMARK target in the chain qos.
+#include <arpa/inet.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "common/netutil.h"
+#include "fwmgr/fields.h"
+#include "fwmgr/fwmgr.h"
+
+namespace rc {
+
+namespace {
+constexpr const char *kQosChain = "qos";
+}  // namespace
+
+int FwMgr::readqosconfig() {
+  memset(qosinfo, 0, sizeof qosinfo);
+  qosnum = 0;
+  activeqos = 0;
+  if (readNumber("qos_enable") == 0) return 1;
+  int count = readNumber("qos_num");
+  if (count > kMaxQos) count = kMaxQos;
+  readspecialdata(listbuf, kListBufSize, count, "qoslist", 8);
+  forEachRecord(listbuf, count, "QoS", [&](int n, const char *p, const char *end) {
+    QosRecord r = {};
+    FieldReader f(p, end);
+    int upfirst, uprate, downfirst, downrate, group, enable;
+    const char *why = nullptr;
+    if (!f.text('-', r.startIp, sizeof r.startIp, "start address") ||
+        !f.text(';', r.endIp, sizeof r.endIp, "end address") || !f.number('-', upfirst, "upload first number") ||
+        !f.number(';', uprate, "upload rate") || !f.number('-', downfirst, "download first number") ||
+        !f.number(';', downrate, "download rate") || !f.number(';', group, "group") ||
+        !f.lastNumber(enable, "enable"))
+      why = f.why();
+    else if (!is_ipv4(r.startIp))
+      why = "start address is not an IPv4 address";
+    else if (!is_ipv4(r.endIp))
+      why = "end address is not an IPv4 address";
+    if (why) {
+      printf("fwmgr: QoS record %d dropped: %s\n", n, why);
+      return;
+    }
+    r.upfirst = upfirst;
+    r.uprate = uprate;
+    r.downfirst = downfirst;
+    r.downrate = downrate;
+    r.group = group;
+    r.enable = enable;
+    if (enable == 1) ++activeqos;
+    qosinfo[qosnum++] = r;
+  });
+  return 1;
+}
+
+// The classes of each address of a per-address record, named by the
+// address's last ndepth+1 octets written one after the other.
+void FwMgr::qosAddressLines(const QosRecord &r) {
+  if (ndepth < 0 || ndepth > 2) return;
+  uint32_t first = ntohl(inet_addr(r.startIp)), last = ntohl(inet_addr(r.endIp));
+  if (last < first) return;
+  if (last - first >= kMaxQosRange) {
+    printf("fwmgr: QoS range %s-%s holds more than %u addresses; no classes per address\n", r.startIp,
+           r.endIp, kMaxQosRange);
+    return;
+  }
+  const uint32_t own = ntohl(lanip);
+  for (uint32_t a = first;; ++a) {
+    if (a != own) {
+      unsigned b = (a >> 16) & 255, c = (a >> 8) & 255, d = a & 255;
+      char oct[16];
+      if (ndepth == 0)
+        snprintf(oct, sizeof oct, "%u", d);
+      else if (ndepth == 1)
+        snprintf(oct, sizeof oct, "%u%u", c, d);
+      else
+        snprintf(oct, sizeof oct, "%u%u%u", b, c, d);
+      const struct {
+        const char *dev;
+        int rate;
+      } sides[] = {{lanname, r.downrate}, {wanname, r.uprate}};
+      for (const auto &side : sides) {
+        sh_.vk_SystemEx("tc class add dev %s parent 1:1 classid 1:1%s htb rate %dkbps ceil %dkbps", side.dev, oct,
+                        side.rate, side.rate);
+        sh_.vk_SystemEx("tc qdisc add dev %s parent 1:1%s handle 1%s sfq perturb 10", side.dev, oct, oct);
+        sh_.vk_SystemEx("tc filter add dev %s parent 1:0 protocol ip handle 100%s fw classid 1:1%s", side.dev, oct,
+                        oct);
+      }
+    }
+    if (a == last) break;
+  }
+}
+
+int FwMgr::loadqosconfig() {
+  if (activeqos <= 0) return 1;
+  sh_.vk_SystemEx("tc qdisc add dev %s root handle 1: htb", lanname);
+  sh_.vk_SystemEx("tc qdisc add dev %s root handle 1: htb", wanname);
+  for (int i = 0; i < qosnum; ++i) {
+    const QosRecord &r = qosinfo[i];
+    if (r.enable == 0) continue;
+    int n = i + 1;
+    if (r.group != 0) {
+      sh_.vk_SystemEx("iptables -A %s -m iprange --dst-range %s-%s -j GROUPMARK --set-mark 2%d", kQosChain,
+                      r.startIp, r.endIp, n);
+      sh_.vk_SystemEx("iptables -A %s -m iprange --src-range %s-%s -j GROUPMARK --set-mark 2%d", kQosChain,
+                      r.startIp, r.endIp, n);
+      const struct {
+        const char *dev;
+        int rate;
+      } sides[] = {{lanname, r.downrate}, {wanname, r.uprate}};
+      for (const auto &side : sides) {
+        sh_.vk_SystemEx("tc class add dev %s parent 1:1 classid 1:2%d htb rate %dkbps ceil %dkbps", side.dev, n,
+                        side.rate, side.rate);
+        sh_.vk_SystemEx("tc qdisc add dev %s parent 1:2%d handle 2%d sfq perturb 10", side.dev, n, n);
+        sh_.vk_SystemEx("tc filter add dev %s parent 1:0 protocol ip handle 2%d fw classid 1:2%d", side.dev, n, n);
+      }
+    } else {
+      sh_.vk_SystemEx("iptables -A %s -m iprange --src-range %s-%s -j GROUPMARK --ip 0 --port 0 --dir 1 --net %d",
+                      kQosChain, r.startIp, r.endIp, ndepth);
+      sh_.vk_SystemEx("iptables -A %s -m iprange --dst-range %s-%s -j GROUPMARK --ip 0 --port 0 --dir 2 --net %d",
+                      kQosChain, r.startIp, r.endIp, ndepth);
+      qosAddressLines(r);
+    }
+  }
+  return 1;
+}
+
+// Both root disciplines go, so a changed setting never meets the old WAN
+// classes with their old upload rates.
+int FwMgr::unloadqosconfig() {
+  if (activeqos <= 0) return 1;
+  sh_.vk_SystemEx("tc qdisc del dev %s root", lanname);
+  sh_.vk_SystemEx("tc qdisc del dev %s root", wanname);
+  sh_.vk_SystemEx("iptables -t filter -F %s", kQosChain);
+  return 1;
+}
+
+}  // namespace rc

@@ -1,0 +1,268 @@
+// The small services: LAN and WAN management access to the web pages, the
+// DDNS client, the DNS override and the DNS proxy rule, the kernel's NAT
+// session-limit table and the static routes.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/bstr.h"
+#include "common/netutil.h"
+#include "fwmgr/fields.h"
+#include "fwmgr/fwmgr.h"
+
+namespace rc {
+
+namespace {
+
+constexpr const char *kLanAdminChain = "web_lanadmin";
+constexpr const char *kWanAdminChain = "web_wanadmin";
+constexpr const char *kAccessChain = "web_access";
+
+// An address that stands for "any": empty or 0.0.0.0.
+bool anyAddress(const char *ip) { return !ip[0] || strcmp(ip, "0.0.0.0") == 0; }
+
+// The DDNS clients: program to stop, and for inadyn the system identifier.
+struct DdnsService {
+  const char *program;
+  const char *inadynSystem;  // nullptr: not an inadyn service
+};
+constexpr DdnsService kDdns[] = {
+    {"3322ip", nullptr},
+    {"88ip", nullptr},
+    {"inadyn", "default@freedns.afraid.org"},  // FreeDNS
+    {"inadyn", "default@zoneedit.com"},        // ZoneEdit
+    {"inadyn", "default@no-ip.com"},           // No-IP
+    {"inadyn", "dyndns@dyndns.org"},           // DynDNS
+};
+constexpr int kDdnsTypes = sizeof kDdns / sizeof kDdns[0];
+
+void putLe32(unsigned char *at, uint32_t v) {
+  at[0] = static_cast<unsigned char>(v);
+  at[1] = static_cast<unsigned char>(v >> 8);
+  at[2] = static_cast<unsigned char>(v >> 16);
+  at[3] = static_cast<unsigned char>(v >> 24);
+}
+
+}  // namespace
+
+int FwMgr::readPort(const char *key, int fallback) {
+  cfm_.GetCfmValue(key, value);
+  int port = atoi(value);
+  if (port >= 1 && port <= 65535) return port;
+  printf("fwmgr: %s \"%s\" is not a port from 1 to 65535; %d used\n", key, value, fallback);
+  return fallback;
+}
+
+// ---------------------------------------------------------------- management access
+
+int FwMgr::readwebaccessconfig() {
+  webaccessen = readNumber("webipen");
+  readAddress("webip", lanwebip);
+  weblistenport = webaccessen == 1 ? readPort("webport", 80) : 80;
+  return 1;
+}
+
+int FwMgr::readwanwebconfig() {
+  wanweben = readNumber("wanweben");
+  readAddress("wanwebip", wanwebip);
+  wanwebport = wanweben == 1 ? readPort("wanwebport", 0) : readNumber("wanwebport");
+  return 1;
+}
+
+void FwMgr::loadlanwebrules() {
+  if (webaccessen != 1) return;
+  if (!is_ipv4(strlanip)) {
+    puts("fwmgr: no valid LAN address; LAN management rules not loaded");
+    return;
+  }
+  if (weblistenport != 80) {
+    sh_.vk_SystemEx("iptables -t nat -A %s -i %s -d %s -p tcp --dport 80 -j DROP", kLanAdminChain, lanname, strlanip);
+    sh_.vk_SystemEx("iptables -t nat -A %s -i %s -d %s -p tcp --dport %d -j DNAT --to %s:80", kLanAdminChain, lanname,
+                    strlanip, weblistenport, strlanip);
+  }
+  if (!anyAddress(lanwebip)) {
+    sh_.vk_SystemEx("iptables -t filter -A %s -i %s -s %s -d %s -p tcp --dport 80 -j ACCEPT", kAccessChain, lanname,
+                    lanwebip, strlanip);
+    sh_.vk_SystemEx("iptables -t filter -A %s -i %s -d %s -p tcp --dport 80 -j DROP", kAccessChain, lanname, strlanip);
+  }
+}
+
+void FwMgr::loadwanwebrule() {
+  if (wanweben != 1 || wanwebport < 1) return;
+  if (!natAddressesOk("WAN management rule")) return;
+  if (!anyAddress(wanwebip))
+    sh_.vk_SystemEx("iptables -t nat -A %s -p tcp -d %s -s %s --dport %d -j DNAT --to %s:80", kWanAdminChain, strwanip,
+                    wanwebip, wanwebport, strlanip);
+  else
+    sh_.vk_SystemEx("iptables -t nat -A %s -p tcp -d %s --dport %d -j DNAT --to %s:80", kWanAdminChain, strwanip,
+                    wanwebport, strlanip);
+}
+
+// ---------------------------------------------------------------- DDNS
+
+int FwMgr::readddnsconfig() {
+  ddnsen = readNumber("ddns_en");
+  ddnstype = readNumber("ddns_type");
+  cfm_.GetCfmValue("ddns_user", ddnsuser);
+  cfm_.GetCfmValue("ddns_pwd", ddnspwd);
+  cfm_.GetCfmValue("ddns_domain", ddnsdomain);
+  return 1;
+}
+
+int FwMgr::loadddnsconfig() {
+  if (ddnsen == 0 || ddnstype < 0 || ddnstype >= kDdnsTypes) return 1;
+  if (ddnstype != 1 && !is_hostname(ddnsdomain)) {
+    printf("fwmgr: ddns_domain \"%s\" is not a host name; DDNS not started\n", ddnsdomain);
+    return 1;
+  }
+  char user[4 * sizeof ddnsuser + 3], pwd[4 * sizeof ddnspwd + 3];
+  shell_quote(ddnsuser, user);
+  shell_quote(ddnspwd, pwd);
+  // The line must fit doSystemCmd's buffer whole: a cut line could end
+  // inside a quoted value.
+  char line[Shell::kDoSystemBufSize + 1];
+  int n;
+  if (ddnstype == 0)
+    n = snprintf(line, sizeof line, "3322ip -S qdns -u %s:%s -h %s &", user, pwd, ddnsdomain);
+  else if (ddnstype == 1)
+    n = snprintf(line, sizeof line, "88ip %s %s  &", user, pwd);
+  else
+    n = snprintf(line, sizeof line, "inadyn -u %s -p %s -a %s --dyndns_system  %s &", user, pwd, ddnsdomain,
+                 kDdns[ddnstype].inadynSystem);
+  if (n < 0 || n >= static_cast<int>(Shell::kDoSystemBufSize)) {
+    puts("fwmgr: the DDNS start line is longer than 255 characters; DDNS not started");
+    return 1;
+  }
+  sh_.doSystemCmd("%s", line);
+  return 1;
+}
+
+int FwMgr::unloadddnsconfig() {
+  if (ddnsen == 0 || ddnstype < 0 || ddnstype >= kDdnsTypes) return 1;
+  s_.procs.send_signal(SIGKILL, kDdns[ddnstype].program);
+  return 1;
+}
+
+// ---------------------------------------------------------------- DNS
+
+void FwMgr::dnsOverride() {
+  if (readNumber("dnsen") != 1) return;
+  char dns1[16], dns2[16];
+  readAddress("dns_dns1", dns1);
+  readAddress("dns_dns2", dns2);
+  if (anyAddress(dns1)) {
+    puts("fwmgr: DNS override on without a first server; resolv.conf left alone");
+    return;
+  }
+  sh_.vk_SystemEx("cp /etc/resolv.conf /etc/bakresolv.conf");
+  sh_.vk_SystemEx("echo nameserver %s > /etc/resolv.conf", dns1);
+  // Any valid second address counts, also one of 7 characters (1.1.1.1).
+  if (!anyAddress(dns2)) sh_.vk_SystemEx("echo nameserver %s >> /etc/resolv.conf", dns2);
+}
+
+void FwMgr::dnsRestore() { sh_.vk_SystemEx("cp /etc/bakresolv.conf /etc/resolv.conf"); }
+
+int FwMgr::loaddnsproxy() {
+  Paths::Buf path;
+  char dns[24] = "";
+  getDns(1, dns, sizeof dns, s_.paths.sys("/etc/resolv.conf", path));
+  if (!is_ipv4(dns)) {
+    pridns[0] = '\0';
+    if (dns[0]) printf("fwmgr: first DNS server \"%s\" is not an IPv4 address; no DNS proxy rule\n", dns);
+    return 1;
+  }
+  bcopy_text(pridns, dns);
+  if (!is_ipv4(strlanip)) return 1;
+  sh_.vk_SystemEx("iptables -t nat -A PREROUTING -i %s -p udp -d %s --dport 53 -j DNAT --to %s:53", lanname, strlanip,
+                  pridns);
+  return 1;
+}
+
+int FwMgr::unloaddnsproxy() {
+  if (!pridns[0] || !is_ipv4(strlanip)) return 1;
+  sh_.vk_SystemEx("iptables -t nat -D PREROUTING -i %s -p udp -d %s --dport 53 -j DNAT --to %s:53", lanname, strlanip,
+                  pridns);
+  pridns[0] = '\0';
+  return 1;
+}
+
+// ---------------------------------------------------------------- connection limits
+
+int FwMgr::loadnatlimitconfig() {
+  // The kernel's record: enable word, then 16-byte entries (start and end
+  // address in network byte order, two limit numbers), little-endian.
+  unsigned char rec[4 + 16 * kMaxConnLimits];
+  putLe32(rec, static_cast<uint32_t>(readNumber("natlimit_enble")));
+  size_t len = 4;
+  cfm_.GetCfmValue("natlimit_list", value);
+  const char *p = value, *listEnd = value + strlen(value);
+  for (int n = 1; p < listEnd; ++n) {
+    const char *end = static_cast<const char *>(memchr(p, ',', static_cast<size_t>(listEnd - p)));
+    if (!end) end = listEnd;
+    if (len == sizeof rec) {
+      printf("fwmgr: natlimit_list holds more than %d entries; entry %d and later dropped\n", kMaxConnLimits, n);
+      break;
+    }
+    FieldReader f(p, end);
+    char start[16], last[16];
+    int first, second;
+    const char *why = nullptr;
+    if (!f.text(';', start, sizeof start, "start address") || !f.text(';', last, sizeof last, "end address") ||
+        !f.number(';', first, "first number") || !f.number('\0', second, "second number"))
+      why = f.why();
+    else if (!is_ipv4(start) || !is_ipv4(last))
+      why = "an address is not an IPv4 address";
+    if (why) {
+      printf("fwmgr: natlimit_list entry %d dropped: %s\n", n, why);
+    } else {
+      uint32_t a = inet_addr(start), b = inet_addr(last);  // network byte order, copied as they are
+      memcpy(rec + len, &a, 4);
+      memcpy(rec + len + 4, &b, 4);
+      putLe32(rec + len + 8, static_cast<uint32_t>(first));
+      putLe32(rec + len + 12, static_cast<uint32_t>(second));
+      len += 16;
+    }
+    p = end + 1;
+  }
+  Paths::Buf path;
+  int fd = open(s_.paths.kernel("/proc/vkproc/connlimit", path), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    printf("fwmgr: cannot open %s; no connection limits\n", path);
+    return 1;
+  }
+  if (write(fd, rec, len) != static_cast<ssize_t>(len)) printf("fwmgr: writing %s failed\n", path);
+  close(fd);
+  return 1;
+}
+
+// ---------------------------------------------------------------- static routes
+
+int FwMgr::loadroutestatic() {
+  char key[24];
+  for (int i = 0; i < kMaxRoutes; ++i) {
+    snprintf(key, sizeof key, "static_route_%d", i);
+    cfm_.GetCfmValue(key, value);
+    if (strlen(value) < 11) break;
+    FieldReader f(value, value + strlen(value));
+    char net[16], mask[16], gw[16];
+    const char *why = nullptr;
+    if (!f.text(';', net, sizeof net, "network") || !f.text(';', mask, sizeof mask, "mask") ||
+        !f.text('\0', gw, sizeof gw, "gateway"))
+      why = f.why();
+    else if (!is_ipv4(net) || !is_ipv4(mask) || !is_ipv4(gw))
+      why = "network, mask and gateway must be IPv4 addresses";
+    if (why) {
+      printf("fwmgr: %s skipped: %s\n", key, why);
+      continue;
+    }
+    sh_.doSystemCmd("route add -net %s netmask %s gw %s", net, mask, gw);
+  }
+  return 1;
+}
+
+}  // namespace rc

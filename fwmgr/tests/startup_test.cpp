@@ -1,0 +1,90 @@
+// Start-up: the LAN and WAN state, the read steps, and the lines of the load
+// steps that do not depend on the WAN.
+#include "fixture.h"
+
+namespace rc::test {
+namespace {
+
+using StartupTest = FwMgrTest;
+
+TEST_F(StartupTest, SequenceWithStaticAndDhcpWan) {
+  struct Case {
+    const char *type;
+    const char *wanname, *strwanip;
+    int wanconnflag;
+  } cases[] = {
+      {"1", "eth2.2", "10.0.0.20", 1},
+      {"2", "eth2.2", "", 0},
+      {"3", "ppp0", "", 0},
+      {"0", "", "", 0},
+  };
+  for (const auto &c : cases) {
+    MemStore s{{"lan_ip", "192.168.0.1"},   {"lan_mask", "255.255.255.0"},
+               {"wan_connecttype", c.type}, {"wan_ip", "10.0.0.20"},
+               {"alg_service", "01111"},    {"upnpen", "1"},
+               {"virtualser_list", "1;8080;80;0;192.168.0.10;1"}};
+    FakeClock clk;
+    FwMgr m{FwServices{sh, s, clk, paths, procs, fakeGetipmask}};
+    m.start();
+    EXPECT_TRUE(SameLines(sh, {"vk: iptables -t filter -F alg_filter",
+                               "vk: iptables -t filter -A alg_filter -p tcp --dport 21 -j DROP",
+                               "vk: iptables -t mangle -A PREROUTING -i br0 -j FIREWALL --flags 0 --ipscan 0 "
+                               "--portscan 0 --icmpflood 0 --udpflood 0 --synflood 0",
+                               "D: killall -9 kinwatch 1>/dev/null 2>&1", "sys: /bin/kinwatch &"}))
+        << "type " << c.type;
+    EXPECT_EQ(clk.sleeps, (std::vector<long>{5000000, 300000})) << c.type;
+    EXPECT_EQ(s.opens, 1);
+    EXPECT_EQ(s.closes, 1);
+    EXPECT_STREQ(m.lanname, "br0");
+    EXPECT_STREQ(m.strlanip, "192.168.0.1");
+    EXPECT_STREQ(m.strlannet, "192.168.0.0");
+    EXPECT_EQ(m.lanip, inet_addr("192.168.0.1"));
+    EXPECT_EQ(m.netsize, 24);
+    EXPECT_EQ(m.ndepth, 0);
+    EXPECT_STREQ(m.wanname, c.wanname) << c.type;
+    EXPECT_STREQ(m.strwanip, c.strwanip) << c.type;
+    EXPECT_EQ(m.wanconnflag, c.wanconnflag) << c.type;
+    EXPECT_EQ(m.upnpen, 1);
+    EXPECT_EQ(m.portmnum, 1);
+    EXPECT_STREQ(m.algMask, "01111");
+  }
+  EXPECT_TRUE(ifQueries.empty());
+}
+
+TEST_F(StartupTest, LanNetworkAndDepth) {
+  struct Case {
+    const char *ip, *mask, *net;
+    int netsize, ndepth;
+  } cases[] = {
+      {"192.168.5.1", "255.255.255.0", "192.168.5.0", 24, 0},
+      {"172.16.5.1", "255.255.0.0", "172.16.0.0", 16, 1},
+      {"10.1.2.3", "255.0.0.0", "10.0.0.0", 8, 2},
+  };
+  for (const auto &c : cases) {
+    MemStore s{{"lan_ip", c.ip}, {"lan_mask", c.mask}};
+    FwMgr m{FwServices{sh, s, clock, paths, procs, fakeGetipmask}};
+    m.start();
+    EXPECT_STREQ(m.strlannet, c.net);
+    EXPECT_EQ(m.netsize, c.netsize);
+    EXPECT_EQ(m.ndepth, c.ndepth);
+  }
+}
+
+// Only the reads of the features of this daemon so far happen at start: the
+// filters are read but nothing is added before the first pass.
+TEST_F(StartupTest, FiltersAreReadButWaitForTheFirstPass) {
+  store.set("client_filter_en", "1");
+  store.set("client_filter_num", "1");
+  store.set("client_filter_0", "0;192.168.0.100-192.168.0.120;6881-6889;0;0:0-0:0;1;1;1;1;1;1;1;");
+  mgr.start();
+  sh.clear();
+  EXPECT_EQ(mgr.clientnum, 1);
+  EXPECT_EQ(mgr.clientinfo[0].applied, 0);
+  clock.setWeekTime(2, 10, 0);
+  mgr.onTick();
+  EXPECT_TRUE(SameLines(sh, {"vk: iptables -t filter -A ip_filter -p tcp --dport 6881:6889 -m iprange "
+                             "--src-range 192.168.0.100-192.168.0.120 -j DROP"}));
+}
+
+}  // namespace
+}  // namespace rc::test
