@@ -99,7 +99,7 @@ case_no_queue() {
   echo 0 >/proc/sys/kernel/msgmni || fail "msgmni"
   ip link add br0 type bridge && ip addr add 192.168.0.1/24 dev br0 && ip link set br0 up
   local prog
-  for prog in netmgr trafmon logmail arpguard; do
+  for prog in netmgr trafmon logmail arpguard fwmgr; do
     timeout 30 $prog >/tmp/$prog.out 2>&1
     expect_eq $? 0 "$prog's exit status"
     grep -qx "msgget failed nmsgid=-1" /tmp/$prog.out || fail "$prog: no msgget line: $(tail -3 /tmp/$prog.out)"

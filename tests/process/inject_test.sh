@@ -97,7 +97,8 @@ case_netmgr_pptp() { netmgr_sweep 5 "${NETMGR_TYPE5[@]}"; }
 case_netmgr_l2tp() { netmgr_sweep 6 "${NETMGR_TYPE6[@]}"; }
 
 # store_with FILE FIRST KEY...: a store file in which key k holds payload
-# FIRST + k (and the settings that make the program use the keys).
+# FIRST + k, besides the settings FIXED that make the program use the keys.
+FIXED=()
 store_with() {
   local file=$1 n=$2 k args=()
   shift 2
@@ -106,8 +107,7 @@ store_with() {
     args+=("$k=$P")
     n=$((n + 1))
   done
-  NVRAM_FILE=$file nvram set email_en=1 email_timeen=1 email_time=1 email_num=1 "${args[@]}" ||
-    fail "nvram set into $file"
+  NVRAM_FILE=$file nvram set "${FIXED[@]}" "${args[@]}" || fail "nvram set into $file"
 }
 
 queue_of() { nsenter -t "$1" --ipc ipcs -q 2>/dev/null | grep -q "^$2 "; }
@@ -188,7 +188,26 @@ case_arpguard() {
 
 case_logmail() {
   # The server is the sandbox's own loopback, where nothing listens.
+  FIXED=(email_en=1 email_timeen=1 email_time=1 email_num=1)
   parallel_sweep logmail 210 0x000000d2 email_from email_to email_server email_user email_pwd
+}
+
+# fwmgr reads every list at its start, loads the rules on command 2 (WAN up)
+# and reads each feature again on its own command.
+case_fwmgr() {
+  ip link add br0 type bridge && ip addr add 192.168.0.1/24 dev br0 && ip link set br0 up &&
+    ip link add eth2.2 type veth peer name wanpeer && ip addr add 10.0.0.2/24 dev eth2.2 &&
+    ip link set eth2.2 up && ip link set wanpeer up ||
+    fail "interfaces"
+  FIXED=(wan_connecttype=1 client_filter_en=1 client_filter_num=2 url_filter_en=1 url_filter_num=2
+         mac_filter_en=1 mac_filter_num=2 ipbindenable=1 ipbindnum=1 qos_enable=1 qos_num=1
+         natlimit_enble=1 dmzen=1 webipen=1 wanweben=1 ddns_en=1 ddns_type=1 dnsen=1 upnpen=0)
+  INSTANCES=$ROUNDS INJECT_BATCH=${INJECT_BATCH:-50} FIRST_CMDS=2 \
+    CMDS="4 5 7 8 9 10 11 12 13 14 15 17 18" parallel_sweep fwmgr 203 0x000000cb \
+    virtualser_list dmzip alg_service client_filter_0 client_filter_1 url_filter_0 url_filter_1 \
+    mac_filter_0 mac_filter_1 qoslist0 ipbindlist0 natlimit_list static_route_0 static_route_1 \
+    lan_attack_defence qqip msnip webip webport wanwebip wanwebport ddns_user ddns_pwd \
+    ddns_domain lan_ip lan_mask wan_ip wan_mask dns_dns1 dns_dns2
 }
 
 # kinwatch reads its one setting at each start.

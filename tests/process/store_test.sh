@@ -111,7 +111,7 @@ case_damaged_files() {
     write_damaged_store $kind
     : >/sbx/journal
     declare -A pids=()
-    for prog in netmgr trafmon logmail arpguard; do
+    for prog in netmgr trafmon logmail arpguard fwmgr; do
       $prog >/tmp/$prog.out 2>/tmp/$prog.err &
       pids[$prog]=$!
     done
@@ -121,19 +121,19 @@ case_damaged_files() {
     wait_for 15 grep -qxF "udhcpd /etc/udhcpd.conf" /sbx/journal
     grep -qP "^option\tlease\t3600$" /etc/udhcpd.conf ||
       fail "$kind: udhcpd.conf lacks the lease time"
-    wait_for 10 pgrep -x kinwatch
+    wait_for 10 eval "pgrep -x kinwatch >/dev/null"
     sleep 1
-    # logmail and arpguard read their settings after a 5-second wait;
-    # trafmon reads no setting.
-    for prog in netmgr logmail arpguard; do
+    # logmail, arpguard and fwmgr read their settings after a 5-second
+    # wait; trafmon reads no setting.
+    for prog in netmgr logmail arpguard fwmgr; do
       wait_for 15 grep -q 'line skipped' /tmp/$prog.err ||
         fail "$kind: $prog did not report the skipped line"
     done
-    for prog in netmgr trafmon logmail arpguard; do
+    for prog in netmgr trafmon logmail arpguard fwmgr; do
       running "${pids[$prog]}" || fail "$kind: $prog ended: $(tail -3 /tmp/$prog.out /tmp/$prog.err)"
     done
     grep -q 'line skipped' /tmp/kinwatch.err || fail "$kind: kinwatch did not report the skipped line"
-    for prog in netmgr trafmon logmail arpguard; do
+    for prog in netmgr trafmon logmail arpguard fwmgr; do
       kill -KILL "${pids[$prog]}" 2>/dev/null
       wait "${pids[$prog]}" 2>/dev/null
     done
