@@ -9,20 +9,21 @@
 #   -n RUNS     stop a target after this many executions (the time limit
 #               still holds: "-n 1000000 -t 600" is whichever comes first)
 #   -j JOBS     targets run at the same time (default 1)
+#   -o DIR      where the logs and crashing inputs go (default BUILD)
 #   -k          keep new inputs in fuzz/corpus/<target>/ (default: a temporary
 #               directory; the corpus in the repository is only read)
 #   TARGET...   the targets (default: all of fuzz/corpus/*)
 #
 # Prints one line per target: executions, coverage (libFuzzer's cov: edges),
 # features and whether it crashed; the log of each run is in
-# BUILD/fuzz-logs/<target>.log and a crashing input in BUILD/fuzz-crashes/.
+# DIR/fuzz-logs/<target>.log and a crashing input in DIR/fuzz-crashes/.
 # Exits 1 when any target crashed.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 build=$root/build-fuzz
-seconds=10 runs= jobs=1 keep=0 prebuilt=0
-while getopts "b:Bt:n:j:k" o; do
+seconds=10 runs= jobs=1 keep=0 prebuilt=0 out=
+while getopts "b:Bt:n:j:ko:" o; do
   case $o in
     b) build=$(realpath -m "$OPTARG") ;;
     B) prebuilt=1 ;;
@@ -30,6 +31,7 @@ while getopts "b:Bt:n:j:k" o; do
     n) runs=$OPTARG ;;
     j) jobs=$OPTARG ;;
     k) keep=1 ;;
+    o) out=$(realpath -m "$OPTARG") ;;
     *) sed -n '2,20p' "$0" >&2; exit 2 ;;
   esac
 done
@@ -46,12 +48,13 @@ if [ ${#targets[@]} = 0 ]; then
   for d in "$here"/corpus/*/; do targets+=("$(basename "$d")"); done
 fi
 
-mkdir -p "$build/fuzz-logs" "$build/fuzz-crashes"
+out=${out:-$build}
+mkdir -p "$out/fuzz-logs" "$out/fuzz-crashes"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 one() {
-  local t=$1 exe=$build/fuzz/fuzz_$1 log=$build/fuzz-logs/$1.log
+  local t=$1 exe=$build/fuzz/fuzz_$1 log=$out/fuzz-logs/$1.log
   local corpus=$here/corpus/$t new=$work/$t
   mkdir -p "$new"
   [ -x "$exe" ] || { echo "$t: no program $exe"; return 1; }
@@ -61,7 +64,7 @@ one() {
   [ $keep = 1 ] && dirs=("$corpus")
   mkdir -p "$work/tmp.$t"
   TMPDIR=$work/tmp.$t "$exe" "${limit[@]}" -rss_limit_mb=1024 -timeout=10 -print_final_stats=1 -close_fd_mask=3 \
-    -artifact_prefix="$build/fuzz-crashes/$t-" "${dirs[@]}" >"$log" 2>&1
+    -artifact_prefix="$out/fuzz-crashes/$t-" "${dirs[@]}" >"$log" 2>&1
   local rc=$?
   local execs cov ft
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
