@@ -16,7 +16,15 @@ if [ "$(id -u)" = 0 ]; then
   bash .ci/install-deps.sh
 fi
 
-cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DROUTER_SANITIZE=ON >/dev/null
+# The libFuzzer build of the fuzz targets (clang), which a unit test runs
+# briefly; the test build replays their corpora itself.
+FUZZ_BUILD=${FUZZ_BUILD_DIR:-build-fuzz}
+CC=clang CXX=clang++ cmake -S . -B "$FUZZ_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  -DROUTER_FUZZ=ON -DROUTER_TESTS=OFF >/dev/null
+ninja -C "$FUZZ_BUILD" fuzz_targets
+
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DROUTER_SANITIZE=ON \
+  -DROUTER_FUZZ_BUILD="$(realpath "$FUZZ_BUILD")" >/dev/null
 ninja -C "$BUILD"
 
 log=$(mktemp)

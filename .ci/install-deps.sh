@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the simulation need,
 # only those that are missing.
 set -euo pipefail
-pkgs=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev nettle-dev
+pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev nettle-dev
       busybox iptables arptables bridge-utils iproute2 net-tools util-linux procps kmod psmisc
       libc-bin pkg-config postfix sasl2-bin valgrind dnsmasq-base)
 missing=()

@@ -118,11 +118,20 @@ int KinWatch::writeTofile(int count, char (*slots)[kSlotSize]) {
   // The batch that starts a new log is counted in it like every other
   // batch, so the counter always says how many lines follow.
   if (fresh) writeCounter(fd, count);
-  lseek(fd, 0, SEEK_END);
-  for (int i = 0; i < count; ++i) writeAll(fd, slots[i], strnlen(slots[i], kSlotSize));
+  off_t end = lseek(fd, 0, SEEK_END);
+  bool ok = end >= 0;
+  for (int i = 0; ok && i < count; ++i) ok = writeAll(fd, slots[i], strnlen(slots[i], kSlotSize));
+  if (!ok) {
+    // A full file system: the batch is lost, but the log must not count
+    // lines it does not hold. Cut what part of the batch went in and give
+    // the counter back its old value.
+    int e = errno;
+    if (end >= 0 && ftruncate(fd, end) == 0) writeCounter(fd, fresh ? 0 : counter);
+    printf("writeTofile: cannot write %s: %s\n", kUrlLog, strerror(e ? e : EIO));
+  }
   lock_set(fd, F_UNLCK);
   close(fd);
-  return 0;
+  return ok ? 0 : -1;
 }
 
 }  // namespace rc

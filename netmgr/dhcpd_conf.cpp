@@ -1,5 +1,7 @@
 // /etc/udhcpd.conf for the LAN DHCP server, written from the store.
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,6 +41,13 @@ bool digitsOnly(const char *s) {
   return true;
 }
 
+// Lease minutes as seconds, saturated to the range of int (udhcpd reads the
+// number as it stands; a value that far out must not overflow here).
+long long leaseSeconds(const char *minutes) {
+  long long s = static_cast<long long>(atoi(minutes)) * 60;
+  return s > INT_MAX ? INT_MAX : s < INT_MIN ? INT_MIN : s;
+}
+
 }  // namespace
 
 int NetMgr::GenDhcpdCfgFile() {
@@ -59,7 +68,10 @@ int NetMgr::GenDhcpdCfgFile() {
 
   Paths::Buf path;
   FILE *f = fopen(s_.paths.sys("/etc/udhcpd.conf", path), "w");
-  if (!f) return 0;
+  if (!f) {
+    printf("netmgr: cannot create /etc/udhcpd.conf: %s\n", strerror(errno));
+    return 0;
+  }
 
   fprintf(f, "start\t%s\n", addressOrEmpty("dhcps_start", start));
   fprintf(f, "end\t%s\n", addressOrEmpty("dhcps_end", end));
@@ -69,7 +81,7 @@ int NetMgr::GenDhcpdCfgFile() {
   fprintf(f, "option\tsubnet\t%s\n", addressOrEmpty("lan_mask", mask));
   fprintf(f, "option\tdns\t%s\t%s\n", addressOrEmpty("dns1", dns1), addressOrEmpty("dns2", dns2));
   fprintf(f, "option\trouter\t%s\n", addressOrEmpty("lan_ip", ip));
-  fprintf(f, "option\tlease\t%d\n", atoi(lease) * 60);
+  fprintf(f, "option\tlease\t%lld\n", leaseSeconds(lease));
 
   switch (readNumber("wan_connecttype")) {
     case 1: cfm_.GetCfmValue("staticMTU", mtu); break;
@@ -99,7 +111,14 @@ int NetMgr::GenDhcpdCfgFile() {
     }
     fprintf(f, "static_lease\t%s\t%s\n", leaseMac, leaseIp);
   }
-  fclose(f);
+  // A full file system shows only here: the buffered text goes out at the
+  // flush, so its failure is the write's.
+  bool failed = ferror(f) != 0;
+  if (fclose(f) != 0) failed = true;
+  if (failed) {
+    printf("netmgr: cannot write /etc/udhcpd.conf: %s\n", strerror(errno ? errno : EIO));
+    return 0;
+  }
   return 1;
 }
 

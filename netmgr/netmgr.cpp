@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <cctype>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -148,6 +149,20 @@ void NetMgr::startL2tpLink() {
   sh_.doSystemCmd("echo 'c Linkn'> /var/run/xl2tpd/l2tp-control");
 }
 
+namespace {
+
+// hours * 60 + minutes of the PPPoE schedule, saturated to the range of int:
+// values far outside a day (no valid setting holds them) must not overflow;
+// they still lie outside every time of day.
+int dayMinute(int hours, int minutes) {
+  long long m = static_cast<long long>(hours) * 60 + minutes;
+  if (m > INT_MAX) return INT_MAX;
+  if (m < INT_MIN) return INT_MIN;
+  return static_cast<int>(m);
+}
+
+}  // namespace
+
 void NetMgr::applyWanType(bool reconfigure) {
   switch (wanconntype) {
     case 1: case 2: case 4: bcopy_text(wanname, "eth2.2"); break;
@@ -180,8 +195,8 @@ void NetMgr::applyWanType(bool reconfigure) {
       if (ppp_conn_type == 2 && ppp_conn_wait_time == 0) ppp_conn_wait_time = kNoIdleLimit;
       int hs = readNumber("ppoe_h_s"), ms = readNumber("ppoe_m_s");
       int he = readNumber("ppoe_h_e"), me = readNumber("ppoe_m_e");
-      ppp_conn_start_min = hs * 60 + ms;
-      ppp_conn_end_min = he * 60 + me;
+      ppp_conn_start_min = dayMinute(hs, ms);
+      ppp_conn_end_min = dayMinute(he, me);
       cfm_.GetCfmValue("ppoe_userid", pppoe.user);
       cfm_.GetCfmValue("ppoe_pwd", pppoe.pwd);
       cfm_.GetCfmValue("ppoe_mtu", pppoe.mtu);

@@ -1,4 +1,7 @@
 // /var/url.log: the counter rule, the fresh log, the lines and their batches.
+#include <signal.h>
+#include <sys/resource.h>
+
 #include "fixture.h"
 
 namespace rc::test {
@@ -33,6 +36,35 @@ TEST_F(UrlLogTest, MissingLogLosesTheBatchWithItsMessage) {
   char slots[3][KinWatch::kSlotSize] = {"a\n", "b\n", "c\n"};
   EXPECT_EQ(kw.writeTofile(3, slots), -1);
   EXPECT_FALSE(dir.exists("var/url.log"));
+}
+
+// A file system that takes no more bytes (here a file size limit): the batch
+// is reported lost and the log stays as it was, its counter matching its
+// lines, instead of counting lines that never arrived.
+TEST_F(UrlLogTest, FailedAppendIsReportedAndLeavesTheLogWhole) {
+  // Old lines long enough that the limit leaves room for the captured output.
+  const std::string old1(100, '1'), old2(100, '2');
+  const std::string before = "002\n" + old1 + "\n" + old2 + "\n";
+  dir.write("var/url.log", before);
+  char slots[3][KinWatch::kSlotSize] = {"aaaaaaaaaaaaaaaaaaaa\n", "bbbbbbbbbbbbbbbbbbbb\n",
+                                        "cccccccccccccccccccc\n"};
+  struct rlimit old;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = old;
+  small.rlim_cur = before.size() + 10;  // the old lines and part of the first new one
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  testing::internal::CaptureStdout();
+  int r = kw.writeTofile(3, slots);
+  std::string out = testing::internal::GetCapturedStdout();
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, SIG_DFL);
+  EXPECT_EQ(r, -1);
+  EXPECT_EQ(out, "writeTofile: cannot write /var/url.log: File too large\n");
+  EXPECT_EQ(log(), before);
+  // Room again: the next batch goes in.
+  ASSERT_EQ(kw.writeTofile(3, slots), 0);
+  EXPECT_EQ(log().substr(0, 4), "005\n");
 }
 
 TEST_F(UrlLogTest, RepeatsOfASiteByTheSameHostGiveOneLine) {

@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include "fixture.h"
 
 namespace rc::test {
@@ -97,6 +99,35 @@ TEST_F(DhcpdConfTest, UnwritableFile) {
   Paths nowhere("/nonexistent-root", "");
   NetMgr other(NetServices{sh, store, clock, nowhere, procs, nullptr});
   EXPECT_EQ(other.GenDhcpdCfgFile(), 0);
+}
+
+// A full file system: the failed write is reported, not taken for success.
+TEST_F(DhcpdConfTest, FullFileSystemIsReported) {
+  ASSERT_EQ(symlink("/dev/full", (dir / "etc/udhcpd.conf").c_str()), 0);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(mgr.GenDhcpdCfgFile(), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "netmgr: cannot write /etc/udhcpd.conf: No space left on device\n");
+}
+
+TEST_F(DhcpdConfTest, MissingDirectoryIsReported) {
+  Paths nowhere("/nonexistent-root", "");
+  NetMgr other(NetServices{sh, store, clock, nowhere, procs, nullptr});
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(other.GenDhcpdCfgFile(), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "netmgr: cannot create /etc/udhcpd.conf: No such file or directory\n");
+}
+
+// Lease minutes whose seconds exceed an int (found by fuzzing: minutes * 60
+// overflowed); the seconds saturate.
+TEST_F(DhcpdConfTest, LeaseBeyondIntRange) {
+  for (auto c : std::vector<std::pair<std::string, std::string>>{
+           {"864001400", "2147483647"}, {"-864001400", "-2147483648"}, {"35791394", "2147483640"}}) {
+    store.set("lease_time", c.first);
+    EXPECT_EQ(mgr.GenDhcpdCfgFile(), 1);
+    EXPECT_NE(conf().find("option\tlease\t" + c.second + "\n"), std::string::npos) << c.first;
+  }
 }
 
 }  // namespace

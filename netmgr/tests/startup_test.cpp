@@ -1,4 +1,6 @@
 // The whole start-up sequence for the three common WAN types, line by line.
+#include <climits>
+
 #include "fixture.h"
 
 namespace rc::test {
@@ -192,6 +194,24 @@ TEST_F(StartupTest, PppoeAlwaysOn) {
                    "D: pppd file /etc/options.pppoe &",
                    "D: udhcpd /etc/udhcpd.conf &",
                }})));
+}
+
+// Schedule hours far beyond a day (found by fuzzing: hours * 60 overflowed an
+// int). The minute of day saturates, so such a window is never entered.
+TEST_F(StartupTest, PppoeScheduleHoursBeyondIntRange) {
+  store.set("wan_connecttype", "3");
+  store.set("ppoe_conmode", "3");
+  store.set("ppoe_h_s", "864001400");
+  store.set("ppoe_m_s", "0");
+  store.set("ppoe_h_e", "2147483647");
+  store.set("ppoe_m_e", "2147483647");
+  start();
+  EXPECT_EQ(mgr.ppp_conn_start_min, INT_MAX);
+  EXPECT_EQ(mgr.ppp_conn_end_min, INT_MAX);
+  store.set("ppoe_h_s", "-2147483648");
+  store.set("ppoe_m_s", "-1");
+  mgr.onCommand(4);
+  EXPECT_EQ(mgr.ppp_conn_start_min, INT_MIN);
 }
 
 }  // namespace

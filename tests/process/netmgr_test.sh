@@ -126,6 +126,7 @@ case_password_files_are_private() {
     mkdir -p /etc/ppp
     echo old >"$file" && chmod 0644 "$file"
     nvram set wan_connecttype="$type" ppoe_pwd=pw-3 pptpPPW=pw-5 l2tpPPW=pw-6 || fail "nvram set"
+    rm -f /tmp/netmgr.out # the previous round's output holds the same line
     start_netmgr
     wait_for 10 grep -qxF -- "$started" /tmp/netmgr.out
     stop_netmgr

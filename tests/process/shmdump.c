@@ -3,6 +3,7 @@
  *
  *   shmdump KEY SIZE      the first SIZE bytes of segment KEY
  *   shmdump --id KEY      the segment's id and size: "id=N size=N"
+ *   shmdump --make KEY SIZE  creates segment KEY of SIZE bytes (mode 0666)
  *
  * Exit status: 0, 1 when the segment does not exist or is smaller, 2 usage.
  */
@@ -13,8 +14,13 @@
 #include <sys/shm.h>
 
 int main(int argc, char **argv) {
+  if (argc == 4 && strcmp(argv[1], "--make") == 0) {
+    int made = shmget(atoi(argv[2]), (size_t)strtoul(argv[3], NULL, 10), IPC_CREAT | IPC_EXCL | 0666);
+    if (made < 0) perror("shmdump: shmget");
+    return made < 0;
+  }
   if (argc != 3) {
-    fputs("usage: shmdump KEY SIZE | shmdump --id KEY\n", stderr);
+    fputs("usage: shmdump KEY SIZE | shmdump --id KEY | shmdump --make KEY SIZE\n", stderr);
     return 2;
   }
   int stat = strcmp(argv[1], "--id") == 0;
