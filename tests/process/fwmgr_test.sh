@@ -20,8 +20,6 @@ stop_fwmgr() {
   wait "$FWMGR_PID" 2>/dev/null
 }
 
-journal_has() { grep -qxF -- "$1" /sbx/journal; }
-journal_count() { grep -cxF -- "$1" /sbx/journal; }
 out_has() { grep -qxF -- "$1" /tmp/fwmgr.out; }
 
 # A static WAN: up from the start. The first lines fwmgr prints, the ALG

@@ -57,6 +57,11 @@ make_flash() {
   printf '\x00\x11\x22\x33\x44\x55' >>"$ROUTER_KERNEL_ROOT/dev/flash0"
 }
 
+# journal_has LINE / journal_count LINE: the stand-ins' journal holds LINE
+# (how many times).
+journal_has() { grep -qxF -- "$1" /sbx/journal; }
+journal_count() { grep -cxF -- "$1" /sbx/journal; }
+
 run_case() {
   if [ $# -ne 1 ] || ! declare -F "case_$1" >/dev/null; then
     echo "usage: $0 CASE (one of: $(declare -F | sed -n 's/^declare -f case_//p' | tr '\n' ' '))" >&2

@@ -19,7 +19,6 @@ stop_netmgr() {
   wait "$NETMGR_PID" 2>/dev/null
 }
 
-journal_has() { grep -qxF -- "$1" /sbx/journal; }
 
 case_startup_lines() {
   make_flash
