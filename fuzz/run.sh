@@ -50,7 +50,8 @@ fi
 
 out=${out:-$build}
 mkdir -p "$out/fuzz-logs" "$out/fuzz-crashes"
-work=$(mktemp -d)
+# Scratch files (the inputs written as files) go to memory when it can.
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then work=$(mktemp -d -p /dev/shm); else work=$(mktemp -d); fi
 trap 'rm -rf "$work"' EXIT
 
 one() {
