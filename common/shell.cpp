@@ -102,6 +102,15 @@ int PosixShell::run(RunKind kind, const char *line) {
   return 0;
 }
 
-void stdio_line_buffered() { setvbuf(stdout, nullptr, _IOLBF, 0); }
+void line_buffered(FILE *f, char *buf, size_t size) {
+  memset(buf, 0, size);
+  setvbuf(f, buf, _IOLBF, size);
+}
+
+void stdio_line_buffered() {
+  // stdio would allocate the buffer at the first output.
+  static char out[4096];
+  line_buffered(stdout, out, sizeof out);
+}
 
 }  // namespace rc

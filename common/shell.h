@@ -17,6 +17,7 @@
 // run as cut. Both buffers are allocated once when the runner is built.
 #pragma once
 #include <cstddef>
+#include <cstdio>
 #include <memory>
 
 namespace rc {
@@ -66,5 +67,8 @@ class PosixShell : public Shell {
 // announced command line is out before the command runs, a child never
 // re-prints an inherited buffer and nothing is lost when a daemon is killed.
 void stdio_line_buffered();
+// Makes `f` line-buffered in `buf`, touched now: the first line printed, often
+// a failure long after start-up, then neither allocates nor adds a page.
+void line_buffered(FILE *f, char *buf, size_t size);
 
 }  // namespace rc

@@ -108,11 +108,30 @@ soak_sampler() {
   while [ "$(soak_now)" -le "$SOAK_END" ] && [ -d "$SOAK_DIR" ]; do
     t=$(($(soak_now) - SOAK_START))
     sim_daemons | sed "s/^/$t /" >>"$SOAK_DIR/samples"
+    # Where each daemon's anonymous memory lies (heap, stack, data), at the
+    # first sample after the first minute and at the latest one: a growth
+    # is then reported with the mapping it happened in.
+    if [ "$t" -ge "$SOAK_WARMUP" ]; then
+      [ -e "$SOAK_DIR/maps.first" ] || soak_maps >"$SOAK_DIR/maps.first"
+      soak_maps >"$SOAK_DIR/maps.last"
+    fi
     sim_router sh -c 'for d in /proc/[0-9]*; do
         s=$(sed -n "s/^State:[[:space:]]*\(.\).*/\1/p" "$d/status" 2>/dev/null)
         [ "$s" = Z ] && echo "${d#/proc/} $(cat "$d/comm" 2>/dev/null)"; done' |
       sed "s/^/$t Z /" >>"$SOAK_DIR/zombies"
     sleep 10
+  done
+}
+
+# "name mapping kB" for every mapping of every daemon that holds anonymous
+# memory (the mapping is its path, [heap], [stack] or the address range of
+# an unnamed one; the kB of a path's several mappings added up).
+soak_maps() {
+  sim_daemons | while read -r name pid _; do
+    [ "$pid" = - ] && continue
+    sim_router cat "/proc/$pid/smaps" 2>/dev/null |
+      awk -v n="$name" '/^[0-9a-f]+-[0-9a-f]+ / { m = (NF >= 6) ? $6 : $1; next }
+        /^Anonymous:/ && $2 > 0 { kb[m] += $2 } END { for (m in kb) print n, m, kb[m] }'
   done
 }
 
@@ -233,6 +252,10 @@ soak_check() {
       if (slack >= 0 && amax[k] > a0[k] + slack) printf "%s: anonymous memory grew from %d to %d kB after the first minute\n", k, a0[k], amax[k]
       if (flast[k] > f0[k] && fprev[k] > f0[k]) printf "%s: open descriptors grew from %d to %d after the first minute\n", k, f0[k], flast[k]
     } }' "$f"
+  # The mappings where a daemon's anonymous memory grew since the first minute.
+  [ -s "$SOAK_DIR/maps.first" ] && awk 'FNR == NR { k[$1 " " $2] = $3; next }
+    $3 > k[$1 " " $2] + 0 { printf "   (%s: %s holds %d kB of anonymous memory, %d kB after the first minute)\n", $1, $2, $3, k[$1 " " $2] }' \
+    "$SOAK_DIR/maps.first" "$SOAK_DIR/maps.last" >"$SOAK_DIR/maps.grown"
   # Zombies seen in two samples (10 s apart): a parent that does not reap.
   awk '{ if (!(($3, $1) in seen)) { seen[$3, $1] = 1; n[$3]++; c[$3] = $4 } }
        END { for (p in n) if (n[p] > 1) printf "zombie %s (%s) outlived a sample\n", p, c[p] }' \
@@ -265,6 +288,7 @@ soak_report() {
     }
     END { for (i = 1; i <= n; i++) { k = order[i]
       printf "   %-9s %8s %6d kB %7d kB %5d/%-5d %6d %6d\n", k, p1[k], r0[k], r1[k], a0[k], amax[k], f0[k], fmax[k] } }' "$f"
+  cat "$SOAK_DIR/maps.grown" 2>/dev/null
   echo "   downloads $(soak_count download ok) ok / $(soak_count download failed) failed;" \
     "uploads $(soak_count upload ok) ok / $(soak_count upload failed) failed;" \
     "lookups $(soak_count lookup ok); WAN flaps $(soak_count flap ok) ok / $(soak_count flap failed) failed;" \

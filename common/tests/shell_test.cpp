@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "alloc_hooks.h"
 #include "testkit.h"
 
 namespace rc::test {
@@ -167,6 +168,22 @@ TEST_F(PosixShellTest, DoSystemCmdReturnsTheStatus) {
   int st = sh.doSystemCmd("exit %d", 5);
   EXPECT_TRUE(WIFEXITED(st));
   EXPECT_EQ(WEXITSTATUS(st), 5);
+}
+
+// A daemon's first message (a failed mail, a refused setting) may come long
+// after start-up: printing it must neither allocate nor be held back.
+TEST(LineBuffered, FirstLineNeitherAllocatesNorWaits) {
+  FILE *f = tmpfile();
+  ASSERT_NE(f, nullptr);
+  static char buf[256];
+  line_buffered(f, buf, sizeof buf);
+  long allocs = count_allocations([&] { fprintf(f, "logmail: mail not sent; next try in %d s\n", 4); });
+  char got[64] = "";
+  ssize_t n = pread(fileno(f), got, sizeof got - 1, 0);
+  fclose(f);
+  EXPECT_EQ(std::string(got, n > 0 ? n : 0), "logmail: mail not sent; next try in 4 s\n");
+  if (allocs < 0) GTEST_SKIP() << "allocations are counted only in the sanitizer build";
+  EXPECT_EQ(allocs, 0);
 }
 
 }  // namespace

@@ -93,11 +93,12 @@ case_startup_and_staging_root() {
   cmp -s "$stage/etc/default.nvram" "$SIM_SRC/config/default.nvram" || fail "staged default.nvram differs"
 }
 
-# 2. The 60-second soak: dense load (a WAN flap every 10 s, a settings
-#    command every 1.5 s, an attack event every 7 s); the checks count from
-#    the 30th second, when every kind of load has run at least once
-#    (memory only in a build without sanitizers).
-case_soak_60s() {
+# 2. The 60-second soaks, DHCP WAN and PPPoE WAN: dense load (a WAN flap
+#    every 10 s: DHCP release/renew and WAN down/up, or PPPoE disconnect and
+#    connect; a settings command every 1.5 s, an attack event every 7 s); the
+#    checks count from the 30th second, when every kind of load has run at
+#    least once (memory only in a build without sanitizers).
+soak_60s() {
   start_whole
   SOAK_FLAP_FIRST=3 SOAK_FLAP_EVERY=10 SOAK_SETTING_EVERY=1.5 SOAK_EVENT_EVERY=7 SOAK_ANON_SLACK=8
   [ "$(sim_cache_value "$BUILD" ROUTER_SANITIZE)" != ON ] || SOAK_ANON_SLACK=-1
@@ -112,6 +113,15 @@ case_soak_60s() {
   [ "$(soak_count event ok)" -ge 4 ] || fail "only $(soak_count event ok) attack events logged"
   [ "$(soak_url_lines)" -ge 3 ] || fail "/var/url.log has $(soak_url_lines) lines"
   while IFS= read -r p; do [ -z "$p" ] || fail "soak: $p"; done <<<"$problems"
+}
+case_soak_60s() {
+  SOAK_PPPOE=0
+  soak_60s
+}
+case_soak_pppoe_60s() {
+  WHOLE+=(wan_connecttype=3)
+  SOAK_PPPOE=1
+  soak_60s
 }
 
 # 3. trafmon killed: fwmgr's watchdog starts it again (every 8th pass); the
