@@ -21,7 +21,7 @@ payload() {
   local n=$1 a=${_attacks[$(( ($1 / 5) % ${#_attacks[@]} ))]} c=${_carriers[$(( $1 % 5 ))]}
   if [ "$c" = LONG ]; then
     # A very long value: far beyond every buffer of the programs.
-    c=$(printf "%0$(( 2000 + (n * 997) % 30000 ))d" 0)
+    printf -v c "%0$(( 2000 + (n * 997) % 30000 ))d" 0
   fi
   P="$c$a$c"
 }
