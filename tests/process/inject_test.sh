@@ -78,21 +78,21 @@ with_payloads() {
 # commands, and none is under way while the test writes.
 store_write() { printf '%s\n' "${LINES[@]}" >"$1" || fail "writing $1"; }
 
-# write_stores S: the store files of stage S, /tmp/stores/S/N for instance N,
+# write_stores DIR S: the store files of stage S, DIR/S/N for instance N,
 # as "settings N S" fills LINES.
 write_stores() {
   local n
-  mkdir -p /tmp/stores/$1
+  mkdir -p $1/$2
   for n in $(seq 0 $((INSTANCES - 1))); do
     LINES=()
-    settings "$n" "$1"
-    store_write /tmp/stores/$1/$n
+    settings "$n" "$2"
+    store_write $1/$2/$n
   done
 }
 
 # sweep PROG QUEUEKEY MARKER: INSTANCES instances of PROG side by side, each
 # in an IPC namespace of its own (started by "launch N", by default
-# "unshare --ipc PROG"). Instance N's store is /tmp/stage/N, /tmp/stage
+# "unshare --ipc PROG"). Instance N's store is /tmp/stage.PROG/N, that link
 # pointing to the stores of stage 0 for the start (the queue appears once the
 # start has read the store), then to those of each stage S of STAGES (the
 # commands, comma-separated, that read the keys again). "settings N S" fills
@@ -102,19 +102,19 @@ write_stores() {
 # runs before stage S's commands are posted.
 sweep() {
   local prog=$1 qkey=$2 marker=$3 n s st
-  local pids=() last=$((INSTANCES - 1))
-  rm -rf "$CANARY" /tmp/stores
-  write_stores 0
-  ln -sfn /tmp/stores/0 /tmp/stage
+  local pids=() last=$((INSTANCES - 1)) stores=/tmp/stores.$prog stage=/tmp/stage.$prog
+  rm -rf "$CANARY" $stores
+  write_stores $stores 0
+  ln -sfn $stores/0 $stage
   for n in $(seq 0 $last); do
-    NVRAM_FILE=/tmp/stage/$n launch "$n" >/tmp/$prog.$n.out 2>/tmp/$prog.$n.err &
+    NVRAM_FILE=$stage/$n launch "$n" >/tmp/$prog.$n.out 2>/tmp/$prog.$n.err &
     pids+=($!)
   done
   # The later stages' stores are written while the instances start.
-  for s in $(seq 1 ${#STAGES[@]}); do write_stores "$s"; done
+  for s in $(seq 1 ${#STAGES[@]}); do write_stores $stores "$s"; done
   "$TESTBIN/nsqueue" "$qkey" wait 300 "${pids[@]}" || fail "$prog: not every instance started"
   for s in $(seq 1 ${#STAGES[@]}); do
-    ln -sfn /tmp/stores/$s /tmp/stage.new && mv -T /tmp/stage.new /tmp/stage || fail "stage $s stores"
+    ln -sfn $stores/$s $stage.new && mv -T $stage.new $stage || fail "stage $s stores"
     before_stage "$s"
     local cmds=${STAGES[s - 1]}
     "$TESTBIN/nsqueue" "$qkey" post "$cmds,$marker" "${pids[@]}" || fail "$prog: posting stage $s"
@@ -137,7 +137,7 @@ sweep() {
   done
   sanitizer_reports /tmp/$prog.*.err
   no_canary "$prog"
-  rm -rf /tmp/stores
+  rm -rf $stores
 }
 
 # (Run in a background subshell: exec keeps the pid the test waits on.)
@@ -251,6 +251,20 @@ case_fwmgr() {
   }
   STAGES=(2,4,5,7,8,9,10,11,12,13,14,15,17,18)
   PROG=fwmgr INSTANCES=$ROUNDS sweep fwmgr 203 1
+}
+
+# arpguard, logmail and kinwatch, which spend most of their time waiting,
+# side by side (each in a bash of its own, with a canary of its own).
+case_arpguard_logmail_kinwatch() {
+  local prog pids=() n=0
+  for prog in arpguard logmail kinwatch; do
+    CANARY=/tmp/canary.$prog bash "$0" $prog &
+    pids+=($!)
+  done
+  for prog in arpguard logmail kinwatch; do
+    wait "${pids[n]}" || fail "the $prog sweep failed (above)"
+    n=$((n + 1))
+  done
 }
 
 # kinwatch reads its one setting at each start.
