@@ -49,38 +49,6 @@ void putLe32(unsigned char *at, uint32_t v) {
   at[3] = static_cast<unsigned char>(v >> 24);
 }
 
-// Reads up to size bytes, fewer only at the end of the file.
-ssize_t readFull(int fd, char *buf, size_t size) {
-  size_t got = 0;
-  while (got < size) {
-    ssize_t n = read(fd, buf + got, size - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
-    if (n == 0) break;
-    got += static_cast<size_t>(n);
-  }
-  return static_cast<ssize_t>(got);
-}
-
-// Whether the copy holds the bytes of the original: -1 when there is no
-// original to read (nothing was to be copied), 0 when the copy is whole,
-// 1 when it is missing or differs.
-int copyDiffers(const char *original, const char *copy) {
-  int a = open(original, O_RDONLY | O_CLOEXEC);
-  if (a < 0) return -1;
-  int b = open(copy, O_RDONLY | O_CLOEXEC);
-  int result = b < 0 ? 1 : 0;
-  char x[256], y[256];
-  while (result == 0) {
-    ssize_t n = readFull(a, x, sizeof x), m = readFull(b, y, sizeof y);
-    if (n < 0 || n != m || memcmp(x, y, static_cast<size_t>(n)) != 0) result = 1;
-    if (n <= 0) break;
-  }
-  close(a);
-  if (b >= 0) close(b);
-  return result;
-}
-
 }  // namespace
 
 int FwMgr::readPort(const char *key, int fallback) {
@@ -200,7 +168,7 @@ void FwMgr::dnsOverride() {
   s_.paths.sys("/etc/resolv.conf", resolv);
   s_.paths.sys("/etc/bakresolv.conf", bak);
   sh_.vk_SystemEx("cp /etc/resolv.conf /etc/bakresolv.conf");
-  if (copyDiffers(resolv, bak) == 1) {
+  if (copy_differs(resolv, bak) == 1) {
     puts("fwmgr: cannot write /etc/bakresolv.conf: the copy of /etc/resolv.conf is incomplete; "
          "DNS servers left as they are");
     return;
@@ -221,7 +189,7 @@ void FwMgr::dnsRestore() {
   Paths::Buf resolv, bak;
   sh_.vk_SystemEx("cp /etc/bakresolv.conf /etc/resolv.conf");
   // No backup: nothing was copied, resolv.conf stays as it is.
-  if (copyDiffers(s_.paths.sys("/etc/bakresolv.conf", bak), s_.paths.sys("/etc/resolv.conf", resolv)) == 1)
+  if (copy_differs(s_.paths.sys("/etc/bakresolv.conf", bak), s_.paths.sys("/etc/resolv.conf", resolv)) == 1)
     puts("fwmgr: cannot write /etc/resolv.conf: the copy of /etc/bakresolv.conf is incomplete");
 }
 
