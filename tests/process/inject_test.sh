@@ -101,7 +101,7 @@ write_stores() {
 # carried out, so an empty queue means the stage is over. "before_stage S"
 # runs before stage S's commands are posted.
 sweep() {
-  local prog=$1 qkey=$2 marker=$3 n s st
+  local prog=$1 qkey=$2 marker=$3 n s
   local pids=() last=$((INSTANCES - 1)) stores=/tmp/stores.$prog stage=/tmp/stage.$prog
   rm -rf "$CANARY" $stores
   write_stores $stores 0
@@ -162,10 +162,12 @@ WAN_TYPES=(1 2 3 5 6 4)
 
 # Instance n starts with WAN type WAN_TYPES[n % 6] and goes through the
 # other five with command 4, so each type is applied ROUNDS times, the n-th
-# time with its keys holding payloads from n on. The first two commands 4
-# are each followed by command 21, with the login keys holding payloads from
-# n and n + ROUNDS/2 on: the first time a login server on the sandbox's
-# loopback answers, the second time it has been stopped.
+# time with its keys holding payloads from n on. The first three commands 4
+# are each followed by command 21 (the ISP login), which a login server on
+# the sandbox's loopback answers the first two times: the login name and
+# password hold payloads from n on (the server refuses the name), then the
+# name the server takes and a payload password (n + ROUNDS/2), and the third
+# time, with the server stopped, payloads from n + ROUNDS/2 on.
 netmgr_settings() {
   local n=$1 s=$2 type=${WAN_TYPES[$(( ($1 + $2) % 6 ))]}
   local keys=NETMGR_TYPE$type[@]
@@ -177,7 +179,11 @@ netmgr_settings() {
     with_payloads "$n" dns_dns1 dns_dns2
   fi
   with_payloads "$n" "${!keys}"
-  case $s in 1 | 2) with_payloads $((n + (s - 1) * ROUNDS / 2)) "${NETMGR_LOGIN[@]}" ;; esac
+  case $s in
+    1) with_payloads "$n" "${NETMGR_LOGIN[@]}" ;;
+    2) LINES+=(DHCP_plus_Name=subscriber) && with_payloads $((n + ROUNDS / 2)) DHCP_plus_Pwd ;;
+    3) with_payloads $((n + ROUNDS / 2)) "${NETMGR_LOGIN[@]}" ;;
+  esac
 }
 
 case_netmgr() {
@@ -192,12 +198,17 @@ case_netmgr() {
   local server=$!
   wait_for 5 grep -q ready /tmp/login.out
   settings() { netmgr_settings "$@"; }
+  # The logins reached the server (each tries a refused step three times).
   before_stage() {
-    [ "$1" = 2 ] || return 0
-    expect_eq "$(grep -c '^step=user ' /tmp/login.out)" $((3 * ROUNDS)) "login names the server refused"
+    [ "$1" = 3 ] || return 0
+    local step
+    for step in user password; do
+      [ "$(grep -c "^step=$step " /tmp/login.out)" -ge "$ROUNDS" ] ||
+        fail "fewer than $ROUNDS $step steps reached the server: $(tail -3 /tmp/login.out)"
+    done
     { kill "$server" && wait "$server"; } 2>/dev/null
   }
-  STAGES=(4,21 4,21 4 4 4)
+  STAGES=(4,21 4,21 4,21 4 4)
   PROG=netmgr INSTANCES=$ROUNDS sweep netmgr 204 1
 }
 
