@@ -25,6 +25,12 @@ int getdepth(uint32_t mask, int &netsize, int &ndepth);
 // path into out[size] (cut to fit). Returns n when found, otherwise 0.
 int getDns(int n, char *out, size_t size, const char *path);
 
+// Whether COPY holds the bytes of ORIGINAL (files written by command lines,
+// whose failure the shell runner does not pass back): -1 when ORIGINAL
+// cannot be read (there was nothing to copy), 0 when the copy is whole, 1
+// when it is missing or differs.
+int copy_differs(const char *original, const char *copy);
+
 // Address and mask of an interface (network byte order). The address is
 // stored even when the mask query fails. Returns the mask query's result:
 // 0 on success.

@@ -3,6 +3,7 @@
 #include "fwmgr/fwmgr.h"
 
 #include <arpa/inet.h>
+#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -220,7 +221,9 @@ void FwMgr::cmdAttack() {
 }
 
 void FwMgr::cmdDdns() {
-  sh_.doSystemCmd("echo 0 > /etc/ddns");
+  int status = sh_.doSystemCmd("echo 0 > /etc/ddns");
+  if (status != 0)
+    printf("fwmgr: cannot write /etc/ddns: exit status %d\n", WIFEXITED(status) ? WEXITSTATUS(status) : status);
   unloadddnsconfig();  // the client of the old settings
   cfm_.Init_vxm810_cfm();
   readddnsconfig();

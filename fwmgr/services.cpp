@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -159,13 +160,38 @@ void FwMgr::dnsOverride() {
     puts("fwmgr: DNS override on without a first server; resolv.conf left alone");
     return;
   }
+  // The lines run through the shell, which reports nothing back: each file
+  // is read again to see whether the write arrived (a full /etc). Without a
+  // whole backup the WAN's servers stay, or a later restore would copy the
+  // broken backup over them.
+  Paths::Buf resolv, bak;
+  s_.paths.sys("/etc/resolv.conf", resolv);
+  s_.paths.sys("/etc/bakresolv.conf", bak);
   sh_.vk_SystemEx("cp /etc/resolv.conf /etc/bakresolv.conf");
+  if (copy_differs(resolv, bak) == 1) {
+    puts("fwmgr: cannot write /etc/bakresolv.conf: the copy of /etc/resolv.conf is incomplete; "
+         "DNS servers left as they are");
+    return;
+  }
   sh_.vk_SystemEx("echo nameserver %s > /etc/resolv.conf", dns1);
   // Any valid second address counts, also one of 7 characters (1.1.1.1).
-  if (!anyAddress(dns2)) sh_.vk_SystemEx("echo nameserver %s >> /etc/resolv.conf", dns2);
+  bool second = !anyAddress(dns2);
+  if (second) sh_.vk_SystemEx("echo nameserver %s >> /etc/resolv.conf", dns2);
+  char got1[24], got2[24] = "";
+  getDns(1, got1, sizeof got1, resolv);
+  if (second) getDns(2, got2, sizeof got2, resolv);
+  if (strcmp(got1, dns1) != 0 || (second && strcmp(got2, dns2) != 0))
+    printf("fwmgr: cannot write /etc/resolv.conf: it does not name %s%s%s\n", dns1, second ? " and " : "",
+           second ? dns2 : "");
 }
 
-void FwMgr::dnsRestore() { sh_.vk_SystemEx("cp /etc/bakresolv.conf /etc/resolv.conf"); }
+void FwMgr::dnsRestore() {
+  Paths::Buf resolv, bak;
+  sh_.vk_SystemEx("cp /etc/bakresolv.conf /etc/resolv.conf");
+  // No backup: nothing was copied, resolv.conf stays as it is.
+  if (copy_differs(s_.paths.sys("/etc/bakresolv.conf", bak), s_.paths.sys("/etc/resolv.conf", resolv)) == 1)
+    puts("fwmgr: cannot write /etc/resolv.conf: the copy of /etc/bakresolv.conf is incomplete");
+}
 
 int FwMgr::loaddnsproxy() {
   Paths::Buf path;
@@ -232,10 +258,14 @@ int FwMgr::loadnatlimitconfig() {
   Paths::Buf path;
   int fd = open(s_.paths.kernel("/proc/vkproc/connlimit", path), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
-    printf("fwmgr: cannot open %s; no connection limits\n", path);
+    printf("fwmgr: cannot open %s: %s; no connection limits\n", path, strerror(errno));
     return 1;
   }
-  if (write(fd, rec, len) != static_cast<ssize_t>(len)) printf("fwmgr: writing %s failed\n", path);
+  ssize_t n = write(fd, rec, len);
+  if (n < 0)
+    printf("fwmgr: cannot write %s: %s\n", path, strerror(errno));
+  else if (static_cast<size_t>(n) != len)
+    printf("fwmgr: cannot write %s: %zd of %zu bytes written\n", path, n, len);
   close(fd);
   return 1;
 }

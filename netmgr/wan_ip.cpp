@@ -54,15 +54,23 @@ void NetMgr::setwanstaticip(const char *ifname, const char *ip, const char *mask
     sh_.vk_SystemEx("echo nameserver %s >> /etc/resolv.conf", dns2);
 
   // User-defined name servers replace the WAN ones; the WAN list is kept.
+  // Without a whole backup (a full /etc) the WAN's servers stay, or a later
+  // restore would copy the broken backup over them.
   if (readNumber("dnsen") == 1) {
+    Paths::Buf resolv, bak;
     sh_.vk_SystemEx("cp /etc/resolv.conf /etc/bakresolv.conf");
-    char user1[32], user2[32];
-    cfm_.GetCfmValue("dns_dns1", user1);
-    cfm_.GetCfmValue("dns_dns2", user2);
-    if (checkAddress("dns_dns1", user1, true))
-      sh_.vk_SystemEx("echo nameserver %s > /etc/resolv.conf", user1);
-    if (hasSecondDns(user2) && checkAddress("dns_dns2", user2, false))
-      sh_.vk_SystemEx("echo nameserver %s >> /etc/resolv.conf", user2);
+    if (copy_differs(s_.paths.sys("/etc/resolv.conf", resolv), s_.paths.sys("/etc/bakresolv.conf", bak)) == 1) {
+      puts("netmgr: cannot write /etc/bakresolv.conf: the copy of /etc/resolv.conf is incomplete; "
+           "DNS servers left as they are");
+    } else {
+      char user1[32], user2[32];
+      cfm_.GetCfmValue("dns_dns1", user1);
+      cfm_.GetCfmValue("dns_dns2", user2);
+      if (checkAddress("dns_dns1", user1, true))
+        sh_.vk_SystemEx("echo nameserver %s > /etc/resolv.conf", user1);
+      if (hasSecondDns(user2) && checkAddress("dns_dns2", user2, false))
+        sh_.vk_SystemEx("echo nameserver %s >> /etc/resolv.conf", user2);
+    }
   }
 
   if (int m = usableMtu(mtu)) {

@@ -1,6 +1,7 @@
 // Attack defence and application blocking; management access, DDNS, DNS,
 // connection limits and static routes.
 #include <signal.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -219,6 +220,9 @@ TEST_F(ServicesTest, DdnsStopsTheOldClientAndQuotesCredentials) {
 
 TEST_F(ServicesTest, DnsOverrideRestoreAndProxy) {
   dir.write("etc/resolv.conf", "# comment\nnameserver 10.0.0.53\nnameserver 10.0.0.54\n");
+  // The backup arrives (the override goes on only with a whole backup).
+  sh.on("cp /etc/resolv.conf /etc/bakresolv.conf",
+        [this](const std::string &) { dir.write("etc/bakresolv.conf", dir.read("etc/resolv.conf")); });
   const std::string proxy = "iptables -t nat -%c PREROUTING -i br0 -p udp -d 192.168.0.1 --dport 53 -j DNAT --to %s:53";
   auto rule = [&](char op, const char *dns) {
     char buf[160];
@@ -258,6 +262,63 @@ TEST_F(ServicesTest, DnsOverrideRestoreAndProxy) {
   mgr.loaddnsproxy();
   mgr.unloaddnsproxy();
   EXPECT_TRUE(SameLines(sh, {}));
+}
+
+// The DNS files and /etc/ddns are written by command lines: a write that did
+// not arrive (a full /etc) is reported. A backup that did not arrive keeps the
+// WAN's servers in resolv.conf, as a later restore would copy the broken
+// backup over them.
+TEST_F(ServicesTest, FailedFileWritesAreReported) {
+  auto copy = [&](const char *from, const char *to) {
+    return [this, from, to](const std::string &) { dir.write(to, dir.read(from)); };
+  };
+  auto run = [&](void (FwMgr::*step)()) {
+    testing::internal::CaptureStdout();
+    (mgr.*step)();
+    return testing::internal::GetCapturedStdout();
+  };
+  store.set("dnsen", "1");
+  store.set("dns_dns1", "1.1.1.1");
+  store.set("dns_dns2", "8.8.8.8");
+  dir.write("etc/resolv.conf", "nameserver 10.0.0.53\n");
+  EXPECT_EQ(run(&FwMgr::dnsOverride),
+            "fwmgr: cannot write /etc/bakresolv.conf: the copy of /etc/resolv.conf is incomplete; "
+            "DNS servers left as they are\n");
+  EXPECT_TRUE(SameLines(sh, {"vk: cp /etc/resolv.conf /etc/bakresolv.conf"}));
+  // The backup arrives, the new servers do not.
+  sh.on("cp /etc/resolv.conf /etc/bakresolv.conf", copy("etc/resolv.conf", "etc/bakresolv.conf"));
+  EXPECT_EQ(run(&FwMgr::dnsOverride), "fwmgr: cannot write /etc/resolv.conf: it does not name 1.1.1.1 and 8.8.8.8\n");
+  EXPECT_EQ(dir.read("etc/bakresolv.conf"), "nameserver 10.0.0.53\n");
+  // Both arrive: nothing to report.
+  sh.on("echo nameserver 1.1.1.1 > /etc/resolv.conf",
+        [this](const std::string &) { dir.write("etc/resolv.conf", "nameserver 1.1.1.1\n"); });
+  sh.on("echo nameserver 8.8.8.8 >> /etc/resolv.conf",
+        [this](const std::string &) { dir.write("etc/resolv.conf", "nameserver 1.1.1.1\nnameserver 8.8.8.8\n"); });
+  EXPECT_EQ(run(&FwMgr::dnsOverride), "");
+  // The restore does not arrive; then it does.
+  dir.write("etc/bakresolv.conf", "nameserver 10.0.0.53\n");
+  EXPECT_EQ(run(&FwMgr::dnsRestore),
+            "fwmgr: cannot write /etc/resolv.conf: the copy of /etc/bakresolv.conf is incomplete\n");
+  sh.on("cp /etc/bakresolv.conf /etc/resolv.conf", copy("etc/bakresolv.conf", "etc/resolv.conf"));
+  EXPECT_EQ(run(&FwMgr::dnsRestore), "");
+  EXPECT_EQ(dir.read("etc/resolv.conf"), "nameserver 10.0.0.53\n");
+  // The DDNS status file: the shell's status tells.
+  sh.result("echo 0 > /etc/ddns", 256);
+  testing::internal::CaptureStdout();
+  mgr.onCommand(17);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "echo 0 > /etc/ddns\nfwmgr: cannot write /etc/ddns: exit status 1\n");
+  // The connection-limit record: no directory, then a full device.
+  const std::string connlimit = dir.path() + "/kernel/proc/vkproc/connlimit";
+  store.set("natlimit_list", "192.168.0.2;192.168.0.3;100;300");
+  testing::internal::CaptureStdout();
+  mgr.loadnatlimitconfig();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "fwmgr: cannot open " + connlimit + ": No such file or directory; no connection limits\n");
+  dir.write("kernel/proc/vkproc/.keep", "");
+  ASSERT_EQ(symlink("/dev/full", connlimit.c_str()), 0);
+  testing::internal::CaptureStdout();
+  mgr.loadnatlimitconfig();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "fwmgr: cannot write " + connlimit + ": No space left on device\n");
 }
 
 TEST_F(ServicesTest, ConnLimitRecord) {

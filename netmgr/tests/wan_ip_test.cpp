@@ -121,6 +121,31 @@ TEST_F(WanStaticTest, UserServersReplaceTheWanOnes) {
   EXPECT_EQ(dir.read("etc/bakresolv.conf"), "nameserver 10.0.0.53\nnameserver 10.0.0.54\n");
 }
 
+// A backup that did not arrive (a full /etc) keeps the WAN's servers: a later
+// restore would copy the broken backup over them.
+TEST_F(WanStaticTest, NoUserServersWithoutAWholeBackup) {
+  store.set("dnsen", "1");
+  store.set("dns_dns1", "202.96.128.86");
+  dir.write("etc/resolv.conf", "nameserver 10.0.0.53\n");
+  testing::internal::CaptureStdout();
+  mgr.setwanstaticip("eth2.2", "10.0.0.2", "255.255.255.0", "10.0.0.1", "10.0.0.53", "", "1500");
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("cp /etc/resolv.conf /etc/bakresolv.conf\n"
+                     "netmgr: cannot write /etc/bakresolv.conf: the copy of /etc/resolv.conf is incomplete; "
+                     "DNS servers left as they are\n"),
+            std::string::npos)
+      << out;
+  EXPECT_TRUE(SameLines(sh, {
+                                "vk: ifconfig eth2.2 10.0.0.2 netmask 255.255.255.0",
+                                "vk: route add default gw 10.0.0.1",
+                                "vk: echo nameserver 10.0.0.53 > /etc/resolv.conf",
+                                "vk: cp /etc/resolv.conf /etc/bakresolv.conf",
+                                "vk: iptables -t nat -A POSTROUTING -o eth2.2 -j MASQUERADE",
+                                "vk: cat /proc/uptime > /etc/at",
+                                "vk: iptables -t mangle -A PREROUTING -i eth2.2 -d 192.168.1.0/24 -j DROP",
+                            }));
+}
+
 TEST_F(WanStaticTest, SecondServerNeedsEightCharactersOrAnAddress) {
   struct Case {
     const char *dns2;

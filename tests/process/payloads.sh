@@ -1,8 +1,9 @@
 # Injection payloads for the store sweep (sourced). payload N sets P to the
 # N-th payload (N = 0, 1, ...; 40 shapes of attack times 5 carriers give 200
 # different ones before they repeat). Each one, if a shell ever ran it as
-# code, creates $CANARY; none holds a NUL byte (the store cannot).
-CANARY=/tmp/canary
+# code, creates $CANARY (default /tmp/canary); none holds a NUL byte (the
+# store cannot).
+CANARY=${CANARY:-/tmp/canary}
 
 _tab=$'\t' _nl=$'\n' _cr=$'\r'
 _c="touch $CANARY"
@@ -21,7 +22,7 @@ payload() {
   local n=$1 a=${_attacks[$(( ($1 / 5) % ${#_attacks[@]} ))]} c=${_carriers[$(( $1 % 5 ))]}
   if [ "$c" = LONG ]; then
     # A very long value: far beyond every buffer of the programs.
-    c=$(printf "%0$(( 2000 + (n * 997) % 30000 ))d" 0)
+    printf -v c "%0$(( 2000 + (n * 997) % 30000 ))d" 0
   fi
   P="$c$a$c"
 }

@@ -3,7 +3,8 @@
  *
  *   shmdump KEY SIZE      the first SIZE bytes of segment KEY
  *   shmdump --id KEY      the segment's id and size: "id=N size=N"
- *   shmdump --make KEY SIZE  creates segment KEY of SIZE bytes (mode 0666)
+ *   shmdump --make KEY SIZE [BYTE]  creates segment KEY of SIZE bytes (mode
+ *                         0666), every byte BYTE (a number, 0 when not given)
  *
  * Exit status: 0, 1 when the segment does not exist or is smaller, 2 usage.
  */
@@ -14,13 +15,26 @@
 #include <sys/shm.h>
 
 int main(int argc, char **argv) {
-  if (argc == 4 && strcmp(argv[1], "--make") == 0) {
-    int made = shmget(atoi(argv[2]), (size_t)strtoul(argv[3], NULL, 10), IPC_CREAT | IPC_EXCL | 0666);
-    if (made < 0) perror("shmdump: shmget");
-    return made < 0;
+  if ((argc == 4 || argc == 5) && strcmp(argv[1], "--make") == 0) {
+    size_t size = (size_t)strtoul(argv[3], NULL, 10);
+    int made = shmget(atoi(argv[2]), size, IPC_CREAT | IPC_EXCL | 0666);
+    if (made < 0) {
+      perror("shmdump: shmget");
+      return 1;
+    }
+    if (argc == 5) {
+      void *p = shmat(made, NULL, 0);
+      if (p == (void *)-1) {
+        perror("shmdump: shmat");
+        return 1;
+      }
+      memset(p, (int)strtol(argv[4], NULL, 0), size);
+      shmdt(p);
+    }
+    return 0;
   }
   if (argc != 3) {
-    fputs("usage: shmdump KEY SIZE | shmdump --id KEY | shmdump --make KEY SIZE\n", stderr);
+    fputs("usage: shmdump KEY SIZE | shmdump --id KEY | shmdump --make KEY SIZE [BYTE]\n", stderr);
     return 2;
   }
   int stat = strcmp(argv[1], "--id") == 0;

@@ -19,6 +19,8 @@ int RecordingShell::run(RunKind kind, const char *line) {
   lines_.push_back((kind == RunKind::VK ? "vk: " : kind == RunKind::D ? "D: " : "sys: ") + l);
   for (auto &e : effects_)
     if (l.compare(0, e.first.size(), e.first) == 0) e.second(l);
+  for (auto &r : results_)
+    if (l.compare(0, r.first.size(), r.first) == 0) return r.second;
   return 0;
 }
 

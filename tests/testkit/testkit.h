@@ -26,6 +26,9 @@ class RecordingShell : public Shell {
   void on(const std::string &prefix, std::function<void(const std::string &line)> fn) {
     effects_.push_back({prefix, std::move(fn)});
   }
+  // The result run() returns for every line that starts with prefix (0 for
+  // the others): a shell status such as 256 for "exit 1".
+  void result(const std::string &prefix, int status) { results_.push_back({prefix, status}); }
   std::vector<std::string> take() {
     std::vector<std::string> out;
     out.swap(lines_);
@@ -40,6 +43,7 @@ class RecordingShell : public Shell {
  private:
   std::vector<std::string> lines_;
   std::vector<std::pair<std::string, std::function<void(const std::string &)>>> effects_;
+  std::vector<std::pair<std::string, int>> results_;
 };
 
 // Compares the recorded lines with an expected literal list, reports the first
