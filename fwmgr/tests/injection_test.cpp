@@ -103,7 +103,15 @@ TEST_F(InjectionTest, NoStoreValueReachesTheShellUnquoted) {
   EXPECT_NE(out.find("dropped"), std::string::npos);
 
   for (const auto &r : lines) {
-    size_t skip = r.find(": ") + 2;
+    // Lines such as "echo 0 > /etc/ddns" must not write the host's files:
+    // a redirection to an absolute path other than /dev goes below the test
+    // directory instead (where the directory is missing, the write fails).
+    // No payload holds a '>', so none is changed by this.
+    std::string line = r.substr(r.find(": ") + 2);
+    for (size_t p = 0; (p = line.find('>', p)) != std::string::npos; ++p) {
+      size_t q = line.find_first_not_of(" >", p);
+      if (q != std::string::npos && line[q] == '/' && line.compare(q, 5, "/dev/") != 0) line.insert(q, ".");
+    }
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
@@ -113,7 +121,7 @@ TEST_F(InjectionTest, NoStoreValueReachesTheShellUnquoted) {
       int devnull = open("/dev/null", O_WRONLY);
       dup2(devnull, 1);
       dup2(devnull, 2);
-      execle("/bin/sh", "sh", "-c", r.c_str() + skip, static_cast<char *>(nullptr), env);
+      execle("/bin/sh", "sh", "-c", line.c_str(), static_cast<char *>(nullptr), env);
       _exit(127);
     }
     int status = 0;
