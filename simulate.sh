@@ -2,8 +2,8 @@
 # The router simulation: builds what it needs (build-sim/, a normal build),
 # starts the router (netmgr with real iptables, busybox udhcpc/udhcpd, ...),
 # a LAN host and an ISP host in network namespaces from the default
-# configuration config/default.nvram (with the URL logger and the ARP defence
-# turned on), waits until the WAN is up and the LAN host has its lease, prints
+# configuration config/default.nvram (the URL logger and the ARP defence
+# on), waits until the WAN is up and the LAN host has its lease, prints
 # a report of the whole system, and keeps running until Ctrl-C.
 #
 #   ./simulate.sh [--report-only] [--keep] [FILE | KEY=VALUE]...
@@ -65,9 +65,9 @@ cmake -S . -B "$build" "${gen[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROUTER_SA
 trap 'exit 130' INT TERM HUP
 trap 'sim_down' EXIT
 start=$(date +%s%N)
-# The URL logger and the ARP defence on (the defaults leave them off), so the
-# report shows all seven programs at work; arguments can turn them off again.
-sim_up "$build" fmg_enable_manage=1 arp_defence=1,1,1,10 "${args[@]}" ||
+# The defaults turn the URL logger and the ARP defence on, so the report shows
+# all seven programs at work; arguments can turn them off again.
+sim_up "$build" "${args[@]}" ||
   { echo "simulate: the simulation did not start" >&2; exit 1; }
 ok=1
 sim_wait_wan 60 || { echo "simulate: the WAN did not come up within 60 s (no masquerade rule)" >&2; ok=0; }

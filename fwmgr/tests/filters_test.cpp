@@ -29,10 +29,10 @@ class FilterTest : public FwMgrTest {
 };
 
 TEST_F(FilterTest, ReadSpecialDataJoinsKeys) {
-  store.set("p0", "a~b");
-  store.set("p1", "c");
-  store.set("p2", "");
-  store.set("p3", "e");
+  store.set("url_filter_0", "a~b");
+  store.set("url_filter_1", "c");
+  store.set("url_filter_2", "");
+  store.set("url_filter_3", "e");
   struct Case {
     int count, perKey;
     const char *joined;
@@ -42,15 +42,15 @@ TEST_F(FilterTest, ReadSpecialDataJoinsKeys) {
   };
   char buf[64];
   for (const auto &c : cases) {
-    EXPECT_EQ(mgr.readspecialdata(buf, sizeof buf, c.count, "p", c.perKey), 0);
+    EXPECT_EQ(mgr.readspecialdata(buf, sizeof buf, c.count, "url_filter_", c.perKey), 0);
     EXPECT_STREQ(buf, c.joined) << c.count << "/" << c.perKey;
   }
   // A list longer than the buffer is cut, with a message.
   char small[6];
   testing::internal::CaptureStdout();
-  mgr.readspecialdata(small, sizeof small, 32, "p", 8);
+  mgr.readspecialdata(small, sizeof small, 32, "url_filter_", 8);
   EXPECT_STREQ(small, "a~b~c");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "fwmgr: the records of p* exceed 5 bytes; the list is cut\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "fwmgr: the records of url_filter_* exceed 5 bytes; the list is cut\n");
 }
 
 TEST_F(FilterTest, CountIsCappedAndReadFromFourKeys) {

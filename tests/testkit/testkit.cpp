@@ -46,7 +46,13 @@ int RecordingShell::run(RunKind kind, const char *line) {
   return SameLines(shell.take(), expected);
 }
 
+std::set<std::string> &MemStore::keysRead() {
+  static std::set<std::string> keys;
+  return keys;
+}
+
 bool MemStore::lookup(const char *key, char *dst, size_t size) {
+  keysRead().insert(key);
   auto it = values_.find(key);
   if (it == values_.end()) return false;
   bcopy_text(dst, size, it->second.c_str());

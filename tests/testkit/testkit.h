@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,9 @@ class MemStore : public ConfigStore {
   void unset(const std::string &k) { values_.erase(k); }
   int opens = 0, closes = 0;
   bool isOpen() const { return opens > closes; }
+  // Every key any MemStore of this test program looked up, present or not:
+  // what the program under test reads (checked against the documented keys).
+  static std::set<std::string> &keysRead();
 
  protected:
   void open() override { ++opens; }
