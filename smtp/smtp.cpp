@@ -296,7 +296,11 @@ int SmtpClient::transmit_message() {
   }
   ok = ok && smtpSetMailForm(from_mail) >= 0 && smtpSetRcpt(to_mail) >= 0 &&
        smtpStartData() >= 0 && content_.smtpSendHead() >= 0 && content_.smtpSendBody() >= 0 &&
-       smtpEndData() >= 0 && smtpQuit() >= 0;
+       smtpEndData() >= 0;
+  // The 250 to the end of data means the server has taken the mail. A late,
+  // wrong or missing answer to QUIT is still reported, but must not fail the
+  // mail: the caller would send the same records again.
+  if (ok) smtpQuit();
   smtpDisconnect();
   fflush(stdout);
   return ok ? 1 : 0;

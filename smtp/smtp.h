@@ -58,7 +58,9 @@ class SmtpClient {
   SmtpClient(SmtpSocket &io, SmtpContent &content) : io_(io), content_(content) {}
   ~SmtpClient() { smtpDisconnect(); }
 
-  // One whole mail: 1 when it was sent, else 0. Nothing is retried.
+  // One whole mail: 1 when it was sent, else 0. Nothing is retried. A mail
+  // counts as sent once the server accepted the end of data, whatever then
+  // happens to QUIT.
   int transmit_message();
 
   int smtpConnect(const char *server, uint16_t port);

@@ -92,7 +92,6 @@ TEST_F(SmtpTest, EachStepFailsWithItsMessages) {
       {5, "smtpSetRcpt command error.\n", "SMTP Server error\n", "RCPT TO:<admin@isp.sim>\r\n"},
       {6, "smtpStartData command error.\n", "SMTP Server not ready for data\n", "DATA\r\n"},
       {7, "smtpEndData command error.\n", "SMTP Server error\n", "\r\n.\r\n"},
-      {8, "smtpQuit command error.\n", "SMTP Server didn't terminate session\n", "QUIT\r\n"},
   };
   for (const auto &c : cases) {
     auto script = kGoodAuth;
@@ -104,6 +103,28 @@ TEST_F(SmtpTest, EachStepFailsWithItsMessages) {
     // The attempt stops right after the refused command: no QUIT after it.
     std::string end = c.wireEnd;
     EXPECT_EQ(wire.substr(wire.size() - end.size()), end) << c.stdoutText;
+    EXPECT_EQ(client.fd(), -1);
+  }
+}
+
+TEST_F(SmtpTest, MailAcceptedAtEndOfDataCountsAsSentWhateverQuitGets) {
+  const char *refused = "smtpQuit command error.\n", *why = "SMTP Server didn't terminate session\n";
+  struct Case {
+    Reply quitReply;
+    const char *stdoutText, *stderrText;
+  } cases[] = {
+      {{}, "Timeout(10) while trying to read from SMTP server\nreadResponse failed\nsmtpQuit command error.\n", ""},
+      {{"554 5.7.1 no\r\n"}, refused, why},
+      {{"Bye\r\n"}, refused, why},
+      {kHangUp, refused, why},
+  };
+  for (const auto &c : cases) {
+    auto script = kGoodAuth;
+    script[8] = c.quitReply;
+    EXPECT_EQ(run(script), 1) << c.stdoutText;
+    EXPECT_EQ(wire, kGoodWire);
+    EXPECT_EQ(out, c.stdoutText);
+    EXPECT_EQ(err, c.stderrText);
     EXPECT_EQ(client.fd(), -1);
   }
 }
