@@ -142,19 +142,28 @@ int SmtpClient::send_command(Verb verb, const char *fmt, ...) {
 
 int SmtpClient::smtpSendData(const char *text) {
   if (!*text) return -1;
-  // Staged in pieces; each source byte becomes at most three wire bytes.
+  // Staged in pieces; each source byte becomes at most two wire bytes.
+  // CR LF, a bare LF and a bare CR each end a line and go out as one CR LF:
+  // a bare CR must never reach the wire, as servers that take it for a line
+  // end would read "<CR>.<CR><LF>" in the text as the end of data.
   char out[1024];
   size_t o = 0;
   bool lineStart = true;
   for (const char *p = text; *p; ++p) {
-    if (o + 3 > sizeof out) {
+    if (o + 2 > sizeof out) {
       if (sendRequest(out, o) < 0) return -1;
       o = 0;
     }
+    if (*p == '\n' && p > text && p[-1] == '\r') continue;  // its CR LF went out with the CR
+    if (*p == '\r' || *p == '\n') {
+      out[o++] = '\r';
+      out[o++] = '\n';
+      lineStart = true;
+      continue;
+    }
     if (lineStart && *p == '.') out[o++] = '.';
-    if (*p == '\n' && (p == text || p[-1] != '\r')) out[o++] = '\r';
     out[o++] = *p;
-    lineStart = *p == '\n';
+    lineStart = false;
   }
   return sendRequest(out, o);
 }

@@ -73,8 +73,9 @@ class SmtpClient {
   int smtpEndData();
   int smtpQuit();
   void smtpDisconnect();
-  // Sends mail text in its wire form: every line end becomes CRLF and a line
-  // that begins with "." gets one more in front. Negative on failure.
+  // Sends mail text in its wire form: every line end (CRLF, a bare LF or a
+  // bare CR) becomes one CRLF and a line that begins with "." gets one more
+  // in front. Negative on failure.
   int smtpSendData(const char *text);
   int send_command(Verb verb, const char *fmt, ...) __attribute__((format(printf, 3, 4)));
   // Sends len bytes: their count minus one, 0 when a send took nothing, -1

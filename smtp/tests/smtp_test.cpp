@@ -226,6 +226,11 @@ TEST_F(SmtpTest, WireFormOfMailText) {
       {"..two\n", "...two\r\n"},
       {"\n.x", "\r\n..x"},
       {"mid.dot\n", "mid.dot\r\n"},
+      {"a\rb\r", "a\r\nb\r\n"},
+      {"x\r.\r\ny\n", "x\r\n..\r\ny\r\n"},  // the bare-CR end-of-data form stays text
+      {"a\r\n\r\nb", "a\r\n\r\nb"},
+      {"\r.x", "\r\n..x"},
+      {"a\n\r.b", "a\r\n\r\n..b"},
   };
   for (const auto &c : cases) {
     ScriptServer server(io, {{"220 x\r\n"}});
