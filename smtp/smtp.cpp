@@ -2,6 +2,7 @@
 #include "smtp/smtp.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <nettle/base64.h>
@@ -63,7 +64,10 @@ bool base64Encode(const char *text, char *out, size_t size) {
 // ---------------------------------------------------------------- socket seam
 
 int SmtpSocket::connectTo(const char *host, uint16_t port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // Non-blocking until connected: a server whose backlog is full drops our
+  // SYNs, and a blocking connect would wait out the kernel's retries (about
+  // two minutes) with logmail's queue unread.
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) {
     puts("create socker error ");
     return -1;
@@ -81,12 +85,31 @@ int SmtpSocket::connectTo(const char *host, uint16_t port) {
   memcpy(&sa, res->ai_addr, sizeof sa);
   freeaddrinfo(res);
   sa.sin_port = htons(port);
-  if (connect(fd, reinterpret_cast<struct sockaddr *>(&sa), sizeof sa) != 0) {
+  int r = connect(fd, reinterpret_cast<struct sockaddr *>(&sa), sizeof sa);
+  if (r != 0 && errno == EINPROGRESS) {
+    int err = -1;
+    socklen_t len = sizeof err;
+    if (waitWritable(fd, kConnectTimeoutMs) > 0) getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+    r = err == 0 ? 0 : -1;
+  }
+  // The exchange itself blocks, with poll for its reply limit.
+  int flags = r == 0 ? fcntl(fd, F_GETFL) : -1;
+  if (r == 0) r = flags < 0 ? -1 : fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  if (r != 0) {
     close(fd);
     puts("connect error");
     return -1;
   }
   return fd;
+}
+
+int SmtpSocket::waitWritable(int fd, int timeoutMs) {
+  struct pollfd p = {fd, POLLOUT, 0};
+  int r;
+  do {
+    r = poll(&p, 1, timeoutMs);
+  } while (r < 0 && errno == EINTR);
+  return r;
 }
 
 int SmtpSocket::waitReadable(int fd, int timeoutMs) {

@@ -17,11 +17,17 @@ namespace rc {
 
 class SmtpSocket {
  public:
+  static constexpr int kConnectTimeoutMs = 10000;
+
   virtual ~SmtpSocket() = default;
   // do_connect: a connected IPv4 stream socket to host:port, or -1 after
   // printing "create socker error " or "connect error" (an unresolvable name
-  // prints nothing).
+  // prints nothing). The connect itself gives up after 10 s (waitWritable),
+  // as every reply does; the socket it returns blocks again.
   virtual int connectTo(const char *host, uint16_t port);
+  // Waits up to timeoutMs for a connect in progress on fd to end: > 0 ended
+  // (its result is in SO_ERROR), 0 timed out, < 0 error.
+  virtual int waitWritable(int fd, int timeoutMs);
   // Waits up to timeoutMs for fd to become readable: > 0 readable, 0 timed
   // out, < 0 error.
   virtual int waitReadable(int fd, int timeoutMs);

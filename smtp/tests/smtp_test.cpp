@@ -1,6 +1,10 @@
 // The SMTP client against a scripted server on the other end of a socket
 // pair: the bytes on the wire, every step's expected code and message, the
 // EHLO fallback, replies split across receives and the 10-second limit.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
+
 #include <cstring>
 
 #include "script_server.h"
@@ -199,6 +203,40 @@ TEST_F(SmtpTest, LongCredentialsAreRefusedNotCut) {
   EXPECT_EQ(run(script), 0);
   EXPECT_EQ(out, "smtp: user name or password longer than 45 characters\nsmtpSetAuthLogin command error.\n");
   EXPECT_EQ(wire, "EHLO testhost\r\n");
+}
+
+TEST(SmtpConnect, GivesUpAfterTenSecondsAgainstAFullBacklog) {
+  // A loopback listener that never accepts: its one backlog place taken,
+  // the kernel drops further SYNs and a connect stays pending.
+  int l = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof sa;
+  ASSERT_EQ(bind(l, reinterpret_cast<sockaddr *>(&sa), len) | listen(l, 0), 0);
+  getsockname(l, reinterpret_cast<sockaddr *>(&sa), &len);
+  struct Net : SmtpSocket {
+    // Once the backlog is full the wait only looks, as if 10 s had passed.
+    int waitWritable(int fd, int ms) override {
+      waits.push_back(ms);
+      return SmtpSocket::waitWritable(fd, full ? 0 : ms);
+    }
+    bool full = false;
+    std::vector<int> waits;
+  } net;
+  int first = net.connectTo("127.0.0.1", ntohs(sa.sin_port));
+  ASSERT_GE(first, 0);
+  ASSERT_EQ(net.waits, std::vector<int>{10000});
+  EXPECT_EQ(fcntl(first, F_GETFL) & O_NONBLOCK, 0);  // the exchange itself blocks
+  pollfd p = {l, POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, -1), 1);  // the first connection fills the backlog
+  net.full = true;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(net.connectTo("127.0.0.1", ntohs(sa.sin_port)), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "connect error\n");
+  EXPECT_EQ(net.waits, (std::vector<int>{10000, 10000}));
+  close(first);
+  close(l);
 }
 
 TEST(Base64, Rfc4648Vectors) {
