@@ -106,10 +106,7 @@ class ScriptServer {
   void run() {
     bool data = false;
     for (size_t i = 0; i < script_.size(); ++i) {
-      if (script_[i] == kHangUp) {
-        shutdown(fd_, SHUT_WR);
-        break;
-      }
+      if (script_[i] == kHangUp && shutdown(fd_, SHUT_WR) == 0) break;
       if (i > 0 && !readUnit(data)) return;
       if (script_[i].empty()) {
         io_.silent = true;
