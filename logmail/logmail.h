@@ -51,7 +51,8 @@ class LogMail : public TickDaemon, public SmtpContent {
   int getlogbuffer(char *body);
   // The header block of the mail; returns its length.
   size_t mailHead(char (&out)[kHeadSize]);
-  // "Tue, 08 Dec 2026 10:22:42 +0800": local time and the zone of `tzone`.
+  // "Tue, 08 Dec 2026 10:22:42 +0800": local time and the zone of `tzone`
+  // (index 12 is +0000; indexes below 0 or above 26 give -1200 or +1400).
   void dateText(char (&out)[40]);
 
   int smtpSendHead() override;

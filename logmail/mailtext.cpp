@@ -64,10 +64,13 @@ void LogMail::dateText(char (&out)[40]) {
   struct tm tm;
   s_.clock.localNow(&tm);
   size_t len = strftime(out, sizeof out, "%a, %d %b %Y %H:%M:%S ", &tm);
-  if (tzone >= 12)
-    snprintf(out + len, sizeof out - len, "+%02d00", tzone - 12);
+  // Index 12 is UTC. Zones run from -12 to +14 hours; a stored index
+  // outside them is taken as the nearest end (and 12 - tzone cannot overflow).
+  int zone = tzone < 0 ? 0 : tzone > 26 ? 26 : tzone;
+  if (zone >= 12)
+    snprintf(out + len, sizeof out - len, "+%02d00", zone - 12);
   else
-    snprintf(out + len, sizeof out - len, "-%02d00", 12 - tzone);
+    snprintf(out + len, sizeof out - len, "-%02d00", 12 - zone);
 }
 
 size_t LogMail::mailHead(char (&out)[kHeadSize]) {

@@ -2,6 +2,7 @@
 #include "smtp/smtp.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <nettle/base64.h>
@@ -63,7 +64,10 @@ bool base64Encode(const char *text, char *out, size_t size) {
 // ---------------------------------------------------------------- socket seam
 
 int SmtpSocket::connectTo(const char *host, uint16_t port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // Non-blocking until connected: a server whose backlog is full drops our
+  // SYNs, and a blocking connect would wait out the kernel's retries (about
+  // two minutes) with logmail's queue unread.
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) {
     puts("create socker error ");
     return -1;
@@ -81,12 +85,31 @@ int SmtpSocket::connectTo(const char *host, uint16_t port) {
   memcpy(&sa, res->ai_addr, sizeof sa);
   freeaddrinfo(res);
   sa.sin_port = htons(port);
-  if (connect(fd, reinterpret_cast<struct sockaddr *>(&sa), sizeof sa) != 0) {
+  int r = connect(fd, reinterpret_cast<struct sockaddr *>(&sa), sizeof sa);
+  if (r != 0 && errno == EINPROGRESS) {
+    int err = -1;
+    socklen_t len = sizeof err;
+    if (waitWritable(fd, kConnectTimeoutMs) > 0) getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+    r = err == 0 ? 0 : -1;
+  }
+  // The exchange itself blocks, with poll for its reply limit.
+  int flags = r == 0 ? fcntl(fd, F_GETFL) : -1;
+  if (r == 0) r = flags < 0 ? -1 : fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  if (r != 0) {
     close(fd);
     puts("connect error");
     return -1;
   }
   return fd;
+}
+
+int SmtpSocket::waitWritable(int fd, int timeoutMs) {
+  struct pollfd p = {fd, POLLOUT, 0};
+  int r;
+  do {
+    r = poll(&p, 1, timeoutMs);
+  } while (r < 0 && errno == EINTR);
+  return r;
 }
 
 int SmtpSocket::waitReadable(int fd, int timeoutMs) {
@@ -142,19 +165,28 @@ int SmtpClient::send_command(Verb verb, const char *fmt, ...) {
 
 int SmtpClient::smtpSendData(const char *text) {
   if (!*text) return -1;
-  // Staged in pieces; each source byte becomes at most three wire bytes.
+  // Staged in pieces; each source byte becomes at most two wire bytes.
+  // CR LF, a bare LF and a bare CR each end a line and go out as one CR LF:
+  // a bare CR must never reach the wire, as servers that take it for a line
+  // end would read "<CR>.<CR><LF>" in the text as the end of data.
   char out[1024];
   size_t o = 0;
   bool lineStart = true;
   for (const char *p = text; *p; ++p) {
-    if (o + 3 > sizeof out) {
+    if (o + 2 > sizeof out) {
       if (sendRequest(out, o) < 0) return -1;
       o = 0;
     }
+    if (*p == '\n' && p > text && p[-1] == '\r') continue;  // its CR LF went out with the CR
+    if (*p == '\r' || *p == '\n') {
+      out[o++] = '\r';
+      out[o++] = '\n';
+      lineStart = true;
+      continue;
+    }
     if (lineStart && *p == '.') out[o++] = '.';
-    if (*p == '\n' && (p == text || p[-1] != '\r')) out[o++] = '\r';
     out[o++] = *p;
-    lineStart = *p == '\n';
+    lineStart = false;
   }
   return sendRequest(out, o);
 }
@@ -296,7 +328,11 @@ int SmtpClient::transmit_message() {
   }
   ok = ok && smtpSetMailForm(from_mail) >= 0 && smtpSetRcpt(to_mail) >= 0 &&
        smtpStartData() >= 0 && content_.smtpSendHead() >= 0 && content_.smtpSendBody() >= 0 &&
-       smtpEndData() >= 0 && smtpQuit() >= 0;
+       smtpEndData() >= 0;
+  // The 250 to the end of data means the server has taken the mail. A late,
+  // wrong or missing answer to QUIT is still reported, but must not fail the
+  // mail: the caller would send the same records again.
+  if (ok) smtpQuit();
   smtpDisconnect();
   fflush(stdout);
   return ok ? 1 : 0;

@@ -17,11 +17,17 @@ namespace rc {
 
 class SmtpSocket {
  public:
+  static constexpr int kConnectTimeoutMs = 10000;
+
   virtual ~SmtpSocket() = default;
   // do_connect: a connected IPv4 stream socket to host:port, or -1 after
   // printing "create socker error " or "connect error" (an unresolvable name
-  // prints nothing).
+  // prints nothing). The connect itself gives up after 10 s (waitWritable),
+  // as every reply does; the socket it returns blocks again.
   virtual int connectTo(const char *host, uint16_t port);
+  // Waits up to timeoutMs for a connect in progress on fd to end: > 0 ended
+  // (its result is in SO_ERROR), 0 timed out, < 0 error.
+  virtual int waitWritable(int fd, int timeoutMs);
   // Waits up to timeoutMs for fd to become readable: > 0 readable, 0 timed
   // out, < 0 error.
   virtual int waitReadable(int fd, int timeoutMs);
@@ -58,7 +64,9 @@ class SmtpClient {
   SmtpClient(SmtpSocket &io, SmtpContent &content) : io_(io), content_(content) {}
   ~SmtpClient() { smtpDisconnect(); }
 
-  // One whole mail: 1 when it was sent, else 0. Nothing is retried.
+  // One whole mail: 1 when it was sent, else 0. Nothing is retried. A mail
+  // counts as sent once the server accepted the end of data, whatever then
+  // happens to QUIT.
   int transmit_message();
 
   int smtpConnect(const char *server, uint16_t port);
@@ -71,8 +79,9 @@ class SmtpClient {
   int smtpEndData();
   int smtpQuit();
   void smtpDisconnect();
-  // Sends mail text in its wire form: every line end becomes CRLF and a line
-  // that begins with "." gets one more in front. Negative on failure.
+  // Sends mail text in its wire form: every line end (CRLF, a bare LF or a
+  // bare CR) becomes one CRLF and a line that begins with "." gets one more
+  // in front. Negative on failure.
   int smtpSendData(const char *text);
   int send_command(Verb verb, const char *fmt, ...) __attribute__((format(printf, 3, 4)));
   // Sends len bytes: their count minus one, 0 when a send took nothing, -1

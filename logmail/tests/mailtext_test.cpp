@@ -35,6 +35,8 @@ TEST_F(LogMailTest, HeaderForEachZoneRule) {
       {"12", "Tue, 14 Nov 2023 22:13:20 +0000"},
       {"20", "Tue, 14 Nov 2023 22:13:20 +0800"},
       {"", "Tue, 14 Nov 2023 22:13:20 -1200"},
+      {"2147483647", "Tue, 14 Nov 2023 22:13:20 +1400"},
+      {"-2147483648", "Tue, 14 Nov 2023 22:13:20 -1200"},
   };
   for (const auto &c : cases) {
     store.set("timezone", c.timezone);

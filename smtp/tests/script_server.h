@@ -17,6 +17,8 @@ namespace rc::test {
 
 // A reply as the pieces the server sends, one receive each; empty: silence.
 using Reply = std::vector<std::string>;
+// In place of a reply: the server hangs up at once (the client reads the end).
+inline const Reply kHangUp = {""};
 
 // The client's side of the seam: hands out the pair's end, counts receives
 // and runs the reply deadline on a clock of its own. When the server has
@@ -104,6 +106,7 @@ class ScriptServer {
   void run() {
     bool data = false;
     for (size_t i = 0; i < script_.size(); ++i) {
+      if (script_[i] == kHangUp && shutdown(fd_, SHUT_WR) == 0) break;
       if (i > 0 && !readUnit(data)) return;
       if (script_[i].empty()) {
         io_.silent = true;

@@ -1,6 +1,9 @@
 // The SMTP client against a scripted server on the other end of a socket
 // pair: the bytes on the wire, every step's expected code and message, the
 // EHLO fallback, replies split across receives and the 10-second limit.
+#include <arpa/inet.h>
+#include <fcntl.h>
+
 #include <cstring>
 
 #include "script_server.h"
@@ -92,7 +95,6 @@ TEST_F(SmtpTest, EachStepFailsWithItsMessages) {
       {5, "smtpSetRcpt command error.\n", "SMTP Server error\n", "RCPT TO:<admin@isp.sim>\r\n"},
       {6, "smtpStartData command error.\n", "SMTP Server not ready for data\n", "DATA\r\n"},
       {7, "smtpEndData command error.\n", "SMTP Server error\n", "\r\n.\r\n"},
-      {8, "smtpQuit command error.\n", "SMTP Server didn't terminate session\n", "QUIT\r\n"},
   };
   for (const auto &c : cases) {
     auto script = kGoodAuth;
@@ -105,6 +107,18 @@ TEST_F(SmtpTest, EachStepFailsWithItsMessages) {
     std::string end = c.wireEnd;
     EXPECT_EQ(wire.substr(wire.size() - end.size()), end) << c.stdoutText;
     EXPECT_EQ(client.fd(), -1);
+  }
+}
+
+TEST_F(SmtpTest, MailAcceptedAtEndOfDataCountsAsSentWhateverQuitGets) {
+  // The answer to QUIT late (silence past the limit), refused, malformed, or a hang-up.
+  for (const Reply &quit : {Reply{}, Reply{"554 5.7.1 no\r\n"}, Reply{"Bye\r\n"}, kHangUp}) {
+    auto script = kGoodAuth;
+    script[8] = quit;
+    EXPECT_EQ(run(script), 1) << out;
+    EXPECT_EQ(wire, kGoodWire);
+    EXPECT_NE(out.find("smtpQuit command error.\n"), std::string::npos);  // still reported
+    EXPECT_EQ(err, quit.empty() ? "" : "SMTP Server didn't terminate session\n");
   }
 }
 
@@ -180,6 +194,34 @@ TEST_F(SmtpTest, LongCredentialsAreRefusedNotCut) {
   EXPECT_EQ(wire, "EHLO testhost\r\n");
 }
 
+TEST(SmtpConnect, GivesUpAfterTenSecondsAgainstAFullBacklog) {
+  // A loopback listener that never accepts: once its one backlog place is
+  // taken the kernel drops further SYNs, and a connect stays pending.
+  struct Net : SmtpSocket {  // then a wait only looks, as if its 10 s had passed
+    int waitWritable(int fd, int ms) override {
+      waits.push_back(ms);
+      return SmtpSocket::waitWritable(fd, waits.size() > 1 ? 0 : ms);
+    }
+    std::vector<int> waits;
+  } net;
+  int l = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa = {AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+  socklen_t len = sizeof sa;
+  ASSERT_EQ(bind(l, reinterpret_cast<sockaddr *>(&sa), len) | listen(l, 0), 0);
+  getsockname(l, reinterpret_cast<sockaddr *>(&sa), &len);
+  int first = net.connectTo("127.0.0.1", ntohs(sa.sin_port));
+  ASSERT_GE(first, 0);
+  ASSERT_EQ(net.waits.size(), 1u);
+  EXPECT_EQ(fcntl(first, F_GETFL) & O_NONBLOCK, 0);  // the exchange itself blocks
+  ASSERT_EQ(net.waitReadable(l, -1), 1);              // the first connection fills the backlog
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(net.connectTo("127.0.0.1", ntohs(sa.sin_port)), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "connect error\n");
+  EXPECT_EQ(net.waits, (std::vector<int>{10000, 10000}));
+  close(first);
+  close(l);
+}
+
 TEST(Base64, Rfc4648Vectors) {
   const char *vectors[][2] = {{"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},
                               {"foo", "Zm9v"},  {"foob", "Zm9vYg=="},  {"fooba", "Zm9vYmE="},
@@ -205,6 +247,8 @@ TEST_F(SmtpTest, WireFormOfMailText) {
       {"..two\n", "...two\r\n"},
       {"\n.x", "\r\n..x"},
       {"mid.dot\n", "mid.dot\r\n"},
+      {"a\rb\r", "a\r\nb\r\n"},
+      {"x\r.\r\ny\n", "x\r\n..\r\ny\r\n"},  // the bare-CR end-of-data form stays text
   };
   for (const auto &c : cases) {
     ScriptServer server(io, {{"220 x\r\n"}});
