@@ -1,6 +1,9 @@
 // The marker search over crafted images.
 #include "memdump/memdump.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -11,17 +14,32 @@ namespace {
 
 const std::string kMark = "\x1f\x2e\x3d\x4c";
 
+struct Outcome {
+  int status;
+  std::string out, err;
+};
+// memdump_main over the file at path, or memdump_scan over in.
+Outcome whole(const std::string &path, FILE *in = nullptr) {
+  char *text[2] = {};
+  size_t size[2] = {};
+  FILE *out = open_memstream(&text[0], &size[0]), *err = open_memstream(&text[1], &size[1]);
+  int status = in ? memdump_scan(in, out, err) : memdump_main(path.c_str(), out, err);
+  fclose(out);
+  fclose(err);
+  Outcome r{status, {text[0], size[0]}, {text[1], size[1]}};
+  free(text[0]);
+  free(text[1]);
+  return r;
+}
+
+// The standard output of a whole run over the image, which must succeed.
 std::string scan(const std::string &image) {
   TempDir dir;
   dir.write("mem", image);
-  char *text = nullptr;
-  size_t size = 0;
-  FILE *out = open_memstream(&text, &size);
-  memdump_main((dir.path() + "/mem").c_str(), out);
-  fclose(out);
-  std::string s(text, size);
-  free(text);
-  return s;
+  Outcome r = whole(dir.path() + "/mem");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  return r.out;
 }
 
 std::string image(size_t size, std::vector<size_t> marks) {
@@ -65,13 +83,39 @@ TEST(Memdump, OverlappingAndRepeatedBytes) {
 }
 
 TEST(Memdump, UnreadableMemory) {
-  char *text = nullptr;
-  size_t size = 0;
-  FILE *out = open_memstream(&text, &size);
-  memdump_main("/nonexistent/dev/mem", out);
-  fclose(out);
-  EXPECT_EQ(std::string(text, size), "open /dev/mem error\n");
-  free(text);
+  Outcome r = whole("/nonexistent/dev/mem");
+  EXPECT_EQ(r.out, "open /dev/mem error\n");
+  EXPECT_EQ(r.status, 0);
+}
+
+// Memory that answers 2548 bytes, then fails.
+const std::string kFailing = image(2548, {1500});
+ssize_t failingRead(void *cookie, char *buf, size_t size) {
+  size_t &at = *static_cast<size_t *>(cookie);
+  size_t n = std::min(size, kFailing.size() - at);
+  if (n == 0) return errno = EIO, -1;
+  memcpy(buf, kFailing.data() + at, n);
+  at += n;
+  return static_cast<ssize_t>(n);
+}
+
+// A failed read is no complete scan: the markers before it, where and why
+// on the error stream, no closing empty line, status 1.
+TEST(Memdump, FailedReadIsReportedNotTakenForTheEnd) {
+  TempDir dir;
+  dir.write("d/x", "");  // a directory opens, but every read fails
+  Outcome r = whole(dir.path() + "/d");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "memdump: read error at mem=0 (i=0 j=0): Is a directory\n");
+
+  size_t at = 0;
+  FILE *in = fopencookie(&at, "r", cookie_io_functions_t{failingRead, nullptr, nullptr, nullptr});
+  r = whole("", in);
+  fclose(in);
+  EXPECT_EQ(r.status, -1);
+  EXPECT_EQ(r.out, "i=1 j=476 mem=5dc\n");
+  EXPECT_EQ(r.err, "memdump: read error at mem=9f4 (i=2 j=500): Input/output error\n");
 }
 
 }  // namespace
