@@ -14,32 +14,17 @@ namespace {
 
 const std::string kMark = "\x1f\x2e\x3d\x4c";
 
-struct Outcome {
-  int status;
-  std::string out, err;
-};
-// memdump_main over the file at path, or memdump_scan over in.
-Outcome whole(const std::string &path, FILE *in = nullptr) {
-  char *text[2] = {};
-  size_t size[2] = {};
-  FILE *out = open_memstream(&text[0], &size[0]), *err = open_memstream(&text[1], &size[1]);
-  int status = in ? memdump_scan(in, out, err) : memdump_main(path.c_str(), out, err);
-  fclose(out);
-  fclose(err);
-  Outcome r{status, {text[0], size[0]}, {text[1], size[1]}};
-  free(text[0]);
-  free(text[1]);
-  return r;
-}
-
-// The standard output of a whole run over the image, which must succeed.
 std::string scan(const std::string &image) {
   TempDir dir;
   dir.write("mem", image);
-  Outcome r = whole(dir.path() + "/mem");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "");
-  return r.out;
+  char *text = nullptr;
+  size_t size = 0;
+  FILE *out = open_memstream(&text, &size);
+  EXPECT_EQ(memdump_main((dir.path() + "/mem").c_str(), out, stderr), 0);
+  fclose(out);
+  std::string s(text, size);
+  free(text);
+  return s;
 }
 
 std::string image(size_t size, std::vector<size_t> marks) {
@@ -83,39 +68,45 @@ TEST(Memdump, OverlappingAndRepeatedBytes) {
 }
 
 TEST(Memdump, UnreadableMemory) {
-  Outcome r = whole("/nonexistent/dev/mem");
-  EXPECT_EQ(r.out, "open /dev/mem error\n");
-  EXPECT_EQ(r.status, 0);
+  char *text = nullptr;
+  size_t size = 0;
+  FILE *out = open_memstream(&text, &size);
+  memdump_main("/nonexistent/dev/mem", out, stderr);
+  fclose(out);
+  EXPECT_EQ(std::string(text, size), "open /dev/mem error\n");
+  free(text);
 }
 
-// Memory that answers 2548 bytes, then fails.
-const std::string kFailing = image(2548, {1500});
+// Memory that answers 2548 bytes (a marker at 1500), then fails.
 ssize_t failingRead(void *cookie, char *buf, size_t size) {
-  size_t &at = *static_cast<size_t *>(cookie);
-  size_t n = std::min(size, kFailing.size() - at);
+  static const std::string mem = image(2548, {1500});
+  size_t &at = *static_cast<size_t *>(cookie), n = std::min(size, mem.size() - at);
   if (n == 0) return errno = EIO, -1;
-  memcpy(buf, kFailing.data() + at, n);
-  at += n;
-  return static_cast<ssize_t>(n);
+  memcpy(buf, mem.data() + at, n);
+  return at += n, static_cast<ssize_t>(n);
 }
 
-// A failed read is no complete scan: the markers before it, where and why
-// on the error stream, no closing empty line, status 1.
+// A failed read is no complete scan: the markers before it, where and why on
+// the error stream, no closing empty line, status 1 (-1 from the scan).
 TEST(Memdump, FailedReadIsReportedNotTakenForTheEnd) {
   TempDir dir;
   dir.write("d/x", "");  // a directory opens, but every read fails
-  Outcome r = whole(dir.path() + "/d");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "memdump: read error at mem=0 (i=0 j=0): Is a directory\n");
-
   size_t at = 0;
-  FILE *in = fopencookie(&at, "r", cookie_io_functions_t{failingRead, nullptr, nullptr, nullptr});
-  r = whole("", in);
-  fclose(in);
-  EXPECT_EQ(r.status, -1);
-  EXPECT_EQ(r.out, "i=1 j=476 mem=5dc\n");
-  EXPECT_EQ(r.err, "memdump: read error at mem=9f4 (i=2 j=500): Input/output error\n");
+  FILE *failing = fopencookie(&at, "r", {failingRead, nullptr, nullptr, nullptr});
+  char *text[2] = {};
+  size_t size[2] = {};
+  FILE *out = open_memstream(&text[0], &size[0]), *err = open_memstream(&text[1], &size[1]);
+  EXPECT_EQ(memdump_main((dir.path() + "/d").c_str(), out, err), 1);
+  EXPECT_EQ(memdump_scan(failing, out, err), -1);
+  fclose(failing);
+  fclose(out);
+  fclose(err);
+  EXPECT_EQ(std::string(text[0], size[0]), "i=1 j=476 mem=5dc\n");
+  EXPECT_EQ(std::string(text[1], size[1]),
+            "memdump: read error at mem=0 (i=0 j=0): Is a directory\n"
+            "memdump: read error at mem=9f4 (i=2 j=500): Input/output error\n");
+  free(text[0]);
+  free(text[1]);
 }
 
 }  // namespace
