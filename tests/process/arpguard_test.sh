@@ -66,12 +66,9 @@ case_command_one_turns_announcements_off() {
   kill "$ARPGUARD_PID"
 }
 
-# The receive memory (Rmem of /proc/net/packet) of arpguard's packet socket.
-arpguard_rmem() {
-  local f inodes=
-  for f in /proc/"$ARPGUARD_PID"/fd/*; do inodes="$inodes $(readlink "$f")"; done
-  awk -v i="$inodes" 'NR > 1 && index(i, "socket:[" $9 "]") {print $7}' /proc/net/packet
-}
+# The receive memory (Rmem of /proc/net/packet) of arpguard's packet socket,
+# the one SOCK_PACKET (type 10) socket of the sandbox's network.
+arpguard_rmem() { awk 'NR > 1 && $3 == 10 {print $7}' /proc/net/packet; }
 rmem_is() { [ "$(arpguard_rmem)" = "$1" ]; }
 
 # arpguard never reads its socket: the ARP frames arriving on the LAN

@@ -197,25 +197,25 @@ TEST_F(CycleTest, HostsOnAPageMappedInThisCycleShowNoRateOnce) {
   setEntry(pageAddr(0), 10, {1, 1000, 1, 2000});
   started();
   writeAccount({{pageAddr(0), 0, 0}, {pageAddr(1), 1, 0}});
-  setEntry(pageAddr(1), 7, {9, 70000, 9, 800000});
   struct Step {
     uint32_t cycle;
-    acctentry e0, e1;
-    uint32_t rates[4];  // up and down of .0.10, then of .1.7
+    acctentry host;               // 172.16.1.7's counters in that cycle
+    std::vector<uint32_t> rates;  // up and down of 172.16.0.10, then of 172.16.1.7
   } steps[] = {
-      {60, {2, 1300, 2, 2100}, {9, 70000, 9, 800000}, {300, 100, 0, 0}},
-      {61, {2, 1300, 2, 2100}, {9, 70100, 9, 800500}, {0, 0, 100, 500}},
-      {120, {2, 1300, 2, 2100}, {9, 70400, 9, 800600}, {0, 0, 300, 100}},  // same pages again
+      {60, {9, 70000, 9, 800000}, {300, 100, 0, 0}},
+      {61, {9, 70100, 9, 800500}, {0, 0, 100, 500}},
+      {120, {9, 70400, 9, 800600}, {0, 0, 300, 100}},  // the same pages mapped again
   };
   for (const auto &s : steps) {
     while (mon.cycle + 1 < s.cycle) mon.onTick();
-    setEntry(pageAddr(0), 10, s.e0);
-    setEntry(pageAddr(1), 7, s.e1);
+    setEntry(pageAddr(0), 10, {2, 1300, 2, 2100});
+    setEntry(pageAddr(1), 7, s.host);
     mon.onTick();
     ASSERT_EQ(seg.n, 2) << s.cycle;
-    std::vector<uint32_t> got = {seg.host[0].upspeed, seg.host[0].downspeed,
-                                 seg.host[1].upspeed, seg.host[1].downspeed};
-    EXPECT_EQ(got, std::vector<uint32_t>(s.rates, s.rates + 4)) << s.cycle;
+    EXPECT_EQ(std::vector<uint32_t>({seg.host[0].upspeed, seg.host[0].downspeed,
+                                     seg.host[1].upspeed, seg.host[1].downspeed}),
+              s.rates)
+        << s.cycle;
   }
 }
 
