@@ -1,11 +1,14 @@
 // The SOCK_PACKET socket on br0 and the interface queries.
 #include <arpa/inet.h>
+#include <linux/filter.h>
 #include <linux/if_ether.h>
 #include <net/if.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "arpguard/arpguard.h"
@@ -15,7 +18,21 @@ namespace rc {
 
 int PacketLink::open() {
   fd_ = socket(AF_PACKET, SOCK_PACKET, htons(ETH_P_ARP));
-  return fd_ < 0 ? -1 : 0;
+  if (fd_ < 0) return -1;
+  // The socket only sends; nothing ever reads it. Every ARP frame the
+  // router receives would otherwise be queued on it until its receive
+  // buffer is full, and stay there. A filter that accepts nothing keeps the
+  // queue empty, the smallest receive buffer bounds it should the filter be
+  // refused, and what arrived before the filter is read away.
+  struct sock_filter dropAll = BPF_STMT(BPF_RET | BPF_K, 0);
+  struct sock_fprog prog = {1, &dropAll};
+  if (setsockopt(fd_, SOL_SOCKET, SO_ATTACH_FILTER, &prog, sizeof prog) < 0)
+    printf("arpguard: cannot filter its packet socket: %s\n", strerror(errno));
+  int smallest = 0;
+  setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &smallest, sizeof smallest);
+  uint8_t frame[64];
+  while (recv(fd_, frame, sizeof frame, MSG_DONTWAIT) >= 0) continue;
+  return 0;
 }
 
 int PacketLink::bindDevice(const char *name) {

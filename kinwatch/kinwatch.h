@@ -85,9 +85,9 @@ int lock_set(int fd, int type);
 
 // The queried name of a record: the text up to the NUL within its 128 bytes,
 // copied into out. False (the record is dropped) when the name has no NUL in
-// its 128 bytes or holds a ";", a control character or any byte outside
-// printable ASCII: the web management server splits the log's lines at ";"
-// and shows them in a page.
+// its 128 bytes or holds any byte but a letter, a digit, "-", "_" and ".":
+// the web management server splits the log's lines at ";" and shows them in
+// a page.
 bool record_name(const unsigned char *record, char (&out)[KinWatch::kNameSize]);
 
 }  // namespace rc

@@ -53,8 +53,15 @@ bool record_name(const unsigned char *record, char (&out)[KinWatch::kNameSize]) 
   const void *end = memchr(name, '\0', KinWatch::kNameSize);
   if (!end) return false;
   size_t n = static_cast<size_t>(static_cast<const unsigned char *>(end) - name);
+  // Host names only: letters, digits, "-", "_" and ".". Anything else
+  // (";" that splits the log's lines, markup and shell characters that the
+  // pages showing the log would take as their own, control and non-ASCII
+  // bytes) drops the record.
   for (size_t i = 0; i < n; ++i) {
-    if (name[i] < 0x20 || name[i] > 0x7e || name[i] == ';') return false;
+    unsigned char c = name[i];
+    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+              c == '-' || c == '_' || c == '.';
+    if (!ok) return false;
   }
   memcpy(out, name, n + 1);
   return true;

@@ -41,10 +41,10 @@ int readCounter(int fd) {
 }
 
 // Writes "%03d\n" over the first line.
-void writeCounter(int fd, int counter) {
+bool writeCounter(int fd, int counter) {
   char line[8];
   int n = snprintf(line, sizeof line, "%03d\n", counter);
-  if (lseek(fd, 0, SEEK_SET) == 0) writeAll(fd, line, static_cast<size_t>(n));
+  return lseek(fd, 0, SEEK_SET) == 0 && writeAll(fd, line, static_cast<size_t>(n));
 }
 
 }  // namespace
@@ -94,39 +94,33 @@ int KinWatch::createLogFile() {
 
 int KinWatch::writeTofile(int count, char (*slots)[kSlotSize]) {
   Paths::Buf path;
-  s_.paths.sys(kUrlLog, path);
-  int fd = open(path, O_RDWR);
+  int fd = open(s_.paths.sys(kUrlLog, path), O_RDWR);
   if (fd < 0) {
     puts("writeTofile -> fopen failed.");
     return -1;
   }
+  // The counter and the lines change in one lock period: a reader never
+  // sees a counter that the lines behind it do not match.
   lock_set(fd, F_WRLCK);
   int counter = readCounter(fd);
-  bool fresh = counter < 0 || counter >= kFreshAt;
-  if (!fresh) writeCounter(fd, counter + count);
-  lock_set(fd, F_UNLCK);
-  close(fd);
-  if (fresh && createLogFile() < 0) return -1;
-
-  // Appending: the file's end is taken under the lock.
-  fd = open(path, O_WRONLY);
-  if (fd < 0) {
-    puts("writeTofile: fopen failed.");
-    return -1;
+  bool ok = true;
+  if (counter < 0 || counter >= kFreshAt) {
+    // A fresh log, emptied under the same lock. The batch that starts it is
+    // counted in it like every other batch, so the counter always says how
+    // many lines follow.
+    counter = 0;
+    ok = ftruncate(fd, 0) == 0 && writeCounter(fd, 0);
   }
-  lock_set(fd, F_WRLCK);
-  // The batch that starts a new log is counted in it like every other
-  // batch, so the counter always says how many lines follow.
-  if (fresh) writeCounter(fd, count);
-  off_t end = lseek(fd, 0, SEEK_END);
-  bool ok = end >= 0;
+  off_t end = ok ? lseek(fd, 0, SEEK_END) : -1;
+  ok = end >= 0;
   for (int i = 0; ok && i < count; ++i) ok = writeAll(fd, slots[i], strnlen(slots[i], kSlotSize));
+  if (ok) ok = writeCounter(fd, counter + count);
   if (!ok) {
     // A full file system: the batch is lost, but the log must not count
-    // lines it does not hold. Cut what part of the batch went in and give
-    // the counter back its old value.
+    // lines it does not hold. Cut what part of the batch went in and keep
+    // the counter's old value.
     int e = errno;
-    if (end >= 0 && ftruncate(fd, end) == 0) writeCounter(fd, fresh ? 0 : counter);
+    if (end >= 0 && ftruncate(fd, end) == 0) writeCounter(fd, counter);
     printf("writeTofile: cannot write %s: %s\n", kUrlLog, strerror(e ? e : EIO));
   }
   lock_set(fd, F_UNLCK);

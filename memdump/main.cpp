@@ -7,5 +7,5 @@
 int main() {
   static const rc::Paths paths = rc::Paths::fromEnvironment();
   rc::Paths::Buf mem;
-  return rc::memdump_main(paths.kernel("/dev/mem", mem), stdout);
+  return rc::memdump_main(paths.kernel("/dev/mem", mem), stdout, stderr);
 }

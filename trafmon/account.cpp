@@ -105,7 +105,10 @@ void TrafMon::getmapaddr() {
     mapflag = 0;
     unmapPages();
   }
+  acctpage before[kMaxPages + 1];
+  memcpy(before, mapaddr, sizeof before);
   memset(mapaddr, 0, sizeof mapaddr);
+  memset(mapfresh, 0, sizeof mapfresh);
   getaccountaddr();
 
   // A regular file standing in for /dev/mem must reach past the page, or
@@ -124,6 +127,11 @@ void TrafMon::getmapaddr() {
     }
     mapaddr[m] = account_data[i];
     mapped[m] = static_cast<const acctentry *>(p);
+    // The same page of the same block mapped last time too: its hosts are in
+    // the previous snapshot. Any other page is new to the rates.
+    mapfresh[m] = true;
+    for (int k = 0; k < kMaxPages && before[k].page; ++k)
+      if (memcmp(&before[k], &account_data[i], sizeof(acctpage)) == 0) mapfresh[m] = false;
     ++m;
   }
   mapflag = 1;
@@ -172,6 +180,19 @@ void TrafMon::calcspeed(const acctstat *old, int nold, const acctstat *snap, int
       h.upspeed = s.bsent;
       h.downspeed = s.brecv;
     }
+  }
+}
+
+void TrafMon::zeroFreshRates(hoststat *out, int n) {
+  uint32_t net = ntohl(lanip & lanmask);
+  for (int pg = 0; pg < kMaxPages && mapaddr[pg].page; ++pg) {
+    if (!mapfresh[pg]) continue;
+    mapfresh[pg] = false;
+    // The block's addresses as getstatistics makes them.
+    uint32_t block = net | static_cast<uint32_t>(mapaddr[pg].second) << 16 |
+                     static_cast<uint32_t>(mapaddr[pg].third) << 8;
+    for (int i = 0; i < n; ++i)
+      if ((ntohl(out[i].addr) & 0xffffff00u) == (block & 0xffffff00u)) out[i].upspeed = out[i].downspeed = 0;
   }
 }
 

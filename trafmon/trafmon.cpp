@@ -113,6 +113,9 @@ void TrafMon::onTick() {
     // No previous snapshot: the cumulative counters are no rate.
     for (int i = 0; i < n; ++i) pweb[i].upspeed = pweb[i].downspeed = 0;
   }
+  // Nor are they for hosts on a page mapped just now: a block's page is
+  // picked up to 60 cycles after it got its first host.
+  zeroFreshRates(pweb, n);
   nprev = n;
   getlinkinfo();
   getarplink(pweb, n);

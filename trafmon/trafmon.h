@@ -97,6 +97,9 @@ class TrafMon : public TickDaemon {
   int getstatistics(acctstat *snap);
   // Fills pweb[0..n) up to the rates; old holds nold records.
   static void calcspeed(const acctstat *old, int nold, const acctstat *snap, int n, hoststat *out);
+  // Sets the rates of out[0..n) that lie on a page of mapfresh to 0 and
+  // clears mapfresh.
+  void zeroFreshRates(hoststat *out, int n);
 
   // --- Connection counts (links.cpp) ---
   void getlinkinfo();
@@ -136,6 +139,9 @@ class TrafMon : public TickDaemon {
   acctpage account_data[kMaxPages + 1] = {};
   acctpage mapaddr[kMaxPages + 1] = {};  // page: the kernel address it maps
   const acctentry *mapped[kMaxPages + 1] = {};  // where each page of mapaddr is mapped
+  // Page of mapaddr that the last getmapaddr mapped and the one before had
+  // not: its hosts' counters ran unseen until now, so they give no rate yet.
+  bool mapfresh[kMaxPages + 1] = {};
   int mapflag = 0;
 
   acctstat pacc1[kMaxHosts] = {}, pacc2[kMaxHosts] = {};

@@ -44,6 +44,13 @@ TEST(RecordName, OnlySafeNamesAreTaken) {
       {"www.exa\nmple.com", false},
       {"www.\x7f.com", false},
       {"www.\xe4\xb8\xad.com", false},
+      {"Mail-2_x.EXAMPLE.com", true},
+      {"<img src=x onerror=alert(1)>.example", false},
+      {"a b.com", false},
+      {"$(reboot).com", false},
+      {"`id`.x'y\"z.com", false},
+      {"a&b|c>d.com", false},
+      {"a/b\\c%41.com", false},
       {std::string("ok\0;hidden", 10), true},  // what follows the NUL does not count
   };
   for (const auto &c : cases) {

@@ -1,6 +1,9 @@
 // The marker search over crafted images.
 #include "memdump/memdump.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -17,7 +20,7 @@ std::string scan(const std::string &image) {
   char *text = nullptr;
   size_t size = 0;
   FILE *out = open_memstream(&text, &size);
-  memdump_main((dir.path() + "/mem").c_str(), out);
+  EXPECT_EQ(memdump_main((dir.path() + "/mem").c_str(), out, stderr), 0);
   fclose(out);
   std::string s(text, size);
   free(text);
@@ -68,10 +71,42 @@ TEST(Memdump, UnreadableMemory) {
   char *text = nullptr;
   size_t size = 0;
   FILE *out = open_memstream(&text, &size);
-  memdump_main("/nonexistent/dev/mem", out);
+  memdump_main("/nonexistent/dev/mem", out, stderr);
   fclose(out);
   EXPECT_EQ(std::string(text, size), "open /dev/mem error\n");
   free(text);
+}
+
+// Memory that answers 2548 bytes (a marker at 1500), then fails.
+ssize_t failingRead(void *cookie, char *buf, size_t size) {
+  static const std::string mem = image(2548, {1500});
+  size_t &at = *static_cast<size_t *>(cookie), n = std::min(size, mem.size() - at);
+  if (n == 0) return errno = EIO, -1;
+  memcpy(buf, mem.data() + at, n);
+  return at += n, static_cast<ssize_t>(n);
+}
+
+// A failed read is no complete scan: the markers before it, where and why on
+// the error stream, no closing empty line, status 1 (-1 from the scan).
+TEST(Memdump, FailedReadIsReportedNotTakenForTheEnd) {
+  TempDir dir;
+  dir.write("d/x", "");  // a directory opens, but every read fails
+  size_t at = 0;
+  FILE *failing = fopencookie(&at, "r", {failingRead, nullptr, nullptr, nullptr});
+  char *text[2] = {};
+  size_t size[2] = {};
+  FILE *out = open_memstream(&text[0], &size[0]), *err = open_memstream(&text[1], &size[1]);
+  EXPECT_EQ(memdump_main((dir.path() + "/d").c_str(), out, err), 1);
+  EXPECT_EQ(memdump_scan(failing, out, err), -1);
+  fclose(failing);
+  fclose(out);
+  fclose(err);
+  EXPECT_EQ(std::string(text[0], size[0]), "i=1 j=476 mem=5dc\n");
+  EXPECT_EQ(std::string(text[1], size[1]),
+            "memdump: read error at mem=0 (i=0 j=0): Is a directory\n"
+            "memdump: read error at mem=9f4 (i=2 j=500): Input/output error\n");
+  free(text[0]);
+  free(text[1]);
 }
 
 }  // namespace

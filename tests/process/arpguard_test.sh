@@ -66,4 +66,30 @@ case_command_one_turns_announcements_off() {
   kill "$ARPGUARD_PID"
 }
 
+# The receive memory (Rmem of /proc/net/packet) of arpguard's packet socket,
+# the one SOCK_PACKET (type 10) socket of the sandbox's network.
+arpguard_rmem() { awk 'NR > 1 && $3 == 10 {print $7}' /proc/net/packet; }
+rmem_is() { [ "$(arpguard_rmem)" = "$1" ]; }
+
+# arpguard never reads its socket: the ARP frames arriving on the LAN
+# (here the kernel's requests for absent hosts, out of br0 and in on host0)
+# must not pile up in its receive queue.
+case_received_frames_are_not_kept() {
+  setup_lan
+  nvram set arp_defence=1,1,0,1 || fail "nvram set"
+  start_arpguard
+  wait_for 30 rmem_is 0
+  sim_arpcap host0 20 6 "ffffffffffff$MAC" >/tmp/frames 2>/tmp/capture.err &
+  local cap=$! a
+  wait_for 10 grep -q listening /tmp/capture.err
+  for a in 11 12 13; do echo >/dev/udp/192.168.7.$a/9; done 2>/dev/null
+  wait "$cap"
+  expect_eq "$(wc -l </tmp/frames)" 6 "ARP requests that reached the LAN side"
+  # Read again and again: the queue stays empty.
+  for a in $(seq 1 20); do rmem_is 0 || break; sleep 0.05; done
+  expect_eq "$(arpguard_rmem)" 0 "arpguard's receive memory"
+  kill "$ARPGUARD_PID"
+  expect_file /tmp/arpguard.out ''
+}
+
 run_case "$@"

@@ -189,6 +189,36 @@ TEST_F(CycleTest, ArpAndMemoryEvery64thCycleAndPagesEvery60thForShortPrefixes) {
   EXPECT_EQ(m.mapaddr[1].page, 0u);
 }
 
+TEST_F(CycleTest, HostsOnAPageMappedInThisCycleShowNoRateOnce) {
+  // A /16 LAN: block 172.16.1.x gets its page after start and its host has
+  // run up 800000 bytes by the 60th cycle, which maps the page.
+  mon.setLan(ip("172.16.0.1"), ip("255.255.0.0"));
+  writeAccount({{pageAddr(0), 0, 0}});
+  setEntry(pageAddr(0), 10, {1, 1000, 1, 2000});
+  started();
+  writeAccount({{pageAddr(0), 0, 0}, {pageAddr(1), 1, 0}});
+  struct Step {
+    uint32_t cycle;
+    acctentry host;               // 172.16.1.7's counters in that cycle
+    std::vector<uint32_t> rates;  // up and down of 172.16.0.10, then of 172.16.1.7
+  } steps[] = {
+      {60, {9, 70000, 9, 800000}, {300, 100, 0, 0}},
+      {61, {9, 70100, 9, 800500}, {0, 0, 100, 500}},
+      {120, {9, 70400, 9, 800600}, {0, 0, 300, 100}},  // the same pages mapped again
+  };
+  for (const auto &s : steps) {
+    while (mon.cycle + 1 < s.cycle) mon.onTick();
+    setEntry(pageAddr(0), 10, {2, 1300, 2, 2100});
+    setEntry(pageAddr(1), 7, s.host);
+    mon.onTick();
+    ASSERT_EQ(seg.n, 2) << s.cycle;
+    EXPECT_EQ(std::vector<uint32_t>({seg.host[0].upspeed, seg.host[0].downspeed,
+                                     seg.host[1].upspeed, seg.host[1].downspeed}),
+              s.rates)
+        << s.cycle;
+  }
+}
+
 TEST_F(CycleTest, MissingSegmentsAreNeverWritten) {
   writeAccount({{pageAddr(0), 0, 0}});
   setEntry(pageAddr(0), 10, {5, 5000, 6, 60000});
