@@ -36,7 +36,9 @@ bool readSourceList(const char *key, const char *value, char (&dst)[256]) {
       ok = is_ipv4(one);
     }
     if (!ok) {
-      printf("fwmgr: %s \"%s\" holds something other than IPv4 addresses; its rules are not added\n", key, value);
+      char seen[kShownSize];
+      printf("fwmgr: %s \"%s\" holds something other than IPv4 addresses; its rules are not added\n", key,
+             shown(value, seen));
       dst[0] = '\0';
       return false;
     }

@@ -52,7 +52,8 @@ int FwMgr::readNumber(const char *key) {
 void FwMgr::readAddress(const char *key, char (&dst)[16]) {
   cfm_.GetCfmValue(key, value);
   if (value[0] && !is_ipv4(value)) {
-    printf("fwmgr: %s \"%s\" is not an IPv4 address; refused\n", key, value);
+    char seen[kShownSize];
+    printf("fwmgr: %s \"%s\" is not an IPv4 address; refused\n", key, shown(value, seen));
     value[0] = '\0';
   }
   bcopy_text(dst, value);
@@ -266,7 +267,9 @@ void FwMgr::readIfAddress(bool withMask) {
 
 void FwMgr::arpRule(char op) {
   if (!is_ipv4(strwanip) || !is_ipv4(strwanmask)) {
-    printf("fwmgr: WAN address \"%s\" mask \"%s\" unusable; no arptables rule\n", strwanip, strwanmask);
+    char ip[kShownSize], mask[kShownSize];
+    printf("fwmgr: WAN address \"%s\" mask \"%s\" unusable; no arptables rule\n", shown(strwanip, ip),
+           shown(strwanmask, mask));
     return;
   }
   if (op == 'A')

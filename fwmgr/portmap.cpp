@@ -79,8 +79,9 @@ int FwMgr::readportmapconfig() {
     } else if (!parsePortEntry(e, f)) {
       printf("fwmgr: virtualser_list entry %d dropped: %s\n", n, f.why());
     } else if (!is_ipv4(e.host)) {
+      char seen[kShownSize];
       printf("fwmgr: virtualser_list entry %d dropped: host \"%s\" is not an IPv4 address\n", n,
-             e.host);
+             shown(e.host, seen));
     } else {
       portinfo[portmnum++] = e;
     }

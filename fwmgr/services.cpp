@@ -55,7 +55,8 @@ int FwMgr::readPort(const char *key, int fallback) {
   cfm_.GetCfmValue(key, value);
   int port = atoi(value);
   if (port >= 1 && port <= 65535) return port;
-  printf("fwmgr: %s \"%s\" is not a port from 1 to 65535; %d used\n", key, value, fallback);
+  char seen[kShownSize];
+  printf("fwmgr: %s \"%s\" is not a port from 1 to 65535; %d used\n", key, shown(value, seen), fallback);
   return fallback;
 }
 
@@ -118,7 +119,8 @@ int FwMgr::readddnsconfig() {
 int FwMgr::loadddnsconfig() {
   if (ddnsen == 0 || ddnstype < 0 || ddnstype >= kDdnsTypes) return 1;
   if (ddnstype != 1 && !is_hostname(ddnsdomain)) {
-    printf("fwmgr: ddns_domain \"%s\" is not a host name; DDNS not started\n", ddnsdomain);
+    char seen[kShownSize];
+    printf("fwmgr: ddns_domain \"%s\" is not a host name; DDNS not started\n", shown(ddnsdomain, seen));
     return 1;
   }
   char user[4 * sizeof ddnsuser + 3], pwd[4 * sizeof ddnspwd + 3];
@@ -199,7 +201,9 @@ int FwMgr::loaddnsproxy() {
   getDns(1, dns, sizeof dns, s_.paths.sys("/etc/resolv.conf", path));
   if (!is_ipv4(dns)) {
     pridns[0] = '\0';
-    if (dns[0]) printf("fwmgr: first DNS server \"%s\" is not an IPv4 address; no DNS proxy rule\n", dns);
+    char seen[kShownSize];
+    if (dns[0])
+      printf("fwmgr: first DNS server \"%s\" is not an IPv4 address; no DNS proxy rule\n", shown(dns, seen));
     return 1;
   }
   bcopy_text(pridns, dns);

@@ -370,3 +370,45 @@ TEST_F(ServicesTest, StaticRoutesStopAtTheFirstShortKey) {
 
 }  // namespace
 }  // namespace rc::test
+
+namespace rc::test {
+namespace {
+
+// A refused value is printed escaped and cut to 64 bytes: a stored value
+// cannot forge lines of fwmgr's output or flood it.
+TEST_F(ServicesTest, RefusedValuesArePrintedEscapedAndCut) {
+  const std::string forged = std::string("\nfwmgr: forged\x1b[2J") + std::string(2000, 'x');
+  const std::string printed = "\\x0afwmgr: forged\\x1b[2J" + std::string(46, 'x') + "...";
+  struct Case {
+    const char *key;
+    std::string value;
+    int (FwMgr::*step)();
+    std::string out;
+  } cases[] = {
+      {"dmzip", forged, &FwMgr::readdmzconfig, "fwmgr: dmzip \"" + printed + "\" is not an IPv4 address; refused\n"},
+      {"webport", forged, &FwMgr::readwebaccessconfig,
+       "fwmgr: webport \"" + printed + "\" is not a port from 1 to 65535; 80 used\n"},
+      {"virtualser_list", "1;80;80;0;1.2.3.4\n\x1b[2J;1", &FwMgr::readportmapconfig,
+       "fwmgr: virtualser_list entry 1 dropped: host \"1.2.3.4\\x0a\\x1b[2J\" is not an IPv4 address\n"},
+      {"ddns_domain", "a\nb", &FwMgr::loadddnsconfig,
+       "fwmgr: ddns_domain \"a\\x0ab\" is not a host name; DDNS not started\n"},
+  };
+  store.set("webipen", "1");
+  store.set("ddns_en", "1");
+  store.set("ddns_type", "2");
+  for (const auto &c : cases) {
+    store.set(c.key, c.value);
+    if (c.step == &FwMgr::loadddnsconfig) mgr.readddnsconfig();
+    testing::internal::CaptureStdout();
+    (mgr.*c.step)();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out) << c.key;
+  }
+  dir.write("etc/resolv.conf", "nameserver \x1b[2Jx\n");
+  testing::internal::CaptureStdout();
+  mgr.loaddnsproxy();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "fwmgr: first DNS server \"\\x1b[2Jx\" is not an IPv4 address; no DNS proxy rule\n");
+}
+
+}  // namespace
+}  // namespace rc::test
