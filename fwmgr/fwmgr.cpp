@@ -204,11 +204,25 @@ void FwMgr::cmdWanWeb() {
 }
 
 void FwMgr::cmdLanWeb() {
-  sh_.vk_SystemEx("iptables -t filter -F %s", kAccessChain);
-  sh_.vk_SystemEx("iptables -t nat -F %s", kLanAdminChain);
+  // The settings are read before the flush: a refused address with the host
+  // limit on keeps the rules in force (and their settings), since replacing
+  // them could only lift the limit.
+  const int oldEn = webaccessen, oldBad = lanwebipbad, oldPort = weblistenport;
+  char oldIp[sizeof lanwebip];
+  bcopy_text(oldIp, lanwebip);
   cfm_.Init_vxm810_cfm();
   readwebaccessconfig();
   cfm_.CloseCfm();
+  if (webaccessen == 1 && lanwebipbad) {
+    puts("fwmgr: LAN management rules left as they were");
+    webaccessen = oldEn;
+    lanwebipbad = oldBad;
+    weblistenport = oldPort;
+    bcopy_text(lanwebip, oldIp);
+    return;
+  }
+  sh_.vk_SystemEx("iptables -t filter -F %s", kAccessChain);
+  sh_.vk_SystemEx("iptables -t nat -F %s", kLanAdminChain);
   loadlanwebrules();
 }
 

@@ -106,54 +106,105 @@ class ServicesTest : public FwMgrTest {
 TEST_F(ServicesTest, LanManagement) {
   const std::string nat = "vk: iptables -t nat -A web_lanadmin -i br0 -d 192.168.0.1 -p tcp --dport ";
   const std::string acc = "vk: iptables -t filter -A web_access -i br0 ";
+  const std::vector<std::string> flush = {"vk: iptables -t filter -F web_access", "vk: iptables -t nat -F web_lanadmin"};
+  const std::string kept = "; refused\nfwmgr: LAN management rules left as they were\n";
   struct Case {
     const char *en, *port, *ip;
     std::vector<std::string> lines;
+    int listen;
+    std::string out;
   } cases[] = {
-      {"1", "80", "", {}},
-      {"1", "8080", "", {nat + "80 -j DROP", nat + "8080 -j DNAT --to 192.168.0.1:80"}},
-      {"0", "8080", "192.168.0.5", {}},
-      {"1", "80", "0.0.0.0", {}},
+      {"1", "80", "", cat({flush}), 80, ""},
+      {"1", "8080", "", cat({flush, {nat + "80 -j DROP", nat + "8080 -j DNAT --to 192.168.0.1:80"}}), 8080, ""},
+      {"0", "8080", "192.168.0.5", flush, 80, ""},
+      {"1", "80", "0.0.0.0", flush, 80, ""},
       {"1", "80", "192.168.0.5",
-       {acc + "-s 192.168.0.5 -d 192.168.0.1 -p tcp --dport 80 -j ACCEPT", acc + "-d 192.168.0.1 -p tcp --dport 80 -j DROP"}},
-      {"1", "99999", "", {}},  // not a port: 80
+       cat({flush, {acc + "-s 192.168.0.5 -d 192.168.0.1 -p tcp --dport 80 -j ACCEPT",
+                    acc + "-d 192.168.0.1 -p tcp --dport 80 -j DROP"}}),
+       80, ""},
+      // A refused address keeps the rules in force (the host limit above).
+      {"1", "8080", "192.168.0.5 ", {}, 80, "fwmgr: webip \"192.168.0.5 \" is not an IPv4 address or network" + kept},
+      {"1", "80", "192.168.0.05", {}, 80, "fwmgr: webip \"192.168.0.05\" is not an IPv4 address or network" + kept},
+      {"1", "80", "192.168.0.0/28",
+       cat({flush, {acc + "-s 192.168.0.0/28 -d 192.168.0.1 -p tcp --dport 80 -j ACCEPT",
+                    acc + "-d 192.168.0.1 -p tcp --dport 80 -j DROP"}}),
+       80, ""},
+      {"1", "99999", "", flush, 80, "fwmgr: webport \"99999\" is not a port from 1 to 65535; 80 used\n"},
+      // The limit off: a refused address limits nothing and keeps nothing.
+      {"0", "80", "x", flush, 80, "fwmgr: webip \"x\" is not an IPv4 address or network; refused\n"},
   };
   for (const auto &c : cases) {
     store.set("webipen", c.en);
     store.set("webport", c.port);
     store.set("webip", c.ip);
+    testing::internal::CaptureStdout();
     mgr.onCommand(14);
-    EXPECT_TRUE(SameLines(sh, cat({{"vk: iptables -t filter -F web_access", "vk: iptables -t nat -F web_lanadmin"},
-                                   c.lines})))
-        << c.en << " " << c.port << " " << c.ip;
-    EXPECT_EQ(mgr.weblistenport, std::string(c.en) == "1" && std::string(c.port) == "8080" ? 8080 : 80);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out) << c.ip;
+    EXPECT_TRUE(SameLines(sh, c.lines)) << c.en << " " << c.port << " " << c.ip;
+    EXPECT_EQ(mgr.weblistenport, c.listen) << c.ip;
   }
+}
+
+// At start no rules are in force to keep: a refused address admits no LAN
+// host (the drop line without the accept line), never every host.
+TEST_F(ServicesTest, RefusedLanManagementAddressAtStartAdmitsNoHost) {
+  store.set("webipen", "1");
+  store.set("webport", "8080");
+  store.set("webip", "192.168.0.5;reboot");
+  testing::internal::CaptureStdout();
+  mgr.start();
+  std::string out = testing::internal::GetCapturedStdout();
+  for (const char *line : {"fwmgr: webip \"192.168.0.5;reboot\" is not an IPv4 address or network; refused\n",
+                           "fwmgr: no valid webip; the management pages are closed to every LAN host\n"})
+    EXPECT_NE(out.find(line), std::string::npos) << out;
+  auto lines = sh.take();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_TRUE(SameLines(std::vector<std::string>(lines.end() - 3, lines.end()),
+                        {"vk: iptables -t nat -A web_lanadmin -i br0 -d 192.168.0.1 -p tcp --dport 80 -j DROP",
+                         "vk: iptables -t nat -A web_lanadmin -i br0 -d 192.168.0.1 -p tcp --dport 8080 -j DNAT "
+                         "--to 192.168.0.1:80",
+                         "vk: iptables -t filter -A web_access -i br0 -d 192.168.0.1 -p tcp --dport 80 -j DROP"}));
 }
 
 TEST_F(ServicesTest, WanManagement) {
   const std::string flush = "vk: iptables -t nat -F web_wanadmin";
+  const std::string rule = "vk: iptables -t nat -A web_wanadmin -p tcp -d 10.0.0.2 ";
+  const std::string refused = "\" is not an IPv4 address or network; no WAN management rule\n";
   struct Case {
     const char *en, *ip;
     bool up;
     std::vector<std::string> lines;
+    std::string out;
   } cases[] = {
-      {"1", "0.0.0.0", true,
-       {flush, "vk: iptables -t nat -A web_wanadmin -p tcp -d 10.0.0.2 --dport 8080 -j DNAT --to 192.168.0.1:80"}},
-      {"1", "", true,
-       {flush, "vk: iptables -t nat -A web_wanadmin -p tcp -d 10.0.0.2 --dport 8080 -j DNAT --to 192.168.0.1:80"}},
-      {"1", "10.9.9.9", true,
-       {flush, "vk: iptables -t nat -A web_wanadmin -p tcp -d 10.0.0.2 -s 10.9.9.9 --dport 8080 -j DNAT --to 192.168.0.1:80"}},
-      {"0", "", true, {flush}},
-      {"1", "", false, {flush}},
+      {"1", "0.0.0.0", true, {flush, rule + "--dport 8080 -j DNAT --to 192.168.0.1:80"}, ""},
+      {"1", "", true, {flush, rule + "--dport 8080 -j DNAT --to 192.168.0.1:80"}, ""},
+      {"1", "10.9.9.9", true, {flush, rule + "-s 10.9.9.9 --dport 8080 -j DNAT --to 192.168.0.1:80"}, ""},
+      {"0", "", true, {flush}, ""},
+      {"1", "", false, {flush}, ""},
+      // A network passes as it is, also one longer than 15 characters.
+      {"1", "203.0.113.0/24", true, {flush, rule + "-s 203.0.113.0/24 --dport 8080 -j DNAT --to 192.168.0.1:80"}, ""},
+      {"1", "198.51.100.128/25", true,
+       {flush, rule + "-s 198.51.100.128/25 --dport 8080 -j DNAT --to 192.168.0.1:80"}, ""},
+      // A refused address opens nothing: no rule at all.
+      {"1", "10.9.9.9 ", true, {flush}, "fwmgr: wanwebip \"10.9.9.9 " + refused},
+      {"1", "10.9.9.09", true, {flush}, "fwmgr: wanwebip \"10.9.9.09" + refused},
+      {"1", "203.0.113.0/33", true, {flush}, "fwmgr: wanwebip \"203.0.113.0/33" + refused},
   };
   for (const auto &c : cases) {
     store.set("wanweben", c.en);
     store.set("wanwebip", c.ip);
     store.set("wanwebport", "8080");
     mgr.wanconnflag = c.up;
+    testing::internal::CaptureStdout();
     mgr.onCommand(13);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out) << c.ip;
     EXPECT_TRUE(SameLines(sh, c.lines)) << c.en << " " << c.ip << " " << c.up;
   }
+  // ... nor does a WAN-up with the refused address in memory.
+  ifAddr = inet_addr("10.0.0.2");
+  ifMask = inet_addr("255.255.255.0");
+  mgr.onCommand(2);
+  for (const auto &l : sh.take()) EXPECT_EQ(l.find("web_wanadmin -p"), std::string::npos) << l;
 }
 
 TEST_F(ServicesTest, DdnsTypes) {
