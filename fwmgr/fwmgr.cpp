@@ -72,6 +72,18 @@ void FwMgr::readLan() {
   const unsigned char *mk = reinterpret_cast<const unsigned char *>(&lanmask);
   snprintf(strlannet, sizeof strlannet, "%d.%d.%d.%d", ip[0] & mk[0], ip[1] & mk[1], ip[2] & mk[2],
            ip[3] & mk[3]);
+  // The LAN network is the source of the SNAT lines. Without an address, or
+  // with a mask that is empty, refused, 0.0.0.0 or not a run of leading ones
+  // (netsize would count only the first run), it is left empty: no SNAT line
+  // rather than one for 0.0.0.0/0 or a network wider than the LAN.
+  const uint32_t m = ntohl(lanmask);
+  if (!strlanip[0] || m == 0 || (~m & (~m + 1)) != 0) {
+    if (mask[0]) {
+      char seen[kShownSize];
+      printf("fwmgr: lan_mask \"%s\" is not a network mask; no LAN network\n", shown(mask, seen));
+    }
+    strlannet[0] = '\0';
+  }
 }
 
 void FwMgr::setWanName() {
