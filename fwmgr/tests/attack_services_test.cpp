@@ -19,7 +19,7 @@ std::string firewall(char op, int flags, int portscan = 0) {
 class AttackTest : public FwMgrTest {
  protected:
   void SetUp() override { wanUpState(); }
-  void read(const char *fields, const char *qqip = "", const char *msnip = "") {
+  void read(const char *fields, const std::string &qqip = "", const std::string &msnip = "") {
     store.set("lan_attack_defence", fields);
     store.set("qqip", qqip);
     store.set("msnip", msnip);
@@ -70,6 +70,29 @@ TEST_F(AttackTest, RefusedSourceListAddsNoQqLine) {
             "fwmgr: msnip \"10.0.0.1,x\" holds something other than IPv4 addresses; its rules are not added\n");
   mgr.loadattackconfig();
   EXPECT_TRUE(SameLines(sh, {firewall('A', 0)}));
+}
+
+// A list longer than the 255 characters its field holds is refused whole,
+// not cut inside an address (which would block a different host).
+TEST_F(AttackTest, SourceListThatDoesNotFitIsRefused) {
+  const std::string host = "192.168.100.100";
+  std::string fits = host, tilde = host;
+  for (int i = 1; i < 16; ++i) fits += "," + host, tilde += "~" + host;  // 255 characters
+  const std::string s = "vk: iptables -t filter -A safe_filter -m groupip --sip ";
+  read("0,0,0,0,0,0,0,0,0,0,0,0,0,1,0,1,1,0,0,0", fits, fits);
+  mgr.loadattackconfig();
+  EXPECT_TRUE(SameLines(sh, {firewall('A', 0), "vk: iptables -t filter -A safe_filter -m layer7 --l7proto socks -j DROP",
+                             s + tilde + " -m layer7 --l7proto qq -j DROP",
+                             s + tilde + " -p tcp --dport 80 -m groupurl --src-groupurl w.qq.com -j DROP",
+                             s + tilde + " -m layer7 --l7proto msn -j DROP"}));
+  testing::internal::CaptureStdout();
+  read("0,0,0,0,0,0,0,0,0,0,0,0,0,1,0,1,1,0,0,0", fits + ",10.0.0.1", fits + "0");
+  const std::string shown = "192.168.100.100,192.168.100.100,192.168.100.100,192.168.100.100,...";
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "fwmgr: qqip \"" + shown + "\" is longer than 255 characters; its rules are not added\n"
+            "fwmgr: msnip \"" + shown + "\" is longer than 255 characters; its rules are not added\n");
+  mgr.loadattackconfig();
+  EXPECT_TRUE(SameLines(sh, {firewall('A', 0), "vk: iptables -t filter -A safe_filter -m layer7 --l7proto socks -j DROP"}));
 }
 
 // Command 15 removes with the old values, adds the new, and puts the WAN
