@@ -63,10 +63,12 @@ class FieldReader {
     return wideNumber(memchr(p_, ';', static_cast<size_t>(end_ - p_)) ? ';' : '\0', out, name);
   }
 
-  // A TCP/UDP port: a number from 1 to 65535.
-  bool port(char delim, int &out, const char *name) {
+  // A TCP/UDP port: a number from lowest (1, or 0 where a range may start
+  // at port 0) to 65535.
+  bool port(char delim, int &out, const char *name, int lowest = 1) {
     if (!number(delim, out, name)) return false;
-    if (out < 1 || out > 65535) return fail("%s %d outside 1 to 65535", name, out);
+    if (out < lowest || out > 65535)
+      return fail(lowest == 0 ? "%s %d outside 0 to 65535" : "%s %d outside 1 to 65535", name, out);
     return true;
   }
 
