@@ -113,11 +113,8 @@ TEST(Validation, AddressesHostsMacs) {
       {"1.2.3.4 ", false, false, false},
       {"1.2.3.4;reboot", false, false, false},
       {"0001.2.3.4", false, true, false},
-      // Leading zeros: inet_addr reads them as octal (or refuses them).
-      {"10.0.0.08", false, true, false},
+      {"10.0.0.08", false, true, false},  // leading zeros: octal to inet_addr
       {"010.0.0.1", false, true, false},
-      {"1.2.3.00", false, true, false},
-      {"10.0.0.0", true, true, false},
       {"", false, false, false},
       {"vpn.example-isp.net", false, true, false},
       {"$(reboot)", false, false, false},
@@ -133,38 +130,20 @@ TEST(Validation, AddressesHostsMacs) {
 }
 
 TEST(Validation, AddressOrNetwork) {
-  struct Case {
-    const char *text;
-    bool net;
-  } cases[] = {
-      {"203.0.113.7", true},      {"203.0.113.0/24", true},   {"0.0.0.0/0", true},
-      {"10.0.0.1/32", true},      {"10.0.0.0/33", false},     {"10.0.0.0/08", false},
-      {"10.0.0.0/", false},       {"10.0.0.08/8", false},     {"10.0.0.0/8 ", false},
-      {"10.0.0/8", false},        {"10.0.0.0/8/8", false},    {"", false},
-  };
-  for (const auto &c : cases) EXPECT_EQ(is_ipv4_net(c.text), c.net) << c.text;
+  for (const char *yes : {"203.0.113.7", "203.0.113.0/24", "0.0.0.0/0", "10.0.0.1/32"}) EXPECT_TRUE(is_ipv4_net(yes)) << yes;
+  for (const char *no : {"10.0.0.0/33", "10.0.0.0/08", "10.0.0.0/", "10.0.0.08/8", "10.0.0.0/8 ", "10.0.0/8", ""})
+    EXPECT_FALSE(is_ipv4_net(no)) << no;
 }
 
-// Values printed in messages: control bytes, bytes above 0x7e and the
-// backslash are escaped; more than 64 bytes are cut with a marker.
+// Control bytes, bytes above 0x7e and the backslash are escaped; a value is
+// cut after 64 bytes, with a marker.
 TEST(Shown, EscapedAndCut) {
-  struct Case {
-    std::string value, printed;
-  } cases[] = {
-      {"1.2.3.4 ", "1.2.3.4 "},
-      {"a\nfwmgr: forged\x1b[2J\\", "a\\x0afwmgr: forged\\x1b[2J\\x5c"},
-      {"\xc3\xa9", "\\xc3\\xa9"},
-      {std::string(64, 'x'), std::string(64, 'x')},
-      {std::string(2000, 'x'), std::string(64, 'x') + "..."},
-      {std::string(100, '\n'), [] {
-         std::string s;
-         for (int i = 0; i < 64; ++i) s += "\\x0a";
-         return s + "...";
-       }()},
-  };
-  char out[kShownSize];
-  for (const auto &c : cases) EXPECT_EQ(shown(c.value.c_str(), out), c.printed) << c.value.size();
-  char small[10];
+  char out[kShownSize], small[10];
+  EXPECT_STREQ(shown("a\nb\x1b[2J\xc3\\", out), "a\\x0ab\\x1b[2J\\xc3\\x5c");
+  EXPECT_EQ(shown(std::string(65, 'x').c_str(), out), std::string(64, 'x') + "...");
+  std::string lf;
+  for (int i = 0; i < 64; ++i) lf += "\\x0a";
+  EXPECT_EQ(shown(std::string(65, '\n').c_str(), out), lf + "...");
   EXPECT_STREQ(shown("abcdefghijkl", small), "abcdef...");
 }
 

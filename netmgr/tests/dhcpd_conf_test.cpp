@@ -95,7 +95,6 @@ TEST_F(DhcpdConfTest, StaticLeases) {
   testing::internal::GetCapturedStdout();
 }
 
-// A refused value is printed escaped, so it cannot forge output lines.
 TEST_F(DhcpdConfTest, RefusedValueIsPrintedEscaped) {
   store.set("dhcps_start", "1.2.3.4\n\x1b[2J");
   testing::internal::CaptureStdout();
