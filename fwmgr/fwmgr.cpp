@@ -77,13 +77,12 @@ void FwMgr::readLan() {
   // (netsize would count only the first run), it is left empty: no SNAT line
   // rather than one for 0.0.0.0/0 or a network wider than the LAN.
   const uint32_t m = ntohl(lanmask);
-  if (!strlanip[0] || m == 0 || (~m & (~m + 1)) != 0) {
-    if (mask[0]) {
-      char seen[kShownSize];
-      printf("fwmgr: lan_mask \"%s\" is not a network mask; no LAN network\n", shown(mask, seen));
-    }
-    strlannet[0] = '\0';
+  const bool maskOk = m != 0 && (~m & (~m + 1)) == 0;
+  if (mask[0] && !maskOk) {
+    char seen[kShownSize];
+    printf("fwmgr: lan_mask \"%s\" is not a network mask; no LAN network\n", shown(mask, seen));
   }
+  if (!strlanip[0] || !maskOk) strlannet[0] = '\0';
 }
 
 void FwMgr::setWanName() {
