@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/netutil.h"
+
 namespace rc {
 
 namespace {
@@ -77,8 +79,9 @@ int ArpGuard::readarpconfig() {
   cfm_.Init_vxm810_cfm();
   cfm_.GetCfmValue("arp_defence", value);
   cfm_.CloseCfm();
+  char seen[kShownSize];
   if (!parse_arp_defence(value, &arpflag, &arptime))
-    printf("arpguard: arp_defence \"%s\" has fewer than four fields; settings kept\n", value);
+    printf("arpguard: arp_defence \"%s\" has fewer than four fields; settings kept\n", shown(value, seen));
   return 1;
 }
 

@@ -144,22 +144,34 @@ int time_is_in_area(const struct tm *tm, int startHour, int startMin, int endHou
   return start <= now && now <= end ? 1 : 0;
 }
 
-bool is_ipv4(const char *s) {
-  if (!s) return false;
-  int parts = 0;
-  while (true) {
-    if (!isdigit(static_cast<unsigned char>(*s))) return false;
-    int value = 0, digits = 0;
-    while (isdigit(static_cast<unsigned char>(*s))) {
-      value = value * 10 + (*s++ - '0');
-      if (++digits > 3) return false;
-    }
-    if (value > 255) return false;
-    ++parts;
-    if (*s == '\0') return parts == 4;
-    if (*s != '.' || parts == 4) return false;
-    ++s;
+// Reads a decimal number of 1 to 3 digits, without a leading zero (inet_addr
+// would read "08" as octal, or refuse it), at most max. Moves s past it.
+static bool decimal_part(const char *&s, int max) {
+  if (!isdigit(static_cast<unsigned char>(*s))) return false;
+  if (s[0] == '0' && isdigit(static_cast<unsigned char>(s[1]))) return false;
+  int value = 0, digits = 0;
+  while (isdigit(static_cast<unsigned char>(*s))) {
+    value = value * 10 + (*s++ - '0');
+    if (++digits > 3) return false;
   }
+  return value <= max;
+}
+
+// Moves s past a dotted quad; false when there is none.
+static bool dotted_quad(const char *&s) {
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0 && *s++ != '.') return false;
+    if (!decimal_part(s, 255)) return false;
+  }
+  return true;
+}
+
+bool is_ipv4(const char *s) { return s && dotted_quad(s) && *s == '\0'; }
+
+bool is_ipv4_net(const char *s) {
+  if (!s || !dotted_quad(s)) return false;
+  if (*s == '\0') return true;
+  return *s++ == '/' && decimal_part(s, 32) && *s == '\0';
 }
 
 bool is_hostname(const char *s) {
@@ -182,6 +194,32 @@ bool is_mac(const char *s) {
     }
   }
   return s[17] == '\0';
+}
+
+const char *shown(const char *value, char *out, size_t size) {
+  static const char kHex[] = "0123456789abcdef";
+  if (size < 4) return "";
+  size_t o = 0, i = 0;
+  const size_t room = size - 4;  // "..." and the NUL
+  for (; value && value[i] && i < kShownMax; ++i) {
+    unsigned char c = static_cast<unsigned char>(value[i]);
+    bool plain = c >= 0x20 && c < 0x7f && c != '\\';
+    if (o + (plain ? 1 : 4) > room) break;
+    if (plain) {
+      out[o++] = static_cast<char>(c);
+    } else {
+      out[o++] = '\\';
+      out[o++] = 'x';
+      out[o++] = kHex[c >> 4];
+      out[o++] = kHex[c & 15];
+    }
+  }
+  if (value && value[i]) {
+    memcpy(out + o, "...", 3);
+    o += 3;
+  }
+  out[o] = '\0';
+  return out;
 }
 
 bool shell_plain(const char *value) {

@@ -43,9 +43,27 @@ int time_is_in_area(const struct tm *tm, int startHour, int startMin, int endHou
                     const int weekdays[7]);
 
 // Validation of configuration values before they reach a command line.
-bool is_ipv4(const char *s);      // dotted quad, each part 0..255
+// A dotted quad, each part 0..255 written without leading zeros.
+bool is_ipv4(const char *s);
+// A dotted quad, optionally followed by "/" and a prefix length 0..32 (a
+// source restriction such as "203.0.113.0/24").
+bool is_ipv4_net(const char *s);
 bool is_hostname(const char *s);  // letters, digits, '-' and '.', not empty
 bool is_mac(const char *s);       // xx:xx:xx:xx:xx:xx, hex digits
+
+// The form in which a value, refused or not, is printed in a message: at most
+// its first kShownMax bytes, each byte outside printable ASCII and each
+// backslash written as \xNN, and "..." after a value that was cut. A stored
+// value can then neither forge lines of a daemon's output (newlines, escape
+// sequences) nor flood it. The result lives in out[size]; kShownSize holds
+// any value.
+constexpr size_t kShownMax = 64;
+constexpr size_t kShownSize = kShownMax * 4 + 4;
+const char *shown(const char *value, char *out, size_t size);
+template <size_t N>
+const char *shown(const char *value, char (&out)[N]) {
+  return shown(value, out, N);
+}
 
 // Shell form of free text (user names, passwords, domains, ...): returned as
 // it is when every character is in A-Za-z0-9._@:/+=,- (so ordinary values give

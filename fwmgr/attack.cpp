@@ -20,10 +20,16 @@ constexpr const char *kQqWebHost = "w.qq.com";
 constexpr int kAttackFields = 20;
 
 // Reads a ","-separated address list into dst with "~" between the
-// addresses; a list with anything but addresses is refused (dst empty,
-// false).
+// addresses; a list with anything but addresses, or one that does not fit
+// (cut, it would end inside an address), is refused (dst empty, false).
 bool readSourceList(const char *key, const char *value, char (&dst)[256]) {
   dst[0] = '\0';
+  if (strlen(value) >= sizeof dst) {
+    char seen[kShownSize];
+    printf("fwmgr: %s \"%s\" is longer than %d characters; its rules are not added\n", key, shown(value, seen),
+           static_cast<int>(sizeof dst) - 1);
+    return false;
+  }
   char one[16];
   const char *p = value;
   while (*p) {
@@ -36,7 +42,9 @@ bool readSourceList(const char *key, const char *value, char (&dst)[256]) {
       ok = is_ipv4(one);
     }
     if (!ok) {
-      printf("fwmgr: %s \"%s\" holds something other than IPv4 addresses; its rules are not added\n", key, value);
+      char seen[kShownSize];
+      printf("fwmgr: %s \"%s\" holds something other than IPv4 addresses; its rules are not added\n", key,
+             shown(value, seen));
       dst[0] = '\0';
       return false;
     }

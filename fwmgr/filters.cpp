@@ -116,7 +116,7 @@ int FwMgr::readclientconfig() {
     int mode, sport, eport, protocol;
     const char *why = nullptr;
     if (!f.number(';', mode, "mode") || !readRange(f, r.startIp, r.endIp) ||
-        !f.port('-', sport, "start port") || !f.port(';', eport, "end port") ||
+        !f.port('-', sport, "start port", 0) || !f.port(';', eport, "end port", 0) ||
         !f.number(';', protocol, "protocol") || !readSchedule(f, r.sched))
       why = f.why();
     else
@@ -189,8 +189,6 @@ int FwMgr::readurlconfig() {
     if (!f.number(';', mode, "mode") || !readRange(f, r.startIp, r.endIp) ||
         !f.text(';', r.keywords, sizeof r.keywords, "keywords") || !readSchedule(f, r.sched))
       why = f.why();
-    else if (!r.keywords[0])
-      why = "no keywords";
     else
       why = badRange(r.startIp, r.endIp);
     if (why) {
@@ -210,9 +208,12 @@ void FwMgr::urlLines(const UrlRecord &r, const char *action) {
   const char *arg = plainKeywords(r.keywords) ? list : shell_quote(list, quoted);
   const char *listed = r.mode == 0 ? "DROP" : "ACCEPT";
   const char *others = r.mode == 0 ? "ACCEPT" : "DROP";
-  sh_.vk_SystemEx(
-      "iptables -t filter %s %s -p tcp --dport 80 -m iprange --src-range %s-%s -m groupurl --src-groupurl %s -j %s",
-      action, kUrlChain, r.startIp, r.endIp, arg, listed);
+  // An empty list has no keyword line (it would name no keyword and fail);
+  // the "*" line still decides every web request of the range.
+  if (r.keywords[0])
+    sh_.vk_SystemEx(
+        "iptables -t filter %s %s -p tcp --dport 80 -m iprange --src-range %s-%s -m groupurl --src-groupurl %s -j %s",
+        action, kUrlChain, r.startIp, r.endIp, arg, listed);
   sh_.vk_SystemEx(
       "iptables -t filter %s %s -p tcp --dport 80 -m iprange --src-range %s-%s -m groupurl --src-groupurl \"*\" -j %s",
       action, kUrlChain, r.startIp, r.endIp, others);

@@ -52,7 +52,8 @@ int FwMgr::readNumber(const char *key) {
 void FwMgr::readAddress(const char *key, char (&dst)[16]) {
   cfm_.GetCfmValue(key, value);
   if (value[0] && !is_ipv4(value)) {
-    printf("fwmgr: %s \"%s\" is not an IPv4 address; refused\n", key, value);
+    char seen[kShownSize];
+    printf("fwmgr: %s \"%s\" is not an IPv4 address; refused\n", key, shown(value, seen));
     value[0] = '\0';
   }
   bcopy_text(dst, value);
@@ -71,6 +72,17 @@ void FwMgr::readLan() {
   const unsigned char *mk = reinterpret_cast<const unsigned char *>(&lanmask);
   snprintf(strlannet, sizeof strlannet, "%d.%d.%d.%d", ip[0] & mk[0], ip[1] & mk[1], ip[2] & mk[2],
            ip[3] & mk[3]);
+  // The LAN network is the source of the SNAT lines. Without an address, or
+  // with a mask that is empty, refused, 0.0.0.0 or not a run of leading ones
+  // (netsize would count only the first run), it is left empty: no SNAT line
+  // rather than one for 0.0.0.0/0 or a network wider than the LAN.
+  const uint32_t m = ntohl(lanmask);
+  const bool maskOk = m != 0 && (~m & (~m + 1)) == 0;
+  if (mask[0] && !maskOk) {
+    char seen[kShownSize];
+    printf("fwmgr: lan_mask \"%s\" is not a network mask; no LAN network\n", shown(mask, seen));
+  }
+  if (!strlanip[0] || !maskOk) strlannet[0] = '\0';
 }
 
 void FwMgr::setWanName() {
@@ -203,11 +215,25 @@ void FwMgr::cmdWanWeb() {
 }
 
 void FwMgr::cmdLanWeb() {
-  sh_.vk_SystemEx("iptables -t filter -F %s", kAccessChain);
-  sh_.vk_SystemEx("iptables -t nat -F %s", kLanAdminChain);
+  // The settings are read before the flush: a refused address with the host
+  // limit on keeps the rules in force (and their settings), since replacing
+  // them could only lift the limit.
+  const int oldEn = webaccessen, oldBad = lanwebipbad, oldPort = weblistenport;
+  char oldIp[sizeof lanwebip];
+  bcopy_text(oldIp, lanwebip);
   cfm_.Init_vxm810_cfm();
   readwebaccessconfig();
   cfm_.CloseCfm();
+  if (webaccessen == 1 && lanwebipbad) {
+    puts("fwmgr: LAN management rules left as they were");
+    webaccessen = oldEn;
+    lanwebipbad = oldBad;
+    weblistenport = oldPort;
+    bcopy_text(lanwebip, oldIp);
+    return;
+  }
+  sh_.vk_SystemEx("iptables -t filter -F %s", kAccessChain);
+  sh_.vk_SystemEx("iptables -t nat -F %s", kLanAdminChain);
   loadlanwebrules();
 }
 
@@ -266,7 +292,9 @@ void FwMgr::readIfAddress(bool withMask) {
 
 void FwMgr::arpRule(char op) {
   if (!is_ipv4(strwanip) || !is_ipv4(strwanmask)) {
-    printf("fwmgr: WAN address \"%s\" mask \"%s\" unusable; no arptables rule\n", strwanip, strwanmask);
+    char ip[kShownSize], mask[kShownSize];
+    printf("fwmgr: WAN address \"%s\" mask \"%s\" unusable; no arptables rule\n", shown(strwanip, ip),
+           shown(strwanmask, mask));
     return;
   }
   if (op == 'A')

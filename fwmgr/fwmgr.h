@@ -228,11 +228,17 @@ class FwMgr : public TickDaemon {
   int QQ = 0, MSN = 0, BT = 0, eDonkey = 0, Virus = 0;
   char qqip[256] = "", msnip[256] = "";  // "~"-separated checked addresses
 
+  // The management addresses are an address or a network ("203.0.113.0/24",
+  // up to "255.255.255.255/32"), or empty. A refused value sets the flag
+  // beside it and never counts as "any": no WAN management rule, and the
+  // LAN pages admit no host (or keep the rules in force, on command 14).
   int webaccessen = 0;
-  char lanwebip[16] = "";
+  char lanwebip[20] = "";
+  int lanwebipbad = 0;
   int weblistenport = 80;
   int wanweben = 0;
-  char wanwebip[16] = "";
+  char wanwebip[20] = "";
+  int wanwebipbad = 0;
   int wanwebport = 0;
   int ddnsen = 0, ddnstype = 0;
   char ddnsuser[32] = "", ddnspwd[32] = "", ddnsdomain[64] = "";
@@ -280,6 +286,9 @@ class FwMgr : public TickDaemon {
   void qosAddressLines(const QosRecord &r);
   // Reads a port key: a number from 1 to 65535, else (printed) fallback.
   int readPort(const char *key, int fallback);
+  // Reads a management address key into dst: an address, a network or
+  // empty. Anything else leaves dst empty and returns false.
+  bool readNet(const char *key, char (&dst)[20]);
 
   FwServices s_;
   Shell &sh_;

@@ -79,8 +79,9 @@ int FwMgr::readportmapconfig() {
     } else if (!parsePortEntry(e, f)) {
       printf("fwmgr: virtualser_list entry %d dropped: %s\n", n, f.why());
     } else if (!is_ipv4(e.host)) {
+      char seen[kShownSize];
       printf("fwmgr: virtualser_list entry %d dropped: host \"%s\" is not an IPv4 address\n", n,
-             e.host);
+             shown(e.host, seen));
     } else {
       portinfo[portmnum++] = e;
     }
@@ -93,6 +94,8 @@ int FwMgr::loadportmapconfig() {
   bool any = false;
   for (int i = 0; i < portmnum; ++i) any = any || portinfo[i].enable == 1;
   if (!any || !natAddressesOk("port forwards")) return 1;
+  const bool snat = is_ipv4(strlannet);
+  if (!snat) puts("fwmgr: no usable LAN network; no SNAT line for port forwards");
   static const struct {
     int protocolBit;
     const char *name;
@@ -104,8 +107,9 @@ int FwMgr::loadportmapconfig() {
       if (e.protocol != 3 && e.protocol != pr.protocolBit) continue;
       sh_.vk_SystemEx("iptables -t nat -A %s -p %s -d %s --dport %d -j DNAT --to %s:%d", kPortPre,
                       pr.name, strwanip, e.wanport, e.host, e.lanport);
-      sh_.vk_SystemEx("iptables -t nat -A %s -p %s -d %s -s %s/%d --dport %d -j SNAT --to %s",
-                      kPortPost, pr.name, e.host, strlannet, netsize, e.lanport, strlanip);
+      if (snat)
+        sh_.vk_SystemEx("iptables -t nat -A %s -p %s -d %s -s %s/%d --dport %d -j SNAT --to %s",
+                        kPortPost, pr.name, e.host, strlannet, netsize, e.lanport, strlanip);
     }
   }
   return 1;
@@ -133,6 +137,10 @@ int FwMgr::loaddmzconfig() {
   }
   if (!natAddressesOk("DMZ")) return 1;
   sh_.vk_SystemEx("iptables -t nat -A %s -d %s -j DNAT --to %s", kDmzPre, strwanip, dmzip);
+  if (!is_ipv4(strlannet)) {
+    puts("fwmgr: no usable LAN network; no SNAT line for the DMZ");
+    return 1;
+  }
   sh_.vk_SystemEx("iptables -t nat -A %s -d %s -s %s/%d -j SNAT --to %s", kDmzPost, dmzip, strlannet,
                   netsize, strlanip);
   return 1;

@@ -25,16 +25,19 @@ int FwMgr::readqosconfig() {
   int count = readNumber("qos_num");
   if (count > kMaxQos) count = kMaxQos;
   readspecialdata(listbuf, kListBufSize, count, "qoslist", 8);
+  // A record's number (its marks and classes) is its position in the list:
+  // a refused record keeps its slot, disabled, so the later ones keep theirs.
+  qosnum = count > 0 ? count : 0;
   forEachRecord(listbuf, count, "QoS", [&](int n, const char *p, const char *end) {
     QosRecord r = {};
     FieldReader f(p, end);
     int upfirst, uprate, downfirst, downrate, group, enable;
     const char *why = nullptr;
     if (!f.text('-', r.startIp, sizeof r.startIp, "start address") ||
-        !f.text(';', r.endIp, sizeof r.endIp, "end address") || !f.number('-', upfirst, "upload first number") ||
-        !f.number(';', uprate, "upload rate") || !f.number('-', downfirst, "download first number") ||
-        !f.number(';', downrate, "download rate") || !f.number(';', group, "group") ||
-        !f.lastNumber(enable, "enable"))
+        !f.text(';', r.endIp, sizeof r.endIp, "end address") ||
+        !f.wideNumber('-', upfirst, "upload first number") || !f.wideNumber(';', uprate, "upload rate") ||
+        !f.wideNumber('-', downfirst, "download first number") || !f.wideNumber(';', downrate, "download rate") ||
+        !f.wideNumber(';', group, "group") || !f.lastNumber(enable, "enable"))
       why = f.why();
     else if (!is_ipv4(r.startIp))
       why = "start address is not an IPv4 address";
@@ -51,7 +54,7 @@ int FwMgr::readqosconfig() {
     r.group = group;
     r.enable = enable;
     if (enable == 1) ++activeqos;
-    qosinfo[qosnum++] = r;
+    qosinfo[n - 1] = r;
   });
   return 1;
 }

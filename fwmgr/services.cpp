@@ -55,22 +55,39 @@ int FwMgr::readPort(const char *key, int fallback) {
   cfm_.GetCfmValue(key, value);
   int port = atoi(value);
   if (port >= 1 && port <= 65535) return port;
-  printf("fwmgr: %s \"%s\" is not a port from 1 to 65535; %d used\n", key, value, fallback);
+  char seen[kShownSize];
+  printf("fwmgr: %s \"%s\" is not a port from 1 to 65535; %d used\n", key, shown(value, seen), fallback);
   return fallback;
 }
 
 // ---------------------------------------------------------------- management access
 
+bool FwMgr::readNet(const char *key, char (&dst)[20]) {
+  cfm_.GetCfmValue(key, value);
+  bool ok = !value[0] || (strlen(value) < sizeof dst && is_ipv4_net(value));
+  bcopy_text(dst, ok ? value : "");
+  return ok;
+}
+
 int FwMgr::readwebaccessconfig() {
   webaccessen = readNumber("webipen");
-  readAddress("webip", lanwebip);
+  lanwebipbad = !readNet("webip", lanwebip);
+  if (lanwebipbad) {
+    char seen[kShownSize];
+    printf("fwmgr: webip \"%s\" is not an IPv4 address or network; refused\n", shown(value, seen));
+  }
   weblistenport = webaccessen == 1 ? readPort("webport", 80) : 80;
   return 1;
 }
 
 int FwMgr::readwanwebconfig() {
   wanweben = readNumber("wanweben");
-  readAddress("wanwebip", wanwebip);
+  wanwebipbad = !readNet("wanwebip", wanwebip);
+  if (wanwebipbad) {
+    char seen[kShownSize];
+    printf("fwmgr: wanwebip \"%s\" is not an IPv4 address or network; no WAN management rule\n",
+           shown(value, seen));
+  }
   wanwebport = wanweben == 1 ? readPort("wanwebport", 0) : readNumber("wanwebport");
   return 1;
 }
@@ -86,15 +103,22 @@ void FwMgr::loadlanwebrules() {
     sh_.vk_SystemEx("iptables -t nat -A %s -i %s -d %s -p tcp --dport %d -j DNAT --to %s:80", kLanAdminChain, lanname,
                     strlanip, weblistenport, strlanip);
   }
-  if (!anyAddress(lanwebip)) {
-    sh_.vk_SystemEx("iptables -t filter -A %s -i %s -s %s -d %s -p tcp --dport 80 -j ACCEPT", kAccessChain, lanname,
-                    lanwebip, strlanip);
+  // The one host admitted is unknown when its address was refused: none is,
+  // rather than every one.
+  if (lanwebipbad) puts("fwmgr: no valid webip; the management pages are closed to every LAN host");
+  if (lanwebipbad || !anyAddress(lanwebip)) {
+    if (!lanwebipbad)
+      sh_.vk_SystemEx("iptables -t filter -A %s -i %s -s %s -d %s -p tcp --dport 80 -j ACCEPT", kAccessChain, lanname,
+                      lanwebip, strlanip);
     sh_.vk_SystemEx("iptables -t filter -A %s -i %s -d %s -p tcp --dport 80 -j DROP", kAccessChain, lanname, strlanip);
   }
 }
 
 void FwMgr::loadwanwebrule() {
   if (wanweben != 1 || wanwebport < 1) return;
+  // A refused source address adds no rule: without "-s" the pages would be
+  // open to the whole WAN.
+  if (wanwebipbad) return;
   if (!natAddressesOk("WAN management rule")) return;
   if (!anyAddress(wanwebip))
     sh_.vk_SystemEx("iptables -t nat -A %s -p tcp -d %s -s %s --dport %d -j DNAT --to %s:80", kWanAdminChain, strwanip,
@@ -118,7 +142,8 @@ int FwMgr::readddnsconfig() {
 int FwMgr::loadddnsconfig() {
   if (ddnsen == 0 || ddnstype < 0 || ddnstype >= kDdnsTypes) return 1;
   if (ddnstype != 1 && !is_hostname(ddnsdomain)) {
-    printf("fwmgr: ddns_domain \"%s\" is not a host name; DDNS not started\n", ddnsdomain);
+    char seen[kShownSize];
+    printf("fwmgr: ddns_domain \"%s\" is not a host name; DDNS not started\n", shown(ddnsdomain, seen));
     return 1;
   }
   char user[4 * sizeof ddnsuser + 3], pwd[4 * sizeof ddnspwd + 3];
@@ -199,7 +224,9 @@ int FwMgr::loaddnsproxy() {
   getDns(1, dns, sizeof dns, s_.paths.sys("/etc/resolv.conf", path));
   if (!is_ipv4(dns)) {
     pridns[0] = '\0';
-    if (dns[0]) printf("fwmgr: first DNS server \"%s\" is not an IPv4 address; no DNS proxy rule\n", dns);
+    char seen[kShownSize];
+    if (dns[0])
+      printf("fwmgr: first DNS server \"%s\" is not an IPv4 address; no DNS proxy rule\n", shown(dns, seen));
     return 1;
   }
   bcopy_text(pridns, dns);

@@ -19,7 +19,8 @@ namespace {
 // udhcpd's configuration.
 const char *addressOrEmpty(const char *key, const char *value) {
   if (!*value || is_ipv4(value)) return value;
-  printf("netmgr: %s \"%s\" is not an IPv4 address; left empty in udhcpd.conf\n", key, value);
+  char seen[kShownSize];
+  printf("netmgr: %s \"%s\" is not an IPv4 address; left empty in udhcpd.conf\n", key, shown(value, seen));
   return "";
 }
 
@@ -90,7 +91,8 @@ int NetMgr::GenDhcpdCfgFile() {
     default: bcopy_text(mtu, "1500"); break;
   }
   if (!digitsOnly(mtu)) {
-    printf("netmgr: WAN MTU \"%s\" is not a number; left empty in udhcpd.conf\n", mtu);
+    char seen[kShownSize];
+    printf("netmgr: WAN MTU \"%s\" is not a number; left empty in udhcpd.conf\n", shown(mtu, seen));
     mtu[0] = '\0';
   }
   fprintf(f, "option\tmtu\t%s\n", mtu);
@@ -105,8 +107,9 @@ int NetMgr::GenDhcpdCfgFile() {
     if (p) p = takeField(p, skipped, sizeof skipped);
     if (!p) break;
     if (!is_ipv4(leaseIp) || !is_mac(leaseMac)) {
-      printf("netmgr: static lease \"%s\" \"%s\" is not an address and a MAC; skipped\n", leaseIp,
-             leaseMac);
+      char ip[kShownSize], mac[kShownSize];
+      printf("netmgr: static lease \"%s\" \"%s\" is not an address and a MAC; skipped\n", shown(leaseIp, ip),
+             shown(leaseMac, mac));
       continue;
     }
     fprintf(f, "static_lease\t%s\t%s\n", leaseMac, leaseIp);

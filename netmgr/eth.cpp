@@ -88,8 +88,10 @@ int NetMgr::Init_Eth() {
   if (wanMacAddr[0] && strcmp(wanMacAddr, wanmac) != 0) {
     if (is_mac(wanMacAddr))
       bcopy_text(wanmac, wanMacAddr);
-    else
-      printf("netmgr: wan_mac_addr \"%s\" is not a MAC address; using %s\n", wanMacAddr, wanmac);
+    else {
+      char seen[kShownSize];
+      printf("netmgr: wan_mac_addr \"%s\" is not a MAC address; using %s\n", shown(wanMacAddr, seen), wanmac);
+    }
   }
 
   sh_.doSystemCmd("ifconfig eth2 hw ether %s up", lanmac);

@@ -57,7 +57,8 @@ int NetMgr::readNumber(const char *key) {
 
 bool NetMgr::checkAddress(const char *what, const char *value, bool allowEmpty) {
   if (is_ipv4(value) || (allowEmpty && !*value)) return true;
-  printf("netmgr: %s \"%s\" is not an IPv4 address; command skipped\n", what, value);
+  char seen[kShownSize];
+  printf("netmgr: %s \"%s\" is not an IPv4 address; command skipped\n", what, shown(value, seen));
   return false;
 }
 
@@ -272,8 +273,9 @@ void NetMgr::fixedTunnelAddress(const Tunnel &t, const char *server) {
       checkAddress("tunnel WAN mask", t.wanmask, false))
     sh_.vk_SystemEx("ifconfig %s %s netmask %s", "eth2.2", t.wanip, t.wanmask);
   if (!is_ipv4(server) && !is_hostname(server)) {
+    char seen[kShownSize];
     printf("netmgr: tunnel server \"%s\" is neither an address nor a host name; route skipped\n",
-           server);
+           shown(server, seen));
   } else if (checkAddress("tunnel gateway", t.wangw, false)) {
     sh_.vk_SystemEx("route add -net %s netmask 255.255.255.255 gw %s", server, t.wangw);
   }
@@ -312,7 +314,9 @@ void NetMgr::tunnelStop(const char *program) {
 
 int NetMgr::pppoeMtu() const {
   int mtu = plainNumber(pppoe.mtu);
-  if (mtu < 0) printf("netmgr: PPPoE MTU \"%s\" is not a number; MTU and MSS left alone\n", pppoe.mtu);
+  char seen[kShownSize];
+  if (mtu < 0)
+    printf("netmgr: PPPoE MTU \"%s\" is not a number; MTU and MSS left alone\n", shown(pppoe.mtu, seen));
   return mtu;
 }
 

@@ -127,7 +127,8 @@ bool pppMtu(const char *key, const char *file, const char *mtu, int *out) {
   const char *p = mtu;
   for (; *p >= '0' && *p <= '9' && m <= 65535; ++p) m = m * 10 + (*p - '0');
   if (p == mtu || *p || m > 65535) {
-    printf("netmgr: MTU \"%s\" is not a plain decimal number; %s line of %s skipped\n", mtu, key,
+    char seen[kShownSize];
+    printf("netmgr: MTU \"%s\" is not a plain decimal number; %s line of %s skipped\n", shown(mtu, seen), key,
            file);
     return false;
   }
@@ -139,9 +140,10 @@ bool pppMtu(const char *key, const char *file, const char *mtu, int *out) {
 // then written as it always was, without a server).
 bool serverOk(const char *server, const char *file) {
   if (!*server || is_ipv4(server) || is_hostname(server)) return true;
+  char seen[kShownSize];
   printf("netmgr: tunnel server \"%s\" is neither an address nor a host name; "
          "its line of %s skipped\n",
-         server, file);
+         shown(server, seen), file);
   return false;
 }
 

@@ -130,9 +130,10 @@ void NetMgr::Set_dhcpc_conf(const char *bound, const char *lost) {
     sh_.doSystemCmd("echo '                route add -net %s netmask 255.255.255.255 gw $i ' >> %s ",
                     server, f);
   } else {
+    char seen[kShownSize];
     printf("netmgr: tunnel server \"%s\" is neither an address nor a host name; "
            "route line of %s skipped\n",
-           server, f);
+           shown(server, seen), f);
   }
 
   sh_.doSystemCmd("echo '        done' >> %s ", f);

@@ -173,11 +173,11 @@ TEST_F(ArpGuardTest, SwitchedOnByCommandOneAnnouncesInTheNextPassOnceDue) {
 
 TEST_F(ArpGuardTest, RefusedSettingKeepsThePreviousOne) {
   ASSERT_TRUE(guard.start());
-  store.set("arp_defence", "1,1");
+  store.set("arp_defence", "1,1\narpguard: forged");  // printed escaped
   testing::internal::CaptureStdout();
   guard.onCommand(1);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "arpguard: arp_defence \"1,1\" has fewer than four fields; settings kept\n");
+            "arpguard: arp_defence \"1,1\\x0aarpguard: forged\" has fewer than four fields; settings kept\n");
   EXPECT_EQ(guard.arpflag, 1);
   EXPECT_EQ(guard.arptime, 10);
   store.unset("arp_defence");

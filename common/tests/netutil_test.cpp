@@ -113,6 +113,8 @@ TEST(Validation, AddressesHostsMacs) {
       {"1.2.3.4 ", false, false, false},
       {"1.2.3.4;reboot", false, false, false},
       {"0001.2.3.4", false, true, false},
+      {"10.0.0.08", false, true, false},  // leading zeros: octal to inet_addr
+      {"010.0.0.1", false, true, false},
       {"", false, false, false},
       {"vpn.example-isp.net", false, true, false},
       {"$(reboot)", false, false, false},
@@ -125,6 +127,22 @@ TEST(Validation, AddressesHostsMacs) {
     EXPECT_EQ(is_hostname(c.text), c.host) << c.text;
     EXPECT_EQ(is_mac(c.text), c.mac) << c.text;
   }
+}
+
+TEST(Validation, AddressOrNetwork) {
+  for (const char *yes : {"203.0.113.7", "203.0.113.0/24", "0.0.0.0/0", "10.0.0.1/32"}) EXPECT_TRUE(is_ipv4_net(yes)) << yes;
+  for (const char *no : {"10.0.0.0/33", "10.0.0.0/08", "10.0.0.0/", "10.0.0.08/8", "10.0.0.0/8 ", "10.0.0/8", ""})
+    EXPECT_FALSE(is_ipv4_net(no)) << no;
+}
+
+// Control bytes, bytes above 0x7e and "\" are escaped; 64 bytes at most, then "...".
+TEST(Shown, EscapedAndCut) {
+  char out[kShownSize], small[10];
+  EXPECT_STREQ(shown("a\nb\x1b[2J\xc3\\", out), "a\\x0ab\\x1b[2J\\xc3\\x5c");
+  std::string lf;
+  for (int i = 0; i < 64; ++i) lf += "\\x0a";
+  EXPECT_EQ(shown(std::string(65, '\n').c_str(), out), lf + "...");
+  EXPECT_STREQ(shown("abcdefghijkl", small), "abcdef...");
 }
 
 TEST(ShellQuote, PlainValuesStayAndOthersAreQuoted) {

@@ -72,6 +72,18 @@ TEST_F(AttackTest, RefusedSourceListAddsNoQqLine) {
   EXPECT_TRUE(SameLines(sh, {firewall('A', 0)}));
 }
 
+// A list longer than its field is refused, not cut inside an address.
+TEST_F(AttackTest, SourceListThatDoesNotFitIsRefused) {
+  std::string list = "192.168.100.100";
+  for (int i = 1; i < 17; ++i) list += ",192.168.100.100";  // 271 characters
+  testing::internal::CaptureStdout();
+  read("0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,1", list.c_str());
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "fwmgr: qqip \"192.168.100.100,192.168.100.100,192.168.100.100,"
+                                                    "192.168.100.100,...\" is longer than 255 characters; its rules are not added\n");
+  mgr.loadattackconfig();
+  EXPECT_TRUE(SameLines(sh, {firewall('A', 0)}));
+}
+
 // Command 15 removes with the old values, adds the new, and puts the WAN
 // ping rule back while the WAN is up; WAN up and down add and remove it.
 TEST_F(AttackTest, CommandAndWanPingRule) {
@@ -145,6 +157,10 @@ TEST_F(ServicesTest, WanManagement) {
        {flush, "vk: iptables -t nat -A web_wanadmin -p tcp -d 10.0.0.2 -s 10.9.9.9 --dport 8080 -j DNAT --to 192.168.0.1:80"}},
       {"0", "", true, {flush}},
       {"1", "", false, {flush}},
+      {"1", "198.51.100.128/25", true,
+       {flush, "vk: iptables -t nat -A web_wanadmin -p tcp -d 10.0.0.2 -s 198.51.100.128/25 --dport 8080 -j DNAT --to 192.168.0.1:80"}},
+      {"1", "10.9.9.9 ", true, {flush}},  // refused: no rule, rather than one for every address
+      {"1", "10.9.9.09", true, {flush}},
   };
   for (const auto &c : cases) {
     store.set("wanweben", c.en);
@@ -154,6 +170,31 @@ TEST_F(ServicesTest, WanManagement) {
     mgr.onCommand(13);
     EXPECT_TRUE(SameLines(sh, c.lines)) << c.en << " " << c.ip << " " << c.up;
   }
+}
+
+// A refused webip never lifts the host limit: command 14 keeps the rules in
+// force; at start, with none in force, no LAN host is admitted.
+TEST_F(ServicesTest, RefusedLanManagementAddress) {
+  store.set("webipen", "1");
+  store.set("webip", "192.168.0.5");
+  mgr.onCommand(14);
+  store.set("webip", "192.168.0.5 ");
+  sh.clear();
+  mgr.onCommand(14);
+  EXPECT_TRUE(SameLines(sh, {}));
+  mgr.start();
+  auto lines = sh.take();
+  EXPECT_TRUE(SameLines({lines.end() - 2, lines.end()},
+                        {"sys: /bin/kinwatch &", "vk: iptables -t filter -A web_access -i br0 -d 192.168.0.1 -p tcp --dport 80 -j DROP"}));
+}
+
+// A refused value is printed escaped and cut: it cannot forge or flood lines.
+TEST_F(ServicesTest, RefusedValueIsPrintedEscapedAndCut) {
+  store.set("dmzip", "\nfwmgr: forged\x1b[2J" + std::string(2000, 'x'));
+  testing::internal::CaptureStdout();
+  mgr.readdmzconfig();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "fwmgr: dmzip \"\\x0afwmgr: forged\\x1b[2J" + std::string(46, 'x') + "...\" is not an IPv4 address; refused\n");
 }
 
 TEST_F(ServicesTest, DdnsTypes) {

@@ -253,9 +253,7 @@ TEST_F(FilterTest, BadRecordsAreDroppedWithAReason) {
       {"client", "0;192.168.0.2;80-80;0;0:0-0:0;1;1;1;1;1;1;1;", "start address not followed by \"-\""},
       {"client", "0;192.168.0.2-192.168.0.300;80-80;0;0:0-0:0;1;1;1;1;1;1;1;", "end address is not an IPv4 address"},
       {"client", "0;a`reboot`-192.168.0.3;80-80;0;0:0-0:0;1;1;1;1;1;1;1;", "start address is not an IPv4 address"},
-      {"client", "0;192.168.0.2-192.168.0.3;0-80;0;0:0-0:0;1;1;1;1;1;1;1;", "start port 0 outside 1 to 65535"},
-      {"client", "0;192.168.0.2-192.168.0.3;80-70000;0;0:0-0:0;1;1;1;1;1;1;1;", "end port 70000 outside 1 to 65535"},
-      {"url", "0;192.168.0.2-192.168.0.3;;0:0-0:0;1;1;1;1;1;1;1;", "no keywords"},
+      {"client", "0;192.168.0.2-192.168.0.3;80-70000;0;0:0-0:0;1;1;1;1;1;1;1;", "end port 70000 outside 0 to 65535"},
       {"url", "0;192.168.0.2-192.168.0.3;qq;0:0;1;1;1;1;1;1;1;", "start minute not followed by \"-\""},
       {"mac", "0;00:11:22:33:44;0:0-0:0;1;1;1;1;1;1;1;", "MAC address is not six hexadecimal pairs separated by \":\""},
       {"mac", "0;00:11:22:33:44:55 -j ACCEPT;0:0-0:0;1;1;1;1;1;1;1;", "MAC address longer than 19 characters"},
@@ -278,6 +276,23 @@ TEST_F(FilterTest, BadRecordsAreDroppedWithAReason) {
     EXPECT_EQ(num, 1) << c.record;
     store.set(list + "_filter_en", "0");
   }
+}
+
+// Port 0 may start a client range; a URL record without keywords keeps its
+// "*" line (and has no keyword line, which would name none).
+TEST_F(FilterTest, PortZeroAndEmptyKeywordList) {
+  for (const char *key : {"client_filter_", "url_filter_"}) {
+    store.set(key + std::string("en"), "1");
+    store.set(key + std::string("num"), "1");
+  }
+  store.set("client_filter_0", "0;192.168.0.2-192.168.0.3;0-80;0;0:0-0:0;1;1;1;1;1;1;1;");
+  store.set("url_filter_0", "1;192.168.0.2-192.168.0.3;;0:0-0:0;1;1;1;1;1;1;1;");
+  mgr.readclientconfig();
+  mgr.readurlconfig();
+  passAt(3, 12, 0);
+  const std::string r = " -m iprange --src-range 192.168.0.2-192.168.0.3";
+  EXPECT_TRUE(SameLines(sh, {"vk: iptables -t filter -A ip_filter -p tcp --dport 0:80" + r + " -j DROP",
+                             "vk: iptables -t filter -A url_filter -p tcp --dport 80" + r + " -m groupurl --src-groupurl \"*\" -j DROP"}));
 }
 
 TEST_F(FilterTest, FewerRecordsThanTheCountAndOverlongRecords) {

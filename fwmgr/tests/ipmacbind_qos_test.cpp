@@ -198,6 +198,13 @@ TEST_F(QosTest, GroupsDisabledRecordsAndPositions) {
   records(twelve);
   mgr.loadqosconfig();
   EXPECT_TRUE(SameLines(sh, cat({roots, group("192.168.0.5-192.168.0.6", 12, 256, 64)})));
+  // Text after the enable number is ignored, numbers may be longer than 7
+  // characters, and a refused record keeps its number for the later ones.
+  records({"192.168.0.10-192.168.0.20;0-64;0-256;1;1 trailing", "x-192.168.0.11;0-64;0-256;1;1",
+           "192.168.0.40-192.168.0.50;0-12345678;0-256;1;1"});
+  mgr.loadqosconfig();
+  EXPECT_TRUE(SameLines(sh, cat({roots, group("192.168.0.10-192.168.0.20", 1, 256, 64),
+                                 group("192.168.0.40-192.168.0.50", 3, 256, 12345678)})));
   // QoS off: no record is read.
   store.set("qos_enable", "0");
   mgr.readqosconfig();

@@ -109,6 +109,23 @@ TEST_F(PortmapTest, DmzWithBadAddressAddsNothing) {
                  "fwmgr: DMZ on without a valid dmzip; DMZ not loaded\n");
 }
 
+// Without a usable LAN mask the SNAT lines' source would be 0.0.0.0/0 or
+// wider than the LAN: the DNAT lines stay, no SNAT line is added.
+TEST_F(PortmapTest, NoSnatLineWithoutAUsableLanNetwork) {
+  store.set("dmzen", "1");
+  store.set("dmzip", "192.168.0.20");
+  store.set("virtualser_list", "1;8080;80;0;192.168.0.10;1");
+  for (const char *mask : {"255.255.255.0 ", "0.0.0.0", "255.0.255.0"}) {
+    store.set("lan_mask", mask);
+    mgr.start();
+    sh.clear();
+    mgr.loadportmapconfig();
+    mgr.loaddmzconfig();
+    EXPECT_TRUE(SameLines(sh, {"vk: iptables -t nat -A port_forward_pre -p tcp -d 10.0.0.2 --dport 8080 -j DNAT --to 192.168.0.10:80",
+                               "vk: iptables -t nat -A dmz_forward_pre -d 10.0.0.2 -j DNAT --to 192.168.0.20"})) << mask;
+  }
+}
+
 TEST_F(PortmapTest, AlgPositions) {
   const std::string h = "vk: iptables -t filter -A alg_filter -p ";
   const std::vector<std::string> ftp = {h + "tcp --dport 21 -j DROP"};

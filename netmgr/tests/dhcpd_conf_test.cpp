@@ -95,6 +95,14 @@ TEST_F(DhcpdConfTest, StaticLeases) {
   testing::internal::GetCapturedStdout();
 }
 
+TEST_F(DhcpdConfTest, RefusedValueIsPrintedEscaped) {
+  store.set("dhcps_start", "1.2.3.4\n\x1b[2J");
+  testing::internal::CaptureStdout();
+  mgr.GenDhcpdCfgFile();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "netmgr: dhcps_start \"1.2.3.4\\x0a\\x1b[2J\" is not an IPv4 address; left empty in udhcpd.conf\n");
+}
+
 TEST_F(DhcpdConfTest, UnwritableFile) {
   Paths nowhere("/nonexistent-root", "");
   NetMgr other(NetServices{sh, store, clock, nowhere, procs, nullptr});
