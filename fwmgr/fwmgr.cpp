@@ -92,6 +92,7 @@ void FwMgr::start() {
   if (wanconntype == 1) {
     // The rules come with command 2, which netmgr posts once the address is set.
     readAddress("wan_ip", strwanip);
+    readAddress("wan_mask", strwanmask);
     wanconnflag = 1;
   }
   readportmapconfig();
@@ -138,7 +139,10 @@ void FwMgr::cmdPortmap() {
   cfm_.Init_vxm810_cfm();
   readportmapconfig();
   cfm_.CloseCfm();
-  if (wanconnflag == 1) loadportmapconfig();
+  if (wanconnflag == 1) {
+    loadportmapconfig();
+    wanloaded = 1;
+  }
 }
 
 void FwMgr::cmdDmz() {
@@ -146,7 +150,10 @@ void FwMgr::cmdDmz() {
   cfm_.Init_vxm810_cfm();
   readdmzconfig();
   cfm_.CloseCfm();
-  if (wanconnflag == 1) loaddmzconfig();
+  if (wanconnflag == 1) {
+    loaddmzconfig();
+    wanloaded = 1;
+  }
 }
 
 void FwMgr::cmdAlg() {
@@ -191,7 +198,10 @@ void FwMgr::cmdQos() {
   cfm_.Init_vxm810_cfm();
   readqosconfig();
   cfm_.CloseCfm();
-  if (wanconnflag == 1) loadqosconfig();
+  if (wanconnflag == 1) {
+    loadqosconfig();
+    wanloaded = 1;
+  }
 }
 
 void FwMgr::cmdWanWeb() {
@@ -199,7 +209,10 @@ void FwMgr::cmdWanWeb() {
   cfm_.Init_vxm810_cfm();
   readwanwebconfig();
   cfm_.CloseCfm();
-  if (wanconnflag == 1) loadwanwebrule();
+  if (wanconnflag == 1) {
+    loadwanwebrule();
+    wanloaded = 1;
+  }
 }
 
 void FwMgr::cmdLanWeb() {
@@ -217,7 +230,10 @@ void FwMgr::cmdAttack() {
   readattackconfig();
   cfm_.CloseCfm();
   loadattackconfig();
-  if (wanconnflag == 1) wanPingRule('A');  // the flush of ping took it
+  if (wanconnflag == 1) {
+    wanPingRule('A');  // the flush of ping took it
+    wanloaded = 1;
+  }
 }
 
 void FwMgr::cmdDdns() {
@@ -228,7 +244,10 @@ void FwMgr::cmdDdns() {
   cfm_.Init_vxm810_cfm();
   readddnsconfig();
   cfm_.CloseCfm();
-  if (wanconnflag == 1) loadddnsconfig();
+  if (wanconnflag == 1) {
+    loadddnsconfig();
+    wanloaded = 1;
+  }
 }
 
 void FwMgr::cmdDns() {
@@ -240,7 +259,10 @@ void FwMgr::cmdDns() {
   else
     dnsRestore();
   cfm_.CloseCfm();
-  if (wanconnflag == 1) loaddnsproxy();
+  if (wanconnflag == 1) {
+    loaddnsproxy();
+    wanloaded = 1;
+  }
 }
 
 // ---------------------------------------------------------------- WAN up and down
@@ -280,6 +302,8 @@ void FwMgr::arpRule(char op) {
 void FwMgr::wanUp() {
   // netmgr posts command 2 on every lease renewal: the rules of the last
   // WAN-up go first (with the old name and address), so nothing piles up.
+  // The same holds for what the commands loaded while a static WAN counted
+  // as up before its first command 2.
   if (wanloaded) wanDown();
   wanconnflag = 1;
   cfm_.Init_vxm810_cfm();
@@ -340,9 +364,10 @@ void FwMgr::upnpSwitch() {
   upnpen = readNumber("upnpen");
   cfm_.CloseCfm();
   if (upnpen == old) return;
-  if (wanconnflag == 1 && upnpen == 1)
+  if (wanconnflag == 1 && upnpen == 1) {
     sh_.doSystemCmd("upnp %s &", wanname);
-  else if (upnpen == 0)
+    wanloaded = 1;
+  } else if (upnpen == 0)
     upnpStop();
 }
 
