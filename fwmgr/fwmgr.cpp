@@ -112,11 +112,59 @@ void FwMgr::start() {
   loadroutestatic();
   cfm_.CloseCfm();
 
+  removeLeftovers();
   loadalgconfig();
   loadipmacbindconfig(1);
   loadattackconfig();
   loadkinwatch();
   loadlanwebrules();
+}
+
+// An instance that was killed leaves its rules and its WAN services behind.
+// Before the load steps add them again, the chains that only fwmgr fills are
+// emptied, and its own single rules in the chains it shares with netmgr and
+// kinwatch are deleted with the values just read, which are the values the
+// killed instance added them with. Every start removes them before anything
+// adds them, so at most one copy can be left and one deletion suffices. The
+// filter records start unapplied, as their chains now are; alg_filter is
+// emptied by loadalgconfig; the WAN rules come back with the next command 2.
+void FwMgr::removeLeftovers() {
+  static const char *const kFilterChains[] = {"ip_filter", "url_filter", "mac_filter", "qos", kAccessChain};
+  static const char *const kNatChains[] = {"port_forward_pre", "port_forward_post", "dmz_forward_pre",
+                                           "dmz_forward_post", kWanAdminChain,     kLanAdminChain};
+  for (const char *chain : kFilterChains) sh_.vk_SystemEx("iptables -t filter -F %s", chain);
+  for (const char *chain : kNatChains) sh_.vk_SystemEx("iptables -t nat -F %s", chain);
+  unloadattackconfig();    // ping and safe_filter emptied, the FIREWALL rule of mangle PREROUTING
+  loadipmacbindconfig(0);  // the IP-MAC rules of arptables INPUT and mangle PREROUTING
+
+  // The WAN's arptables rule: a static WAN's configured address, or the
+  // address a DHCP WAN still holds.
+  if (wanconntype == 1 || wanconntype == 2 || wanconntype == 4) {
+    char ip[16], mask[16];
+    bcopy_text(ip, strwanip);
+    bcopy_text(mask, strwanmask);
+    if (wanconntype != 1) {
+      uint32_t addr = 0, netmask = 0;
+      s_.getipmask(wanname, &addr, &netmask);
+      struct in_addr a;
+      a.s_addr = addr;
+      bcopy_text(ip, addr ? inet_ntoa(a) : "");
+      a.s_addr = netmask;
+      bcopy_text(mask, netmask ? inet_ntoa(a) : "");
+    }
+    if (is_ipv4(ip) && is_ipv4(mask))
+      sh_.vk_SystemEx("arptables -D INPUT -i %s -j ipfilter --ip %s --netmask %s", wanname, ip, mask);
+  }
+  // The DNS proxy rule of nat PREROUTING points at the first server of resolv.conf.
+  Paths::Buf path;
+  char dns[24] = "";
+  getDns(1, dns, sizeof dns, s_.paths.sys("/etc/resolv.conf", path));
+  if (is_ipv4(dns)) {
+    bcopy_text(pridns, dns);
+    unloaddnsproxy();
+  }
+  if (s_.procs.get_proc_pid("upnp") > 0) upnpStop();
+  unloadddnsconfig();
 }
 
 // ---------------------------------------------------------------- commands

@@ -126,6 +126,8 @@ class FwMgr : public TickDaemon {
   void wanDown();  // command 3, and before a repeated command 2
   void upnpSwitch();
   void upnpStop();
+  // Start-up: the rules and WAN services a killed instance left are removed.
+  void removeLeftovers();
   void watchdog();
   void restart_proc(const char *name);
   void loadkinwatch();
