@@ -104,6 +104,7 @@ void FwMgr::start() {
   if (wanconntype == 1) {
     // The rules come with command 2, which netmgr posts once the address is set.
     readAddress("wan_ip", strwanip);
+    readAddress("wan_mask", strwanmask);
     wanconnflag = 1;
   }
   readportmapconfig();
@@ -123,11 +124,59 @@ void FwMgr::start() {
   loadroutestatic();
   cfm_.CloseCfm();
 
+  removeLeftovers();
   loadalgconfig();
   loadipmacbindconfig(1);
   loadattackconfig();
   loadkinwatch();
   loadlanwebrules();
+}
+
+// An instance that was killed leaves its rules and its WAN services behind.
+// Before the load steps add them again, the chains that only fwmgr fills are
+// emptied, and its own single rules in the chains it shares with netmgr and
+// kinwatch are deleted with the values just read, which are the values the
+// killed instance added them with. Every start removes them before anything
+// adds them, so at most one copy can be left and one deletion suffices. The
+// filter records start unapplied, as their chains now are; alg_filter is
+// emptied by loadalgconfig; the WAN rules come back with the next command 2.
+void FwMgr::removeLeftovers() {
+  static const char *const kFilterChains[] = {"ip_filter", "url_filter", "mac_filter", "qos", kAccessChain};
+  static const char *const kNatChains[] = {"port_forward_pre", "port_forward_post", "dmz_forward_pre",
+                                           "dmz_forward_post", kWanAdminChain,     kLanAdminChain};
+  for (const char *chain : kFilterChains) sh_.vk_SystemEx("iptables -t filter -F %s", chain);
+  for (const char *chain : kNatChains) sh_.vk_SystemEx("iptables -t nat -F %s", chain);
+  unloadattackconfig();    // ping and safe_filter emptied, the FIREWALL rule of mangle PREROUTING
+  loadipmacbindconfig(0);  // the IP-MAC rules of arptables INPUT and mangle PREROUTING
+
+  // The WAN's arptables rule: a static WAN's configured address, or the
+  // address a DHCP WAN still holds.
+  if (wanconntype == 1 || wanconntype == 2 || wanconntype == 4) {
+    char ip[16], mask[16];
+    bcopy_text(ip, strwanip);
+    bcopy_text(mask, strwanmask);
+    if (wanconntype != 1) {
+      uint32_t addr = 0, netmask = 0;
+      s_.getipmask(wanname, &addr, &netmask);
+      struct in_addr a;
+      a.s_addr = addr;
+      bcopy_text(ip, addr ? inet_ntoa(a) : "");
+      a.s_addr = netmask;
+      bcopy_text(mask, netmask ? inet_ntoa(a) : "");
+    }
+    if (is_ipv4(ip) && is_ipv4(mask))
+      sh_.vk_SystemEx("arptables -D INPUT -i %s -j ipfilter --ip %s --netmask %s", wanname, ip, mask);
+  }
+  // The DNS proxy rule of nat PREROUTING points at the first server of resolv.conf.
+  Paths::Buf path;
+  char dns[24] = "";
+  getDns(1, dns, sizeof dns, s_.paths.sys("/etc/resolv.conf", path));
+  if (is_ipv4(dns)) {
+    bcopy_text(pridns, dns);
+    unloaddnsproxy();
+  }
+  if (s_.procs.get_proc_pid("upnp") > 0) upnpStop();
+  unloadddnsconfig();
 }
 
 // ---------------------------------------------------------------- commands
@@ -150,7 +199,10 @@ void FwMgr::cmdPortmap() {
   cfm_.Init_vxm810_cfm();
   readportmapconfig();
   cfm_.CloseCfm();
-  if (wanconnflag == 1) loadportmapconfig();
+  if (wanconnflag == 1) {
+    loadportmapconfig();
+    wanloaded = 1;
+  }
 }
 
 void FwMgr::cmdDmz() {
@@ -158,7 +210,10 @@ void FwMgr::cmdDmz() {
   cfm_.Init_vxm810_cfm();
   readdmzconfig();
   cfm_.CloseCfm();
-  if (wanconnflag == 1) loaddmzconfig();
+  if (wanconnflag == 1) {
+    loaddmzconfig();
+    wanloaded = 1;
+  }
 }
 
 void FwMgr::cmdAlg() {
@@ -203,7 +258,10 @@ void FwMgr::cmdQos() {
   cfm_.Init_vxm810_cfm();
   readqosconfig();
   cfm_.CloseCfm();
-  if (wanconnflag == 1) loadqosconfig();
+  if (wanconnflag == 1) {
+    loadqosconfig();
+    wanloaded = 1;
+  }
 }
 
 void FwMgr::cmdWanWeb() {
@@ -211,7 +269,10 @@ void FwMgr::cmdWanWeb() {
   cfm_.Init_vxm810_cfm();
   readwanwebconfig();
   cfm_.CloseCfm();
-  if (wanconnflag == 1) loadwanwebrule();
+  if (wanconnflag == 1) {
+    loadwanwebrule();
+    wanloaded = 1;
+  }
 }
 
 void FwMgr::cmdLanWeb() {
@@ -243,7 +304,10 @@ void FwMgr::cmdAttack() {
   readattackconfig();
   cfm_.CloseCfm();
   loadattackconfig();
-  if (wanconnflag == 1) wanPingRule('A');  // the flush of ping took it
+  if (wanconnflag == 1) {
+    wanPingRule('A');  // the flush of ping took it
+    wanloaded = 1;
+  }
 }
 
 void FwMgr::cmdDdns() {
@@ -254,7 +318,10 @@ void FwMgr::cmdDdns() {
   cfm_.Init_vxm810_cfm();
   readddnsconfig();
   cfm_.CloseCfm();
-  if (wanconnflag == 1) loadddnsconfig();
+  if (wanconnflag == 1) {
+    loadddnsconfig();
+    wanloaded = 1;
+  }
 }
 
 void FwMgr::cmdDns() {
@@ -266,7 +333,10 @@ void FwMgr::cmdDns() {
   else
     dnsRestore();
   cfm_.CloseCfm();
-  if (wanconnflag == 1) loaddnsproxy();
+  if (wanconnflag == 1) {
+    loaddnsproxy();
+    wanloaded = 1;
+  }
 }
 
 // ---------------------------------------------------------------- WAN up and down
@@ -308,6 +378,8 @@ void FwMgr::arpRule(char op) {
 void FwMgr::wanUp() {
   // netmgr posts command 2 on every lease renewal: the rules of the last
   // WAN-up go first (with the old name and address), so nothing piles up.
+  // The same holds for what the commands loaded while a static WAN counted
+  // as up before its first command 2.
   if (wanloaded) wanDown();
   wanconnflag = 1;
   cfm_.Init_vxm810_cfm();
@@ -368,9 +440,10 @@ void FwMgr::upnpSwitch() {
   upnpen = readNumber("upnpen");
   cfm_.CloseCfm();
   if (upnpen == old) return;
-  if (wanconnflag == 1 && upnpen == 1)
+  if (wanconnflag == 1 && upnpen == 1) {
     sh_.doSystemCmd("upnp %s &", wanname);
-  else if (upnpen == 0)
+    wanloaded = 1;
+  } else if (upnpen == 0)
     upnpStop();
 }
 

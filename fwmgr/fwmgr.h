@@ -126,6 +126,8 @@ class FwMgr : public TickDaemon {
   void wanDown();  // command 3, and before a repeated command 2
   void upnpSwitch();
   void upnpStop();
+  // Start-up: the rules and WAN services a killed instance left are removed.
+  void removeLeftovers();
   void watchdog();
   void restart_proc(const char *name);
   void loadkinwatch();
@@ -201,7 +203,8 @@ class FwMgr : public TickDaemon {
   int upnpen = 0;
   int nsemid = -1, nmsgid = -1;
   unsigned tickcount = 0;
-  // 1 from a WAN-up procedure to the next WAN-down: the WAN rules are in place.
+  // 1 from a WAN-up procedure, or from a command that loaded WAN rules while
+  // the WAN counted as up, to the next WAN-down: WAN rules are in place.
   int wanloaded = 0;
 
   PortEntry portinfo[kMaxPorts] = {};

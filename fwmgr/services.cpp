@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -196,6 +197,8 @@ void FwMgr::dnsOverride() {
   if (copy_differs(resolv, bak) == 1) {
     puts("fwmgr: cannot write /etc/bakresolv.conf: the copy of /etc/resolv.conf is incomplete; "
          "DNS servers left as they are");
+    // The part that arrived goes, so no later restore can take it.
+    if (unlink(bak) != 0 && errno != ENOENT) printf("fwmgr: cannot remove %s: %s\n", bak, strerror(errno));
     return;
   }
   sh_.vk_SystemEx("echo nameserver %s > /etc/resolv.conf", dns1);
@@ -212,9 +215,25 @@ void FwMgr::dnsOverride() {
 
 void FwMgr::dnsRestore() {
   Paths::Buf resolv, bak;
+  // A backup that is there but not whole (empty, or cut inside a line: a
+  // copy that ran out of room, or one made by an earlier program) would put
+  // a broken server list over the current one: it goes instead.
+  s_.paths.sys("/etc/bakresolv.conf", bak);
+  int fd = open(bak, O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    struct stat st;
+    char last = '\0';
+    bool whole = fstat(fd, &st) == 0 && st.st_size > 0 && pread(fd, &last, 1, st.st_size - 1) == 1 && last == '\n';
+    close(fd);
+    if (!whole) {
+      puts("fwmgr: /etc/bakresolv.conf is not a whole copy (empty or cut); removed, resolv.conf left as it is");
+      unlink(bak);
+      return;
+    }
+  }
   sh_.vk_SystemEx("cp /etc/bakresolv.conf /etc/resolv.conf");
   // No backup: nothing was copied, resolv.conf stays as it is.
-  if (copy_differs(s_.paths.sys("/etc/bakresolv.conf", bak), s_.paths.sys("/etc/resolv.conf", resolv)) == 1)
+  if (copy_differs(bak, s_.paths.sys("/etc/resolv.conf", resolv)) == 1)
     puts("fwmgr: cannot write /etc/resolv.conf: the copy of /etc/bakresolv.conf is incomplete");
 }
 

@@ -326,6 +326,21 @@ TEST_F(ServicesTest, FailedFileWritesAreReported) {
             "fwmgr: cannot write /etc/bakresolv.conf: the copy of /etc/resolv.conf is incomplete; "
             "DNS servers left as they are\n");
   EXPECT_TRUE(SameLines(sh, {"vk: cp /etc/resolv.conf /etc/bakresolv.conf"}));
+  // A backup cut short is removed, and one found later (empty, or cut inside
+  // a line) is never restored: the current servers stay.
+  sh.on("cp /etc/resolv.conf /etc/bakresolv.conf",
+        [this](const std::string &) { dir.write("etc/bakresolv.conf", "nameserver 10.0"); });
+  run(&FwMgr::dnsOverride);
+  EXPECT_FALSE(dir.exists("etc/bakresolv.conf"));
+  sh.clear();
+  for (const char *partial : {"", "nameserver 10.0"}) {
+    dir.write("etc/bakresolv.conf", partial);
+    EXPECT_EQ(run(&FwMgr::dnsRestore),
+              "fwmgr: /etc/bakresolv.conf is not a whole copy (empty or cut); removed, resolv.conf left as it is\n");
+    EXPECT_TRUE(SameLines(sh, {})) << "[" << partial << "]";
+    EXPECT_FALSE(dir.exists("etc/bakresolv.conf"));
+    EXPECT_EQ(dir.read("etc/resolv.conf"), "nameserver 10.0.0.53\n");
+  }
   // The backup arrives, the new servers do not.
   sh.on("cp /etc/resolv.conf /etc/bakresolv.conf", copy("etc/resolv.conf", "etc/bakresolv.conf"));
   EXPECT_EQ(run(&FwMgr::dnsOverride), "fwmgr: cannot write /etc/resolv.conf: it does not name 1.1.1.1 and 8.8.8.8\n");

@@ -1,5 +1,6 @@
 // Queue-203 commands in both WAN states, WAN up by type, WAN up twice, the
 // UPnP switch, the watchdog and process restarts.
+#include <csignal>
 #include <string>
 
 #include "fixture.h"
@@ -188,6 +189,47 @@ TEST_F(CommandTest, StaticWanFirstUpIsPlain) {
   EXPECT_EQ(m.wanconnflag, 1);
   m.onCommand(2);
   EXPECT_TRUE(SameLines(sh, cat({kArpAdd, kFwdAdd, kDmzAdd, kUpnpStart})));
+}
+
+// A static WAN counts as up from the start, so commands load their WAN
+// rules and services before the first command 2: that command 2 removes
+// them before it adds them, so nothing is there twice.
+TEST_F(CommandTest, StaticWanLoadsBeforeTheFirstUpAreNotDoubled) {
+  const std::string dnsAdd =
+      "vk: iptables -t nat -A PREROUTING -i br0 -p udp -d 192.168.0.1 --dport 53 -j DNAT --to 10.0.0.53:53";
+  const std::string dnsDel =
+      "vk: iptables -t nat -D PREROUTING -i br0 -p udp -d 192.168.0.1 --dport 53 -j DNAT --to 10.0.0.53:53";
+  const std::string inadyn = "D: inadyn -u me -p pw -a my.example.net --dyndns_system  default@freedns.afraid.org &";
+  const std::vector<std::string> down = cat({kArpDel, kFwdFlush, kWanAdminFlush});
+  struct Case {
+    long cmd;
+    std::vector<std::pair<std::string, std::string>> settings;
+    std::vector<std::string> up;       // the lines of the first command 2 after the command
+    std::vector<std::string> signals;  // sent by that command 2
+  } cases[] = {
+      {4, {{"virtualser_list", "1;8080;80;0;192.168.0.10;1"}}, cat({down, kArpAdd, kFwdAdd, {dnsAdd}}), {}},
+      {16, {{"upnpen", "1"}}, cat({down, kUpnpStop, kArpAdd, {dnsAdd}, kUpnpStart}), {}},
+      {17,
+       {{"ddns_en", "1"}, {"ddns_type", "2"}, {"ddns_user", "me"}, {"ddns_pwd", "pw"}, {"ddns_domain", "my.example.net"}},
+       cat({down, kArpAdd, {inadyn, dnsAdd}}),
+       {std::to_string(SIGKILL) + " inadyn"}},
+      {18, {{"dnsen", "0"}}, cat({down, {dnsDel}, kArpAdd, {dnsAdd}}), {}},
+  };
+  for (const auto &c : cases) {
+    MemStore s{{"lan_ip", "192.168.0.1"}, {"lan_mask", "255.255.255.0"}, {"wan_connecttype", "1"},
+               {"wan_ip", "10.0.0.2"},    {"wan_mask", "255.255.255.0"}};
+    dir.write("etc/resolv.conf", "nameserver 10.0.0.53\n");
+    FwMgr m{FwServices{sh, s, clock, paths, procs, fakeGetipmask}};
+    m.start();
+    for (const auto &kv : c.settings) s.set(kv.first, kv.second);
+    m.onCommand(c.cmd);
+    procs.add("inadyn", 61);
+    procs.signals.clear();
+    sh.clear();
+    m.onCommand(2);
+    EXPECT_TRUE(SameLines(sh, c.up)) << "command " << c.cmd;
+    EXPECT_EQ(procs.signals, c.signals) << "command " << c.cmd;
+  }
 }
 
 TEST_F(CommandTest, UpnpSwitch) {

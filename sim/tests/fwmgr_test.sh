@@ -124,6 +124,9 @@ case_mac_filter() {
 case_wan_up_twice() {
   start_fw upnpen=1 "virtualser_list=1;8080;80;0;192.168.0.100;3" dmzen=1 dmzip=192.168.0.101 alg_service=00000
   wait_until 10 "upnp" yields 1 router_procs upnp
+  # fwmgr's start deletes the rule when the lease came before it.
+  local arp_del="arptables -D INPUT -i eth2.2 -j ipfilter --ip $WAN --netmask 255.255.255.0" removed
+  removed=$(journal_count "$arp_del")
   sim_router sendmsg 203 2 && sim_router sendmsg 203 2 || fail "sendmsg"
   wait_until 15 "two more WAN-ups" yields 3 journal_count "upnp eth2.2"
   sleep 1
@@ -137,7 +140,7 @@ case_wan_up_twice() {
   expect_eq "$(rule_count filter alg_filter)" 11 "ALG rules"
   wait_until 10 "one upnp" yields 1 router_procs upnp
   # The WAN-down ran before each repeated WAN-up.
-  expect_eq "$(journal_count "arptables -D INPUT -i eth2.2 -j ipfilter --ip $WAN --netmask 255.255.255.0")" 2 "arptables removals"
+  expect_eq "$(journal_count "$arp_del")" $((removed + 2)) "arptables removals"
 }
 
 # 7. The watchdog: a killed httpd runs again; a trafmon killed while the WAN

@@ -1,8 +1,8 @@
 #!/bin/bash
 # The whole router in the simulation (ctest label sim): the start-up script
 # and the staging root, a 60-second soak (sim/soak.sh), and convergence after
-# trafmon, kinwatch, logmail or arpguard is killed with SIGKILL at a random
-# moment and started again.
+# trafmon, kinwatch, logmail, arpguard or fwmgr is killed with SIGKILL at a
+# random moment and started again.
 #
 #   bash sim/tests/system_test.sh BUILD_DIR CASE
 . "$(dirname "$0")/lib.sh"
@@ -202,6 +202,35 @@ case_converge_arpguard() {
     "announcements after the restart"
   same_rules || fail "the rule set changed"
   runs_once arpguard || fail "arpguard processes: $(daemon_pids arpguard)"
+}
+
+# 7. fwmgr killed at a random moment (often amid the WAN-up of a command 2
+#    posted just before), started again by the start-up script; the DHCP
+#    WAN's rules come back with the next command 2, posted as netmgr would:
+#    the same rule set, nothing twice, one upnp and one DDNS client.
+case_converge_fwmgr() {
+  WHOLE+=(upnpen=1 "virtualser_list=1;8080;80;0;192.168.0.100;3" dmzen=1 dmzip=192.168.0.101 alg_service=01111
+    client_filter_en=1 client_filter_num=1 "client_filter_0=0;192.168.0.100-192.168.0.120;6881-6889;2;0:0-0:0;1;1;1;1;1;1;1;"
+    lan_attack_defence=0,0,0,0,0,0,0,0,1,0,0,0,0,0,0,0,0,0,0,0 webipen=1 webip=192.168.0.50 wanweben=1
+    ddns_en=1 ddns_type=2 ddns_user=me ddns_pwd=pw ddns_domain=my.example.net)
+  start_whole
+  one_each() { [ "$(router_procs upnp) $(router_procs inadyn)" = "1 1" ]; }
+  wait_until 30 "fwmgr's WAN rules and services" eval 'sim_rnet iptables -w -t nat -S dmz_forward_pre | grep -q DNAT && one_each'
+  wait_until 30 "a settled rule set" settled
+  sim_router sendmsg 203 2 || fail "sendmsg 203 2"
+  kill_at_random fwmgr
+  local mark
+  mark=$(wc -l <"$SIM_TMP/router/journal")
+  sim_router busybox sh /etc/init.d/router start fwmgr >/dev/null || fail "router start fwmgr"
+  wait_until 15 "fwmgr running again" restarted fwmgr
+  sim_router sendmsg 203 2 || fail "sendmsg 203 2 after the restart"
+  # The new instance's WAN-up ends with upnp, once queue 203 is empty.
+  wait_until 40 "the restarted fwmgr's WAN-up" eval 'tail -n "+$((mark + 1))" "$SIM_TMP/router/journal" |
+    grep -qx "upnp eth2.2" && sim_router awk '"'"'$1 == 203 && $5 == 0 {e = 1} END {exit !e}'"'"' /proc/sysvipc/msg'
+  wait_until 20 "the same rule set" same_rules
+  no_duplicates || fail "rules held twice: $(soak_duplicates)"
+  wait_until 15 "one upnp and one DDNS client" one_each
+  runs_once fwmgr || fail "fwmgr processes: $(daemon_pids fwmgr)"
 }
 
 sim_run_case

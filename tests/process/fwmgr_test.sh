@@ -103,12 +103,31 @@ case_startup_every_feature() {
     webipen=1 webport=8080 webip= wanweben=1 wanwebport=8080 ddns_en=1 ddns_type=5 ddns_user=me \
     ddns_pwd=pw ddns_domain=my.example.net natlimit_enble=1 "natlimit_list=192.168.0.2;192.168.0.3;100;300" \
     "static_route_0=10.20.0.0;255.255.0.0;192.168.0.254" upnpen=0 || fail "nvram set"
+  echo "nameserver 10.0.0.53" >/etc/resolv.conf
   start_fwmgr
   wait_for 20 journal_has "kinwatch"
   wait_for 5 journal_has "iptables -t nat -A web_lanadmin -i br0 -d 192.168.0.1 -p tcp --dport 8080 -j DNAT --to 192.168.0.1:80"
   stop_fwmgr
   grep -vx 'kinwatch' /sbx/journal >/tmp/start
+  # What a killed instance may have left goes first.
   expect_file /tmp/start 'route add -net 10.20.0.0 netmask 255.255.0.0 gw 192.168.0.254
+iptables -t filter -F ip_filter
+iptables -t filter -F url_filter
+iptables -t filter -F mac_filter
+iptables -t filter -F qos
+iptables -t filter -F web_access
+iptables -t nat -F port_forward_pre
+iptables -t nat -F port_forward_post
+iptables -t nat -F dmz_forward_pre
+iptables -t nat -F dmz_forward_post
+iptables -t nat -F web_wanadmin
+iptables -t nat -F web_lanadmin
+iptables -t filter -F ping
+iptables -t mangle -D PREROUTING -i br0 -j FIREWALL --flags 2097154 --ipscan 0 --portscan 50 --icmpflood 0 --udpflood 0 --synflood 0
+iptables -t filter -F safe_filter
+arptables -D INPUT -i br0 -j ipmacbind --ipmac 192.168.0.10,00:11:22:33:44:55
+iptables -t mangle -D PREROUTING -i br0 -j IPMACBIND --flags 1 --ipmac 192.168.0.10,00:11:22:33:44:55
+iptables -t nat -D PREROUTING -i br0 -p udp -d 192.168.0.1 --dport 53 -j DNAT --to 10.0.0.53:53
 iptables -t filter -F alg_filter
 iptables -t filter -A alg_filter -p tcp --dport 21 -j DROP
 arptables -A INPUT -i br0 -j ipmacbind --ipmac 192.168.0.10,00:11:22:33:44:55
