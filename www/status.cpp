@@ -206,13 +206,12 @@ void json_urls(FILE *out, const Paths &paths, int lines) {
 
 void status_json(FILE *out, const Segments &seg, const WanState &wan, const Paths &paths,
                  time_t now) {
-  static const syslog_ring empty{};
   putc('{', out);
-  iconv_t cd = iconv_open("UTF-8", "GBK");
+  iconv_t cd = seg.ring ? iconv_open("UTF-8", "GBK") : reinterpret_cast<iconv_t>(-1);
   if (cd != reinterpret_cast<iconv_t>(-1)) {
-    json_log(out, seg.ring ? *seg.ring : empty, cd, kStatusLogRecords);
+    json_log(out, *seg.ring, cd, kStatusLogRecords);
     iconv_close(cd);
-  } else {
+  } else {  // no ring (netmgr not running), or no GBK converter
     fputs("\"count\":0,\"next\":0,\"records\":[]", out);
   }
   putc(',', out);
