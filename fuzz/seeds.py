@@ -173,3 +173,5 @@ put("status_cgi", "route", b"\2" + b"Iface\tDestination\tGateway\tFlags\tRefCnt\
     b"eth2.2\t00000000\t0100FA0A\t0003\t0\t0\t0\t00000000\nppp0\t0\t0\t1\nx\n")
 put("status_cgi", "resolv", b"\3" + b"nameserver 10.250.0.1\nnameserver " + b"9" * 70 + b"\nnameserver\n")
 put("status_cgi", "segments", b"\4" + struct.pack("<ii", 300, 7) + b"2026-12-09 00:00:00 \xcf\xb5\xcd\xb3\n".ljust(128, b"\0") * 3)
+put("status_cgi", "leases_before_epoch", b"\0" + struct.pack(">q", -(2 ** 63) + 926) +
+    struct.pack(">I", 3600) + bytes([192, 168, 0, 100]) + bytes(28))

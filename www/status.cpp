@@ -130,8 +130,9 @@ void json_leases(FILE *out, const Paths &paths, time_t now) {
   if (got >= kHead) {
     const unsigned char *u = reinterpret_cast<const unsigned char *>(buf);
     int64_t written = static_cast<int64_t>((uint64_t(be32(u)) << 32) | be32(u + 4));
-    int64_t since = static_cast<int64_t>(now) - written;
-    if (since < 0) since = 0;
+    // Seconds since it was written: 0 for a time ahead of now, at most now
+    // for a time before the epoch.
+    int64_t since = written >= now ? 0 : static_cast<int64_t>(now) - (written < 0 ? 0 : written);
     bool any = false;
     for (size_t off = kHead; off + kRecord <= got; off += kRecord) {
       const unsigned char *r = u + off;
