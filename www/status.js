@@ -87,7 +87,8 @@
   }
 
   // The two rate lines over the last HISTORY polls, scaled to the highest
-  // rate shown (at least 1 kB/s); the newest poll at the right edge.
+  // rate shown (at least 1 kB/s) at 96 % of the height, half of it at the
+  // dashed line; the newest poll at the right edge.
   function drawGraph() {
     var max = 1000;
     history.forEach(function (p) { max = Math.max(max, p.up, p.down); });
@@ -99,7 +100,7 @@
     }
     $("line-down").setAttribute("points", points("down"));
     $("line-up").setAttribute("points", points("up"));
-    setText("graph-max", "(top of the graph " + rate(max) + ", middle " + rate(max * 0.48) + ")");
+    setText("graph-max", "(top of the graph " + rate(max) + ", dashed line " + rate(max / 2) + ")");
   }
 
   function showWan(w) {
