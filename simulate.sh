@@ -13,7 +13,10 @@
 #   FILE           a configuration file merged over the defaults
 #   KEY=VALUE      a configuration value, for example wan_connecttype=1
 #
-# Environment: SIM_BUILD_DIR (default build-sim). See sim/README.md.
+# While it runs, the router's status page is at http://127.0.0.1:8080/status.html
+# on this PC (the first free port from SIM_PAGE_PORT, default 8080).
+#
+# Environment: SIM_BUILD_DIR (default build-sim), SIM_PAGE_PORT. See sim/README.md.
 set -u
 cd "$(dirname "$0")" || exit 1
 report_only=0
@@ -23,7 +26,7 @@ for a in "$@"; do
     --report-only) report_only=1 ;;
     --keep) export SIM_KEEP=1 ;;
     -h | --help)
-      sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'
+      sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'
       exit 0
       ;;
     -*)
@@ -93,9 +96,23 @@ if [ $ok = 0 ]; then
 fi
 [ $report_only = 1 ] && exit 0
 
+# The router's status page for a browser on this PC: a forwarder on the
+# loopback (127.0.0.1 only) into the LAN host's network namespace.
+page=
+if port=$(sim_free_port "${SIM_PAGE_PORT:-8080}"); then
+  sim_forward_page "$port"
+  page=http://127.0.0.1:$port/status.html
+  sim_poll 10 timeout 5 busybox wget -q -O /dev/null "$page" ||
+    echo "simulate: the status page does not answer at $page yet (see $SIM_TMP/forward.log)" >&2
+else
+  echo "simulate: no free port from ${SIM_PAGE_PORT:-8080} on for the status page" >&2
+fi
+
 cat <<EOF
 
-The simulation is running (Ctrl-C stops it and removes everything). Try:
+The simulation is running (Ctrl-C stops it and removes everything).${page:+
+Status page of the router (open it in a browser on this PC): $page}
+Try:
   nsenter --net=/run/netns/$SIM_ID-lan busybox ping -c 3 $SIM_ISP_FAR
   nsenter --net=/run/netns/$SIM_ID-lan busybox wget -q -O - http://$SIM_ISP_FAR/cgi-bin/whoami
   nsenter --net=/run/netns/$SIM_ID-router iptables -t nat -S

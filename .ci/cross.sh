@@ -55,20 +55,24 @@ DESTDIR="$PWD/$stage" cmake --install $build --strip >/dev/null
 readelf=$triplet-readelf
 echo
 echo "== mipsel programs (stripped) in $stage"
-printf '%-14s %9s  %s\n' program bytes 'run-time libraries (NEEDED)'
+printf '%-18s %9s  %s\n' program bytes 'run-time libraries (NEEDED)'
 total=0
 while IFS= read -r f; do
   size=$(stat -c %s "$f")
   total=$((total + size))
   needed=$($readelf -d "$f" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')
-  printf '%-14s %9d  %s\n' "${f#$stage/}" "$size" "${needed:--}"
+  printf '%-18s %9d  %s\n' "${f#$stage/}" "$size" "${needed:--}"
   # A program of ours needs no C++ run time: libstdc++ or libgcc_s showing up
   # means something pulled it in again (see docs/cross-build.md).
   case "$needed" in
     *libstdc++*|*libgcc_s*) echo "cross: ${f#$stage/} needs $needed"; exit 1 ;;
   esac
-done < <(find "$stage/bin" -type f -perm -u+x | sort) # the programs (etc/init.d/router is a script)
-printf '%-14s %9d\n' total "$total"
+done < <(find "$stage/bin" "$stage/www/cgi-bin" -type f -perm -u+x | sort) # the programs and the CGI (etc/init.d/router is a script)
+printf '%-18s %9d\n' total "$total"
+# The status page's assets, served as they are (at most 24 KB together).
+page=$(cat "$stage"/www/status.html "$stage"/www/status.css "$stage"/www/status.js | wc -c)
+printf '%-18s %9d  (www/status.html, .css, .js)\n' 'status page' "$page"
+[ "$page" -lt 24576 ] || { echo "cross: the status page's assets are $page bytes, over 24 KB"; exit 1; }
 
 # --- the staging root packed for the firmware image: every file with its
 # mode and size, the total, and the tarball.

@@ -1,10 +1,12 @@
 #!/bin/bash
 # Installs the Debian packages the build, the tests and the simulation need,
-# only those that are missing.
+# only those that are missing (chromium and a font with Chinese glyphs for
+# the status page's browser test, socat for simulate.sh's forwarder to it).
 set -euo pipefail
 pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev nettle-dev
       busybox iptables arptables bridge-utils iproute2 net-tools util-linux procps kmod psmisc
-      libc-bin pkg-config postfix sasl2-bin valgrind dnsmasq-base)
+      libc-bin pkg-config postfix sasl2-bin valgrind dnsmasq-base socat
+      chromium fonts-wqy-microhei)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

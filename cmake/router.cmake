@@ -38,15 +38,19 @@ function(router_unit_test name)
   endif()
 endfunction()
 
-# router_program(C|CXX target...): programs that go on the router. Each is
-# installed into bin/ of the staging root (the platform starts them as
-# /bin/<name>). With ROUTER_SMALL_RUNTIME a C++ program carries its own
+# router_program(C|CXX target... [DESTINATION dir]): programs that go on the
+# router. Each is installed into bin/ of the staging root (the platform
+# starts them as /bin/<name>), or into dir (www/cgi-bin for a CGI). With ROUTER_SMALL_RUNTIME a C++ program carries its own
 # allocation handlers (common/cxxrt.cpp) and links whatever else it takes of
 # libstdc++ and libgcc statically, cut by --gc-sections, so that it needs no
 # C++ library at run time.
 function(router_program lang)
-  foreach(t IN LISTS ARGN)
-    install(TARGETS ${t} RUNTIME DESTINATION bin COMPONENT runtime)
+  cmake_parse_arguments(P "" "DESTINATION" "" ${ARGN})
+  if(NOT P_DESTINATION)
+    set(P_DESTINATION bin)
+  endif()
+  foreach(t IN LISTS P_UNPARSED_ARGUMENTS)
+    install(TARGETS ${t} RUNTIME DESTINATION ${P_DESTINATION} COMPONENT runtime)
     if(ROUTER_SMALL_RUNTIME AND lang STREQUAL "CXX")
       target_link_libraries(${t} PRIVATE rccxxrt)
       target_link_options(${t} PRIVATE -static-libstdc++ -static-libgcc)

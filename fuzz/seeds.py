@@ -162,3 +162,16 @@ put("fwmgr_routes", "three", store(["10.20.0.0;255.255.0.0;192.168.0.254", "10.3
 put("fwmgr_services", "all", store(["1,20,0,0,0,0,0,0,1,0", "192.168.0.2,192.168.0.3,", "192.168.0.4,",
                                    "192.168.0.5", "8080", "10.0.0.9", "8080", "1", "me", "pw",
                                    "my.example.net", "8.8.8.8", ""]))
+
+# --- the status CGI (first byte: 0 lease file, 1 url.log, 2 route, 3 resolv.conf, 4 segments) ---
+put("status_cgi", "leases", b"\0" + struct.pack(">q", 900) +
+    struct.pack(">I", 3600) + bytes([192, 168, 0, 100]) + bytes([2, 0, 0, 0, 1, 10]) + b"lanhost".ljust(22, b"\0") +
+    struct.pack(">I", 5) + bytes([192, 168, 0, 101]) + bytes(6) + b"x" * 20 + b"\0\0" + b"partial")
+put("status_cgi", "urllog", b"\1" + b"003\n2026-12-09 01:00:00;192.168.0.100;www.example.com\n"
+    b"2026-12-09 01:00:01;192.168.0.100;<b>\x01\xff\n\n;;\nno newline")
+put("status_cgi", "route", b"\2" + b"Iface\tDestination\tGateway\tFlags\tRefCnt\tUse\tMetric\tMask\n"
+    b"eth2.2\t00000000\t0100FA0A\t0003\t0\t0\t0\t00000000\nppp0\t0\t0\t1\nx\n")
+put("status_cgi", "resolv", b"\3" + b"nameserver 10.250.0.1\nnameserver " + b"9" * 70 + b"\nnameserver\n")
+put("status_cgi", "segments", b"\4" + struct.pack("<ii", 300, 7) + b"2026-12-09 00:00:00 \xcf\xb5\xcd\xb3\n".ljust(128, b"\0") * 3)
+put("status_cgi", "leases_before_epoch", b"\0" + struct.pack(">q", -(2 ** 63) + 926) +
+    struct.pack(">I", 3600) + bytes([192, 168, 0, 100]) + bytes(28))

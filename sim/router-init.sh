@@ -14,7 +14,9 @@
 #     and the router's programs in /bin (fwmgr starts /bin/kinwatch), their
 #     output files /var/log/PROGRAM.log linked to /sim/PROGRAM.log (what
 #     fwmgr starts, trafmon and kinwatch, writes into fwmgr.log);
-#   - /etc/init.d/router, the board's start-up script (config/init.d/router).
+#   - /etc/init.d/router, the board's start-up script (config/init.d/router);
+#   - /www, the web server's home directory (the status page and its CGI),
+#     leading to /sim/www.
 # Then it uses up a dozen pids (process lookup ignores pids below 12), starts
 # the simulated kernel modules (the DNS query log sim_dnslog, /sim/dnslog.log;
 # the accounting stand-in sim_account, /sim/account.log), then runs the
@@ -58,6 +60,7 @@ done
 mkdir -p "$root/etc/init.d" && cp "$SIM_SRC/config/init.d/router" "$root/etc/init.d/router" ||
   die "cannot install /etc/init.d/router"
 mkdir -p "$root/run" "$root/var/run" 2>/dev/null
+ln -sfn /sim/www "$root/www" || die "cannot install /www"
 
 for _ in 1 2 3 4 5 6 7 8 9 10 11 12; do /bin/true; done
 

@@ -16,6 +16,10 @@
 #   sim_wait_wan SECONDS / sim_wait_lease SECONDS
 #                               waits for the masquerade rule / the LAN lease
 #   sim_report                  prints what a user would check
+#   sim_free_port FROM          prints the first TCP port from FROM on that
+#                               no socket of the PC listens on
+#   sim_forward_page PORT       forwards 127.0.0.1:PORT of the PC to the
+#                               router's web server (ended by sim_down)
 #   sim_check_clean             after sim_down: fails when anything is left
 #
 # Names: network namespaces $SIM_ID-router, $SIM_ID-lan, $SIM_ID-isp; files
@@ -40,7 +44,7 @@ sim_require() {
   for t in ip:iproute2 tc:iproute2 nsenter:util-linux unshare:util-linux setsid:util-linux \
     flock:util-linux busybox:busybox iptables:iptables arptables:arptables ifconfig:net-tools \
     route:net-tools brctl:bridge-utils killall:psmisc pgrep:procps mkfifo:coreutils \
-    postfix:postfix saslpasswd2:sasl2-bin iconv:libc-bin dnsmasq:dnsmasq-base; do
+    postfix:postfix saslpasswd2:sasl2-bin iconv:libc-bin dnsmasq:dnsmasq-base socat:socat ss:iproute2; do
     command -v "${t%%:*}" >/dev/null 2>&1 || missing+=("${t%%:*} (package ${t#*:})")
   done
   setpriv --help 2>/dev/null | grep -q -- --pdeathsig || missing+=("setpriv with --pdeathsig (package util-linux)")
@@ -93,7 +97,7 @@ sim_up() {
   build=$(cd "$1" 2>/dev/null && pwd) || { echo "sim: no build directory $1" >&2; return 1; }
   shift
   local b
-  for b in netmgr fwmgr logmail nvram sendmsg routerstat dhcpplus_server sim_pppd kinwatch arpguard memdump sim_dnslog sim_arpcap trafmon sim_account; do
+  for b in netmgr fwmgr logmail nvram sendmsg routerstat dhcpplus_server sim_pppd kinwatch arpguard memdump sim_dnslog sim_arpcap trafmon sim_account status; do
     [ -x "$build/bin/$b" ] || { echo "sim: $build/bin/$b is missing (build the project first)" >&2; return 1; }
   done
   SIM_BUILD=$build
@@ -126,7 +130,13 @@ sim_up() {
   # The web management server: busybox httpd under its own name.
   ln -s "$(command -v busybox)" "$dir/real/httpd"
   ln -s "$SIM_SRC/sim/standins/httpd" "$dir/bin/httpd"
-  mkdir -p "$dir/www" && echo "Router management page" >"$dir/www/index.html"
+  # Its home directory, /www in the router: the status page from the source
+  # tree and its CGI from the build, as `cmake --install` lays them out.
+  mkdir -p "$dir/www/cgi-bin" && echo "Router management page" >"$dir/www/index.html"
+  for t in status.html status.css status.js; do
+    ln -s "$SIM_SRC/www/$t" "$dir/www/$t"
+  done
+  ln -s "$build/bin/status" "$dir/www/cgi-bin/status"
   # The traffic monitor and the URL logger, which fwmgr starts (kinwatch as
   # /bin/kinwatch, which leads here), journaled like the tools.
   for t in trafmon kinwatch; do
@@ -221,6 +231,31 @@ sim_up() {
   sim_log "up: router, LAN host and ISP host in $SIM_TMP (namespaces $SIM_ID-*)"
 }
 
+sim_free_port() {
+  local p=$1
+  while [ "$p" -lt $(($1 + 100)) ]; do
+    ss -Hltn "sport = :$p" | grep -q . || { echo "$p"; return 0; }
+    p=$((p + 1))
+  done
+  return 1
+}
+
+# sim_forward_page PORT: a forwarder (socat) listening on 127.0.0.1:PORT of
+# the PC only; each connection runs a second socat in the LAN host's network
+# namespace that connects to port 80 of the router's LAN address, so a
+# browser on the PC reaches the router's pages as the LAN host does. It has
+# a process group of its own, which sim_down ends (it also dies with the
+# script).
+sim_forward_page() {
+  local lan
+  lan=$(NVRAM_FILE=$SIM_TMP/router/nvram.conf "$SIM_BUILD/bin/nvram" get lan_ip 2>/dev/null)
+  "${SIM_DETACH[@]}" socat "TCP-LISTEN:$1,bind=127.0.0.1,reuseaddr,fork" \
+    "EXEC:nsenter --net=/run/netns/$SIM_ID-lan socat - TCP\:${lan:-192.168.0.1}\:80" \
+    </dev/null >>"$SIM_TMP/forward.log" 2>&1 &
+  SIM_PID_forward=$!
+  SIM_PIDS+=($!)
+}
+
 # sim_stop_pid PID: ends the namespace held by the unshare process PID: its
 # first process gets SIGTERM (and ends every process of the namespace with
 # it); SIGKILL after 5 s.
@@ -244,6 +279,11 @@ sim_stop_pid() {
 sim_down() {
   [ -n "${SIM_TMP:-}" ] || return 0
   local pid ns
+  if [ -n "${SIM_PID_forward:-}" ]; then
+    kill -TERM -- "-$SIM_PID_forward" 2>/dev/null
+    wait "$SIM_PID_forward" 2>/dev/null
+    SIM_PID_forward=
+  fi
   for pid in ${SIM_PID_lan:-} ${SIM_PID_router:-} ${SIM_PID_isp:-}; do
     sim_stop_pid "$pid"
   done

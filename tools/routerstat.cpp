@@ -18,118 +18,50 @@
 //
 // Each segment is attached read-only and copied once, so a record that the
 // writer is rewriting at that moment is at worst shown half old, half new.
-#include <arpa/inet.h>
-#include <iconv.h>
-#include <sys/ipc.h>
-#include <sys/shm.h>
-
 #include <cstdio>
 #include <cstring>
 
 #include "common/shell.h"
-#include "netmgr/syslog_ring.h"
-#include "trafmon/stats.h"
+#include "tools/statjson.h"
 
 namespace {
 
-// Converts one GBK record to UTF-8; bytes iconv cannot convert are shown as '?'.
-void toUtf8(iconv_t cd, const char *in, char *out, size_t outSize) {
-  char *ip = const_cast<char *>(in);
-  size_t il = strnlen(in, rc::kRingSlotSize);
-  char *op = out;
-  size_t ol = outSize - 1;
-  while (il > 0 && ol > 0) {
-    if (iconv(cd, &ip, &il, &op, &ol) != static_cast<size_t>(-1)) break;
-    if (ol == 0) break;
-    *op++ = '?';
-    --ol;
-    ++ip;
-    --il;
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  }
-  *op = '\0';
-}
-
-void printJsonString(const char *s) {
-  putchar('"');
-  for (; *s; ++s) {
-    unsigned char c = static_cast<unsigned char>(*s);
-    if (c == '"' || c == '\\')
-      printf("\\%c", c);
-    else if (c == '\n')
-      fputs("\\n", stdout);
-    else if (c < 0x20)
-      printf("\\u%04x", c);
-    else
-      putchar(c);
-  }
-  putchar('"');
-}
-
-// Copies a whole segment; false when it does not exist or is smaller.
-bool copySegment(key_t key, void *dst, size_t size) {
-  int id = shmget(key, 0, 0);
-  if (id < 0) return false;
-  struct shmid_ds ds;
-  if (shmctl(id, IPC_STAT, &ds) < 0 || ds.shm_segsz < size) return false;
-  void *p = shmat(id, nullptr, SHM_RDONLY);
-  if (p == reinterpret_cast<void *>(-1)) return false;
-  memcpy(dst, p, size);
-  shmdt(p);
-  return true;
-}
-
 void printHosts(bool json) {
   static rc::hosttable table;
-  if (!copySegment(rc::kTrafKey, &table, sizeof table)) {
-    if (json)
-      fputs(",\"hosts\":\"absent\"", stdout);
-    else
-      puts("routerstat: host table (segment 201) absent: the traffic monitor is not running");
+  bool have = rc::copy_segment(rc::kTrafKey, &table, sizeof table);
+  if (json) {
+    putchar(',');
+    rc::json_hosts(stdout, have ? &table : nullptr);
     return;
   }
-  int n = table.n < 0 ? 0 : table.n > rc::kMaxHosts ? rc::kMaxHosts : table.n;
-  if (json)
-    fputs(",\"hosts\":[", stdout);
-  else
-    printf("routerstat: host table (segment 201): %d hosts\n", n);
+  if (!have) {
+    puts("routerstat: host table (segment 201) absent: the traffic monitor is not running");
+    return;
+  }
+  int n = rc::host_count(table);
+  printf("routerstat: host table (segment 201): %d hosts\n", n);
   for (int i = 0; i < n; ++i) {
     const rc::hoststat &h = table.host[i];
-    char addr[INET_ADDRSTRLEN];
-    inet_ntop(AF_INET, &h.addr, addr, sizeof addr);
-    char mac[sizeof h.mac];
-    memcpy(mac, h.mac, sizeof mac);
-    mac[sizeof mac - 1] = '\0';
-    if (json) {
-      printf("%s{\"addr\":\"%s\",\"mac\":", i ? "," : "", addr);
-      printJsonString(mac);
-      printf(",\"pkts_sent\":%u,\"pkts_recv\":%u,\"bytes_sent\":%u,\"bytes_recv\":%u,"
-             "\"up_rate\":%u,\"down_rate\":%u,\"conns\":%u}",
-             h.psent, h.precv, h.bsent, h.brecv, h.upspeed, h.downspeed, h.conns);
-    } else {
-      printf("  %-15s %-17s sent %u packets %u bytes, received %u packets %u bytes, "
-             "up %u B/s, down %u B/s, %u connections\n",
-             addr, mac, h.psent, h.bsent, h.precv, h.brecv, h.upspeed, h.downspeed, h.conns);
-    }
+    char addr[16], mac[sizeof h.mac];
+    rc::host_texts(h, addr, mac);
+    printf("  %-15s %-17s sent %u packets %u bytes, received %u packets %u bytes, "
+           "up %u B/s, down %u B/s, %u connections\n",
+           addr, mac, h.psent, h.bsent, h.precv, h.brecv, h.upspeed, h.downspeed, h.conns);
   }
-  if (json) putchar(']');
 }
 
 void printSystem(bool json) {
   rc::sysstat s;
-  if (!copySegment(rc::kSysStatKey, &s, sizeof s)) {
-    if (json)
-      fputs(",\"system\":\"absent\"", stdout);
-    else
-      puts("routerstat: system figures (segment 206) absent: the traffic monitor is not running");
-    return;
-  }
-  if (json)
-    printf(",\"system\":{\"cpu\":%d,\"mem\":%d,\"wan_up\":%u,\"wan_down\":%u}", s.cpupercent,
-           s.mempercent, s.wanupspeed, s.wandownspeed);
-  else
+  bool have = rc::copy_segment(rc::kSysStatKey, &s, sizeof s);
+  if (json) {
+    putchar(',');
+    rc::json_system(stdout, have ? &s : nullptr);
+  } else if (!have) {
+    puts("routerstat: system figures (segment 206) absent: the traffic monitor is not running");
+  } else {
     printf("routerstat: system figures (segment 206): CPU %d %%, memory %d %%, WAN up %u B/s, down %u B/s\n",
            s.cpupercent, s.mempercent, s.wanupspeed, s.wandownspeed);
+  }
 }
 
 }  // namespace
@@ -142,38 +74,28 @@ int main(int argc, char **argv) {
     return 2;
   }
   static rc::syslog_ring ring;
-  bool haveLog = copySegment(rc::kRingKey, &ring, sizeof ring);
+  bool haveLog = rc::copy_segment(rc::kRingKey, &ring, sizeof ring);
   if (!haveLog) {
     fputs("routerstat: no system log (segment 205 does not exist: is netmgr running?)\n", stderr);
     memset(&ring, 0, sizeof ring);
   }
 
-  int count = ring.count < 0 ? 0 : ring.count > rc::kRingSlots ? rc::kRingSlots : ring.count;
-  int next = ring.next < 0 || ring.next >= rc::kRingSlots ? 0 : ring.next;
-  int first = count < rc::kRingSlots ? 0 : next;
   iconv_t cd = iconv_open("UTF-8", "GBK");
   if (cd == reinterpret_cast<iconv_t>(-1)) {
     perror("routerstat: iconv_open");
     return 1;
   }
-  if (json) printf("{\"count\":%d,\"next\":%d,\"records\":[", count, next);
-  for (int i = 0; i < count; ++i) {
-    char slot[rc::kRingSlotSize + 1];
-    memcpy(slot, ring.slot[(first + i) % rc::kRingSlots], rc::kRingSlotSize);
-    slot[rc::kRingSlotSize] = '\0';
-    char utf8[rc::kRingSlotSize * 3 + 1];
-    toUtf8(cd, slot, utf8, sizeof utf8);
-    size_t len = strlen(utf8);
-    if (len && utf8[len - 1] == '\n') utf8[len - 1] = '\0';
-    if (json) {
-      if (i) putchar(',');
-      printJsonString(utf8);
-    } else {
-      puts(utf8);
+  if (json) {
+    putchar('{');
+    rc::json_log(stdout, ring, cd, -1);
+  } else {
+    rc::RingRecords records(ring);
+    for (int i = 0; i < records.count(); ++i) {
+      char utf8[rc::kRecordUtf8];
+      puts(records.utf8(i, cd, utf8, sizeof utf8));
     }
   }
   iconv_close(cd);
-  if (json) putchar(']');
   printHosts(json);
   printSystem(json);
   if (json) puts("}");

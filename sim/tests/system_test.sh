@@ -64,8 +64,9 @@ url_log() { sim_router cat /var/url.log 2>/dev/null; }
 # 1. The start-up script starts netmgr, fwmgr (which starts trafmon, httpd
 #    and kinwatch), logmail and arpguard, in that order, each once, each
 #    with its output file; a single start of a running program starts
-#    nothing; the staging root holds the programs, the script and the
-#    default configuration.
+#    nothing; the staging root holds the programs, the script, the
+#    default configuration and the status page, which the router's httpd
+#    serves from /www.
 case_startup_and_staging_root() {
   start_whole
   expect_eq "$(sed -n 's/^router: \([a-z]*\) started (pid [0-9]*, output in \/var\/log\/\1.log)$/\1/p' \
@@ -85,12 +86,15 @@ case_startup_and_staging_root() {
   local stage=$SIM_TMP/stage
   DESTDIR=$stage cmake --install "$BUILD" --prefix / >"$SIM_TMP/install.log" 2>&1 || fail "cmake --install: $(tail -n 5 "$SIM_TMP/install.log")"
   expect_eq "$(cd "$stage" && find . -type f | sort | tr '\n' ' ')" \
-    "./bin/arpguard ./bin/fwmgr ./bin/kinwatch ./bin/logmail ./bin/memdump ./bin/netmgr ./bin/nvram ./bin/routerstat ./bin/sendmsg ./bin/trafmon ./etc/default.nvram ./etc/init.d/router ./usr/include/nvram.h ./usr/lib/libnvram.a " \
+    "./bin/arpguard ./bin/fwmgr ./bin/kinwatch ./bin/logmail ./bin/memdump ./bin/netmgr ./bin/nvram ./bin/routerstat ./bin/sendmsg ./bin/trafmon ./etc/default.nvram ./etc/init.d/router ./usr/include/nvram.h ./usr/lib/libnvram.a ./www/cgi-bin/status ./www/status.css ./www/status.html ./www/status.js " \
     "files of the staging root"
   [ -x "$stage/etc/init.d/router" ] || fail "the staged start-up script is not executable"
   sim_router cat /etc/init.d/router | cmp -s - "$stage/etc/init.d/router" ||
     fail "the router did not run the staged start-up script"
   cmp -s "$stage/etc/default.nvram" "$SIM_SRC/config/default.nvram" || fail "staged default.nvram differs"
+  for f in status.html status.css status.js; do
+    sim_router cat "/www/$f" | cmp -s - "$stage/www/$f" || fail "the router's httpd home /www lacks the staged $f"
+  done
 }
 
 # 2. The 60-second soaks, DHCP WAN and PPPoE WAN: dense load (a WAN flap
