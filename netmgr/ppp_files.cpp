@@ -191,7 +191,7 @@ void NetMgr::Set_pppoe_conf(const char *user, const char *pwd, const char *servi
   sh_.doSystemCmd("echo defaultroute >> %s ", f);
   sh_.doSystemCmd("echo nodetach >> %s ", f);
   sh_.doSystemCmd("echo usepeerdns >> %s ", f);
-  int m;
+  int m = 0;  // set by pppMtu when it returns true
   if (pppMtu("mru", f, mtu, &m)) sh_.doSystemCmd("echo mru %d >> %s ", m, f);
   if (pppMtu("mtu", f, mtu, &m)) sh_.doSystemCmd("echo mtu %d >> %s ", m, f);
   sh_.doSystemCmd("echo persist >> %s ", f);
@@ -220,7 +220,7 @@ void NetMgr::Set_pptp_conf(const char *user, const char *pwd, const char *server
   if (serverOk(server, f))
     sh_.doSystemCmd("echo \"pty '/bin/pptp %s --nolaunchpppd'\" >> %s ", server, f);
   sh_.doSystemCmd("echo lock >> %s ", f);
-  int m;
+  int m = 0;  // set by pppMtu when it returns true
   if (pppMtu("mtu", f, mtu, &m)) sh_.doSystemCmd("echo \"mtu %d\" >> %s ", m, f);
   sh_.doSystemCmd("echo \"maxfail 0\" >> %s ", f);
   sh_.doSystemCmd("echo usepeerdns >> %s ", f);
