@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -192,15 +193,44 @@ bool send_all(int fd, const char *p, size_t n) {
   return true;
 }
 
+// True for a line of plain words: one command of letters, digits and
+// "_./-" that is no shell keyword or built-in, then arguments of those and
+// ":,=+@%". Such a line means the same whether the shell reads it alone or
+// as a line of a script: it runs one program in a child of the shell, which
+// changes nothing in the shell, and it cannot run into the next line.
+bool plain_line(const char *line) {
+  static const char *const kShellWords[] = {
+      // keywords and the built-ins of dash and busybox ash
+      ".", "if", "then", "else", "elif", "fi", "case", "esac", "for", "while", "until", "do", "done",
+      "in", "function", "select", "time", "alias", "unalias", "bg", "fg", "break", "continue",
+      "cd", "chdir", "command", "echo", "eval", "exec", "exit", "export", "false", "fc",
+      "getopts", "hash", "help", "history", "jobs", "kill", "let", "local", "printf", "pwd",
+      "read", "readonly", "return", "set", "shift", "source", "test", "times", "trap", "true",
+      "type", "ulimit", "umask", "unset", "wait"};
+  const char *p = line;
+  while (*p && *p != ' ' && (isalnum(static_cast<unsigned char>(*p)) || strchr("_./-", *p))) ++p;
+  size_t n = static_cast<size_t>(p - line);
+  if (n == 0 || (*p && *p != ' ')) return false;
+  for (const char *w : kShellWords)
+    if (strlen(w) == n && memcmp(w, line, n) == 0) return false;
+  for (; *p; ++p)
+    if (*p != ' ' && !isalnum(static_cast<unsigned char>(*p)) && !strchr("_./-:,=+@%", *p)) return false;
+  return true;
+}
+
 }  // namespace
 
 // Sends
 //   ( eval 'LINE' ) </dev/null 3>&-; echo $? >&3
 // with every ' of the line written '\'': the batch shell always reads one
 // whole command, whatever the line holds, and the line sees neither the
-// shell's input nor descriptor 3.
+// shell's input nor descriptor 3. A line of plain words needs neither the
+// quotes nor the subshell (it cannot run into the next line, and the shell
+// runs its program in a child anyway):
+//   LINE </dev/null 3>&-; echo $? >&3
 bool PosixShell::sendLine(const char *line) {
   static const char head[] = "( eval '", tail[] = "' ) </dev/null 3>&-; echo $? >&3\n";
+  bool plain = plain_line(line);
   bool ok = true;
   auto put = [&](const char *p, size_t n) {
     while (ok && n > 0) {
@@ -216,7 +246,7 @@ bool PosixShell::sendLine(const char *line) {
     }
   };
   outLen_ = 0;
-  put(head, sizeof head - 1);
+  if (!plain) put(head, sizeof head - 1);
   for (const char *p = line; *p;) {
     const char *q = strchr(p, '\'');
     size_t n = q ? static_cast<size_t>(q - p) : strlen(p);
@@ -225,7 +255,10 @@ bool PosixShell::sendLine(const char *line) {
     put("'\\''", 4);
     p = q + 1;
   }
-  put(tail, sizeof tail - 1);
+  if (plain)
+    put(tail + 3, sizeof tail - 4);
+  else
+    put(tail, sizeof tail - 1);
   if (ok) ok = send_all(batchFd_, out_, outLen_);
   outLen_ = 0;
   return ok;

@@ -174,33 +174,36 @@ TEST_F(PosixShellTest, DoSystemCmdReturnsTheStatus) {
 // Inside a batch every line keeps its own status and effects: a line that
 // exits, execs, reads standard input, is cut, hangs (killed at its limit),
 // kills the batch shell or changes the shell's state stops or changes none
-// of the lines after it.
+// of the lines after it; a line of plain words as well.
 TEST(PosixShellBatch, EachLineStandsOnItsOwn) {
   TempDir dir;
+  // A program run by a line of plain words (no subshell): stdin, descriptor 3.
+  dir.write("p.sh", "read x; [ -e /proc/$$/fd/3 ] && echo fd3 >> \"$0.log\"; echo \"$1 [$x]\" >> \"$0.log\"; exit 5\n");
+  chmod((dir / "p.sh").c_str(), 0755);
   PosixShell sh(ShellOptions{1024, false, 2000});
-  std::string log = dir / "log";
   struct Case {
     const char *line;
     int status;
   } cases[] = {
       {"exit 3", 3 << 8},
-      {"read x || echo eof >> %s", 0},
+      {"%s/p.sh plain", 5 << 8},
+      {"read x || echo eof >> %s/p.sh.log", 0},
       {"cat; echo 'unbalanced", 2 << 8},
       {")", 2 << 8},
       {"sleep 600", SIGKILL},
-      {"exec echo exec >> %s", 0},
-      {"cd /; X=1; trap 'echo trap >> %s' EXIT; exit 4", 4 << 8},
-      {"[ \"$PWD\" != / ] && echo \"X=$X\" >> %s", 0},
+      {"exec echo exec >> %s/p.sh.log", 0},
+      {"cd /; X=1; trap 'echo trap >> %s/p.sh.log' EXIT; exit 4", 4 << 8},
+      {"[ \"$PWD\" != / ] && echo \"X=$X\" >> %s/p.sh.log", 0},
       {"kill -9 $$", SIGKILL},
-      {"echo \"a'b\" 'c\"d' >> %s", 0},
+      {"echo \"a'b\" 'c\"d' >> %s/p.sh.log", 0},
   };
   Shell::Batch batch(sh);
   for (const auto &c : cases) {
-    EXPECT_EQ(sh.doSystemCmd(c.line, log.c_str()), c.status) << c.line;
-    sh.vk_SystemEx("echo next >> %s", log.c_str());
+    EXPECT_EQ(sh.doSystemCmd(c.line, dir.path().c_str()), c.status) << c.line;
+    sh.vk_SystemEx("echo next >> %s/p.sh.log", dir.path().c_str());
   }
-  EXPECT_EQ(read_file(log), "next\neof\nnext\nnext\nnext\nnext\nexec\nnext\ntrap\nnext\nX=\nnext\nnext\n"
-                            "a'b c\"d\nnext\n");
+  EXPECT_EQ(dir.read("p.sh.log"), "next\nplain []\nnext\neof\nnext\nnext\nnext\nnext\nexec\nnext\ntrap\nnext\n"
+                                  "X=\nnext\nnext\na'b c\"d\nnext\n");
 }
 
 // The hardening sweep's payloads: quoted, each reaches the program as one
