@@ -136,11 +136,6 @@ bool runs_alone(const char *line) {
 
 int PosixShell::run(RunKind kind, const char *line) {
   fflush(stdout);
-  if (inBatch() && kind != RunKind::SYS && !runs_alone(line)) {
-    int status = runBatched(line);
-    if (status != kNoShell) return kind == RunKind::VK ? 0 : status;
-    // No batch shell could be started: the line runs alone.
-  }
   if (kind != RunKind::VK) return system(line);
   static char sh[] = "sh", dashC[] = "-c";
   char *argv[] = {sh, dashC, const_cast<char *>(line), nullptr};
@@ -155,7 +150,17 @@ int PosixShell::run(RunKind kind, const char *line) {
 
 // ---------------------------------------------------------------- batches
 
-bool PosixShell::startBatchShell() {
+int BatchPosixShell::run(RunKind kind, const char *line) {
+  if (inBatch() && kind != RunKind::SYS && !runs_alone(line)) {
+    fflush(stdout);
+    int status = runBatched(line);
+    if (status != kNoShell) return kind == RunKind::VK ? 0 : status;
+    // No batch shell could be started: the line runs alone.
+  }
+  return PosixShell::run(kind, line);
+}
+
+bool BatchPosixShell::startBatchShell() {
   int sv[2];
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) < 0) return false;
   static char sh[] = "sh";
@@ -172,7 +177,7 @@ bool PosixShell::startBatchShell() {
   return true;
 }
 
-void PosixShell::stopBatchShell(bool kill) {
+void BatchPosixShell::stopBatchShell(bool kill) {
   if (batchPid_ < 0) return;
   if (kill) ::kill(-batchPid_, SIGKILL);
   close(batchFd_);  // the shell reads the end of its input and exits
@@ -199,20 +204,21 @@ bool send_all(int fd, const char *p, size_t n) {
 // as a line of a script: it runs one program in a child of the shell, which
 // changes nothing in the shell, and it cannot run into the next line.
 bool plain_line(const char *line) {
-  static const char *const kShellWords[] = {
-      // keywords and the built-ins of dash and busybox ash
-      ".", "if", "then", "else", "elif", "fi", "case", "esac", "for", "while", "until", "do", "done",
-      "in", "function", "select", "time", "alias", "unalias", "bg", "fg", "break", "continue",
-      "cd", "chdir", "command", "echo", "eval", "exec", "exit", "export", "false", "fc",
-      "getopts", "hash", "help", "history", "jobs", "kill", "let", "local", "printf", "pwd",
-      "read", "readonly", "return", "set", "shift", "source", "test", "times", "trap", "true",
-      "type", "ulimit", "umask", "unset", "wait"};
+  // Keywords and the built-ins of dash and busybox ash, each followed by a space.
+  static const char kShellWords[] =
+      ". if then else elif fi case esac for while until do done in function select time alias "
+      "unalias bg fg break continue cd chdir command echo eval exec exit export false fc getopts "
+      "hash help history jobs kill let local printf pwd read readonly return set shift source "
+      "test times trap true type ulimit umask unset wait ";
   const char *p = line;
   while (*p && *p != ' ' && (isalnum(static_cast<unsigned char>(*p)) || strchr("_./-", *p))) ++p;
   size_t n = static_cast<size_t>(p - line);
   if (n == 0 || (*p && *p != ' ')) return false;
-  for (const char *w : kShellWords)
-    if (strlen(w) == n && memcmp(w, line, n) == 0) return false;
+  for (const char *w = kShellWords; *w;) {
+    const char *end = strchr(w, ' ');
+    if (static_cast<size_t>(end - w) == n && memcmp(w, line, n) == 0) return false;
+    w = end + 1;
+  }
   for (; *p; ++p)
     if (*p != ' ' && !isalnum(static_cast<unsigned char>(*p)) && !strchr("_./-:,=+@%", *p)) return false;
   return true;
@@ -228,7 +234,7 @@ bool plain_line(const char *line) {
 // quotes nor the subshell (it cannot run into the next line, and the shell
 // runs its program in a child anyway):
 //   LINE </dev/null 3>&-; echo $? >&3
-bool PosixShell::sendLine(const char *line) {
+bool BatchPosixShell::sendLine(const char *line) {
   static const char head[] = "( eval '", tail[] = "' ) </dev/null 3>&-; echo $? >&3\n";
   bool plain = plain_line(line);
   bool ok = true;
@@ -268,7 +274,7 @@ bool PosixShell::sendLine(const char *line) {
 // status in waitpid's form (exit status 3 is 3 << 8); a line over its limit
 // is killed with the batch shell's process group (SIGKILL); a batch shell
 // that ended during the line gives its own wait status.
-int PosixShell::readStatus() {
+int BatchPosixShell::readStatus() {
   char buf[16];
   size_t len = 0;
   long long deadline = now_ms() + options().batchLineLimitMs;
@@ -300,7 +306,7 @@ int PosixShell::readStatus() {
   return status;
 }
 
-int PosixShell::runBatched(const char *line) {
+int BatchPosixShell::runBatched(const char *line) {
   if (batchPid_ < 0 && !startBatchShell()) return kNoShell;
   if (!sendLine(line)) {
     // The shell ended between two lines: this line never reached it.

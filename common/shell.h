@@ -17,7 +17,7 @@
 // run as cut. Both buffers are allocated once when the runner is built.
 //
 // Batches: while a Shell::Batch is open (one procedure: start-up, WAN-up,
-// WAN-down, a feature's load or unload), PosixShell runs vk_SystemEx and
+// WAN-down, a feature's load or unload), BatchPosixShell runs vk_SystemEx and
 // doSystemCmd lines through one long-lived /bin/sh instead of one /bin/sh a
 // line, started at the batch's first line and ended with the batch. Each
 // line keeps its own meaning, status and output, in order: it runs alone in
@@ -93,11 +93,21 @@ class Shell {
   char qBuf_[kQuietBufSize];
 };
 
-// The production runner.
+// The production runner: every line alone, through its own /bin/sh.
 class PosixShell : public Shell {
  public:
   using Shell::Shell;
-  ~PosixShell() override { stopBatchShell(false); }
+
+ protected:
+  int run(RunKind kind, const char *line) override;
+};
+
+// The production runner with the batch mode (fwmgr, netmgr). A separate
+// class, so that daemons that never open a batch do not carry its code.
+class BatchPosixShell : public PosixShell {
+ public:
+  using PosixShell::PosixShell;
+  ~BatchPosixShell() override { stopBatchShell(false); }
 
  protected:
   int run(RunKind kind, const char *line) override;

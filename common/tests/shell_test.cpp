@@ -180,7 +180,7 @@ TEST(PosixShellBatch, EachLineStandsOnItsOwn) {
   // A program run by a line of plain words (no subshell): stdin, descriptor 3.
   dir.write("p.sh", "read x; [ -e /proc/$$/fd/3 ] && echo fd3 >> \"$0.log\"; echo \"$1 [$x]\" >> \"$0.log\"; exit 5\n");
   chmod((dir / "p.sh").c_str(), 0755);
-  PosixShell sh(ShellOptions{1024, false, 2000});
+  BatchPosixShell sh(ShellOptions{1024, false, 2000});
   struct Case {
     const char *line;
     int status;
@@ -221,7 +221,7 @@ TEST(PosixShellBatch, InjectionPayloads) {
   pclose(f);
   payloads.pop_back();
   ASSERT_EQ(payloads.size(), 200u);
-  PosixShell sh(ShellOptions{1 << 17, false, 5000});
+  BatchPosixShell sh(ShellOptions{1 << 17, false, 5000});
   std::vector<char> quoted(4 * 40000);
   {
     Shell::Batch batch(sh);
@@ -251,7 +251,7 @@ TEST(PosixShellBatch, InjectionPayloads) {
 // of the batch shell's (killed with a line over its time limit).
 TEST(PosixShellBatch, BackgroundAndKillallLinesRunAlone) {
   TempDir dir;
-  PosixShell sh;
+  BatchPosixShell sh;
   std::string group = std::to_string(getpgrp()) + "\n";
   Shell::Batch batch(sh);
   sh.vk_SystemEx("cut -d' ' -f5 /proc/self/stat > %s", (dir / "batched").c_str());
