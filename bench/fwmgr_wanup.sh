@@ -44,13 +44,40 @@ sleep 2
 
 now_ms() { date +%s%3N; }
 start_line=$(wc -l <"$journal")
+# One reader follows the journal (tail -F wakes at each write; polling it
+# would take the CPU from the lines being timed) and stamps the first line
+# of the pass that takes the command (the WAN-down's arptables line) and its
+# last, the start of upnp.
+stamps=$SIM_TMP/stamps
+follow() {
+  local l
+  exec 3< <({
+    tail -n +$((start_line + 1)) -F "$journal" 2>/dev/null &
+    echo $! >"$SIM_TMP/tail.pid"
+    wait
+  } | grep --line-buffered -E '^arptables -D|^upnp eth2.2$')
+  while IFS= read -r -u 3 l; do
+    case $l in
+      'arptables -D'*) [ -s "$stamps" ] || now_ms >"$stamps" ;;
+      'upnp eth2.2') now_ms >>"$stamps"; break ;;
+    esac
+  done
+  kill "$(cat "$SIM_TMP/tail.pid")"
+}
+follow &
+follower=$!
 t0=$(now_ms)
 sim_router sendmsg 203 2
-# The first line of the pass that takes the command (the WAN-down's arptables line).
-until tail -n +$((start_line + 1)) "$journal" | grep -q '^arptables -D'; do sleep 0.01; done
-tf=$(now_ms)
-wait_upnp 2 600
-t1=$(now_ms)
+for ((i = 0; i < 600; i++)); do
+  kill -0 $follower 2>/dev/null || break
+  sleep 0.1
+done
+if ! { read -r tf && read -r t1; } <"$stamps"; then
+  kill "$follower" "$(cat "$SIM_TMP/tail.pid")" 2>/dev/null
+  echo "fwmgr_wanup: fwmgr's WAN-up did not finish" >&2
+  exit 1
+fi
+[ "$(count_upnp)" -ge 2 ] || { echo "fwmgr_wanup: fwmgr's WAN-up did not start upnp" >&2; exit 1; }
 sleep 2
 # The lines of that WAN-down and WAN-up; the programs fwmgr starts in the
 # background get their "&" back. Lines of the watchdog (a restarted httpd or

@@ -2,6 +2,9 @@
 // of the production shell runner against a bare posix_spawn of
 // "/bin/sh -c true" followed by waitpid, one after the other so that both
 // see the same machine load; prints the median time of each and their ratio.
+// Then the same for a line of a batch, vk_SystemEx("/bin/true") inside a
+// Shell::Batch, against a bare posix_spawn of /bin/true (what a shell script
+// pays for the line: one child, one exec).
 //
 //   spawn [RUNS]
 #include <spawn.h>
@@ -24,16 +27,22 @@ double nowUs() {
   return ts.tv_sec * 1e6 + ts.tv_nsec / 1e3;
 }
 
-void bareSpawn() {
-  static char sh[] = "sh", c[] = "-c", t[] = "true";
-  char *argv[] = {sh, c, t, nullptr};
+void bareSpawn(const char *path, char **argv) {
   pid_t pid;
-  if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ) != 0) {
+  if (posix_spawn(&pid, path, nullptr, nullptr, argv, environ) != 0) {
     perror("posix_spawn");
     exit(1);
   }
   int status;
   waitpid(pid, &status, 0);
+}
+
+char sh[] = "sh", c[] = "-c", t[] = "true", binTrue[] = "/bin/true";
+char *shArgv[] = {sh, c, t, nullptr}, *trueArgv[] = {binTrue, nullptr};
+
+double median(double *v, int n) {
+  std::sort(v, v + n);
+  return v[n / 2];
 }
 
 }  // namespace
@@ -45,17 +54,32 @@ int main(int argc, char **argv) {
   static double vk[100000], bare[100000];
   for (int i = 0; i < runs; ++i) {
     double t0 = nowUs();
-    bareSpawn();
+    bareSpawn("/bin/sh", shArgv);
     double t1 = nowUs();
     shell.vk_SystemEx("true");
     double t2 = nowUs();
     bare[i] = t1 - t0;
     vk[i] = t2 - t1;
   }
-  std::sort(vk, vk + runs);
-  std::sort(bare, bare + runs);
-  double v = vk[runs / 2], b = bare[runs / 2];
+  double v = median(vk, runs), b = median(bare, runs);
   printf("vk_SystemEx(\"true\"): %.1f us; posix_spawn sh -c true: %.1f us; ratio %.3f (medians of %d)\n", v, b,
          v / b, runs);
+
+  rc::BatchPosixShell batchShell(rc::ShellOptions{1024, false});
+  {
+    rc::Shell::Batch batch(batchShell);
+    for (int i = 0; i < runs; ++i) {
+      double t0 = nowUs();
+      bareSpawn("/bin/true", trueArgv);
+      double t1 = nowUs();
+      batchShell.vk_SystemEx("/bin/true");
+      double t2 = nowUs();
+      bare[i] = t1 - t0;
+      vk[i] = t2 - t1;
+    }
+  }
+  v = median(vk, runs), b = median(bare, runs);
+  printf("batch vk_SystemEx(\"/bin/true\"): %.1f us; posix_spawn /bin/true: %.1f us; ratio %.3f (medians of %d)\n",
+         v, b, v / b, runs);
   return 0;
 }

@@ -51,6 +51,14 @@ function(router_program lang)
   endif()
   foreach(t IN LISTS P_UNPARSED_ARGUMENTS)
     install(TARGETS ${t} RUNTIME DESTINATION ${P_DESTINATION} COMPONENT runtime)
+    if(ROUTER_LTO)
+      # Whole-program optimisation at the link. common-page-size=16: the
+      # writable segment follows the code in the file without padding to the
+      # next 4 KiB (the loader maps the page they share twice, as it does for
+      # any segment that does not start on a page).
+      # No build-id note: nothing on the router reads it.
+      target_link_options(${t} PRIVATE -flto -Wl,-z,common-page-size=16 -Wl,--build-id=none)
+    endif()
     if(ROUTER_SMALL_RUNTIME AND lang STREQUAL "CXX")
       target_link_libraries(${t} PRIVATE rccxxrt)
       target_link_options(${t} PRIVATE -static-libstdc++ -static-libgcc)

@@ -1,15 +1,19 @@
 #include "common/shell.h"
 
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 namespace rc {
 
@@ -56,13 +60,76 @@ int Shell::systemQuiet(const char *fmt, ...) {
 
 namespace {
 
-// Closes descriptors 3 to 63: one system call where the kernel has
+// Closes descriptors `from` to 63: one system call where the kernel has
 // close_range, one a descriptor where it has not.
-void close_3_to_63() {
+void close_to_63(int from) {
 #ifdef SYS_close_range
-  if (syscall(SYS_close_range, 3, 63, 0) == 0) return;
+  if (syscall(SYS_close_range, from, 63, 0) == 0) return;
 #endif
-  for (int fd = 3; fd < 64; ++fd) close(fd);
+  for (int fd = from; fd < 64; ++fd) close(fd);
+}
+
+// vfork + execve of /bin/sh with argv. The child runs in this process's
+// memory until it execs, so no page tables are copied (fork's cost grows with
+// the daemon). Every signal is blocked meanwhile: no handler of ours may run
+// in the child. The child only makes system calls: with sock >= 0 it becomes
+// a process group of its own and gets sock as descriptors 0 and 3; it closes
+// the other descriptors up to 63, sets every signal to the default (ignored
+// ones would stay ignored across exec), restores the mask and execs.
+pid_t start_sh(char *const argv[], int sock) {
+  struct sigaction dfl;
+  memset(&dfl, 0, sizeof dfl);
+  dfl.sa_handler = SIG_DFL;
+  sigset_t all, old;
+  sigfillset(&all);
+  sigprocmask(SIG_SETMASK, &all, &old);
+  pid_t pid = vfork();
+  if (pid == 0) {
+    if (sock >= 0) {
+      setpgid(0, 0);
+      dup2(sock, 0);
+      dup2(sock, 3);
+    }
+    close_to_63(sock >= 0 ? 4 : 3);
+    for (int sig = 1; sig < 32; ++sig) sigaction(sig, &dfl, nullptr);
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+    execve("/bin/sh", argv, environ);
+    _exit(127);
+  }
+  sigprocmask(SIG_SETMASK, &old, nullptr);
+  return pid;
+}
+
+int wait_child(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return status;
+}
+
+// 64 bits: a 32-bit long of milliseconds since boot overflows after 24 days.
+long long now_ms() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+}
+
+// Lines that run alone, with sh -c (or system), even inside a batch:
+// - a line that ends in "&" starts a program in the background, a daemon
+//   (upnp, inadyn, udhcpd, udhcpc, pppd, xl2tpd): started from the batch
+//   shell it would belong to the batch's process group, which a line over
+//   its time limit has killed, and it would outlive the shell it came from;
+// - killall: it stops such daemons (upnp, udhcpd) and stays on the path
+//   that starts them; a stop and a restart are rare, the batch gains
+//   nothing there.
+// systemQuiet (the restart of kinwatch and other programs) always runs
+// alone, and the watchdog's restarts run outside any batch.
+bool runs_alone(const char *line) {
+  size_t n = strlen(line);
+  while (n > 0 && (line[n - 1] == ' ' || line[n - 1] == '\t' || line[n - 1] == '\n')) --n;
+  if (n > 0 && line[n - 1] == '&') return true;
+  while (*line == ' ' || *line == '\t') ++line;
+  return strncmp(line, "killall", 7) == 0 && (line[7] == ' ' || line[7] == '\t' || line[7] == '\0');
 }
 
 }  // namespace
@@ -72,34 +139,184 @@ int PosixShell::run(RunKind kind, const char *line) {
   if (kind != RunKind::VK) return system(line);
   static char sh[] = "sh", dashC[] = "-c";
   char *argv[] = {sh, dashC, const_cast<char *>(line), nullptr};
-  struct sigaction dfl;
-  memset(&dfl, 0, sizeof dfl);
-  dfl.sa_handler = SIG_DFL;
-  // vfork: the child runs in this process's memory until it execs, so no
-  // page tables are copied (fork's cost grows with the daemon). Every signal
-  // is blocked meanwhile: no handler of ours may run in the child. The child
-  // only makes system calls: it sets every signal to the default (ignored
-  // ones would stay ignored across exec), restores the mask and execs.
-  sigset_t all, old;
-  sigfillset(&all);
-  sigprocmask(SIG_SETMASK, &all, &old);
-  pid_t pid = vfork();
-  if (pid == 0) {
-    close_3_to_63();
-    for (int sig = 1; sig < 32; ++sig) sigaction(sig, &dfl, nullptr);
-    sigprocmask(SIG_SETMASK, &old, nullptr);
-    execve("/bin/sh", argv, environ);
-    _exit(0);
-  }
-  sigprocmask(SIG_SETMASK, &old, nullptr);
+  pid_t pid = start_sh(argv, -1);
   if (pid < 0) {
     puts("fork failed");
     return -1;
   }
-  int status;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  wait_child(pid);
   return 0;
+}
+
+// ---------------------------------------------------------------- batches
+
+int BatchPosixShell::run(RunKind kind, const char *line) {
+  if (inBatch() && kind != RunKind::SYS && !runs_alone(line)) {
+    fflush(stdout);
+    int status = runBatched(line);
+    if (status != kNoShell) return kind == RunKind::VK ? 0 : status;
+    // No batch shell could be started: the line runs alone.
+  }
+  return PosixShell::run(kind, line);
+}
+
+bool BatchPosixShell::startBatchShell() {
+  int sv[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) < 0) return false;
+  static char sh[] = "sh";
+  char *argv[] = {sh, nullptr};
+  pid_t pid = start_sh(argv, sv[1]);
+  close(sv[1]);
+  if (pid < 0) {
+    close(sv[0]);
+    return false;
+  }
+  setpgid(pid, pid);  // as the child does: whichever runs first
+  batchPid_ = pid;
+  batchFd_ = sv[0];
+  return true;
+}
+
+void BatchPosixShell::stopBatchShell(bool kill) {
+  if (batchPid_ < 0) return;
+  if (kill) ::kill(-batchPid_, SIGKILL);
+  close(batchFd_);  // the shell reads the end of its input and exits
+  wait_child(batchPid_);
+  batchPid_ = batchFd_ = -1;
+}
+
+namespace {
+
+bool send_all(int fd, const char *p, size_t n) {
+  while (n > 0) {
+    ssize_t k = send(fd, p, n, MSG_NOSIGNAL);
+    if (k < 0 && errno == EINTR) continue;
+    if (k <= 0) return false;
+    p += k;
+    n -= static_cast<size_t>(k);
+  }
+  return true;
+}
+
+// True for a line of plain words: one command of letters, digits and
+// "_./-" that is no shell keyword or built-in, then arguments of those and
+// ":,=+@%". Such a line means the same whether the shell reads it alone or
+// as a line of a script: it runs one program in a child of the shell, which
+// changes nothing in the shell, and it cannot run into the next line.
+bool plain_line(const char *line) {
+  // Keywords and the built-ins of dash and busybox ash, each followed by a space.
+  static const char kShellWords[] =
+      ". if then else elif fi case esac for while until do done in function select time alias "
+      "unalias bg fg break continue cd chdir command echo eval exec exit export false fc getopts "
+      "hash help history jobs kill let local printf pwd read readonly return set shift source "
+      "test times trap true type ulimit umask unset wait ";
+  const char *p = line;
+  while (*p && *p != ' ' && (isalnum(static_cast<unsigned char>(*p)) || strchr("_./-", *p))) ++p;
+  size_t n = static_cast<size_t>(p - line);
+  if (n == 0 || (*p && *p != ' ')) return false;
+  for (const char *w = kShellWords; *w;) {
+    const char *end = strchr(w, ' ');
+    if (static_cast<size_t>(end - w) == n && memcmp(w, line, n) == 0) return false;
+    w = end + 1;
+  }
+  for (; *p; ++p)
+    if (*p != ' ' && !isalnum(static_cast<unsigned char>(*p)) && !strchr("_./-:,=+@%", *p)) return false;
+  return true;
+}
+
+}  // namespace
+
+// Sends
+//   ( eval 'LINE' ) </dev/null 3>&-; echo $? >&3
+// with every ' of the line written '\'': the batch shell always reads one
+// whole command, whatever the line holds, and the line sees neither the
+// shell's input nor descriptor 3. A line of plain words needs neither the
+// quotes nor the subshell (it cannot run into the next line, and the shell
+// runs its program in a child anyway):
+//   LINE </dev/null 3>&-; echo $? >&3
+bool BatchPosixShell::sendLine(const char *line) {
+  static const char head[] = "( eval '", tail[] = "' ) </dev/null 3>&-; echo $? >&3\n";
+  bool plain = plain_line(line);
+  bool ok = true;
+  auto put = [&](const char *p, size_t n) {
+    while (ok && n > 0) {
+      if (outLen_ == sizeof out_) {
+        ok = send_all(batchFd_, out_, outLen_);
+        outLen_ = 0;
+      }
+      size_t k = n < sizeof out_ - outLen_ ? n : sizeof out_ - outLen_;
+      memcpy(out_ + outLen_, p, k);
+      outLen_ += k;
+      p += k;
+      n -= k;
+    }
+  };
+  outLen_ = 0;
+  if (!plain) put(head, sizeof head - 1);
+  for (const char *p = line; *p;) {
+    const char *q = strchr(p, '\'');
+    size_t n = q ? static_cast<size_t>(q - p) : strlen(p);
+    put(p, n);
+    if (!q) break;
+    put("'\\''", 4);
+    p = q + 1;
+  }
+  if (plain)
+    put(tail + 3, sizeof tail - 4);
+  else
+    put(tail, sizeof tail - 1);
+  if (ok) ok = send_all(batchFd_, out_, outLen_);
+  outLen_ = 0;
+  return ok;
+}
+
+// Waits for the line's "STATUS\n" within the line's time limit. Returns the
+// status in waitpid's form (exit status 3 is 3 << 8); a line over its limit
+// is killed with the batch shell's process group (SIGKILL); a batch shell
+// that ended during the line gives its own wait status.
+int BatchPosixShell::readStatus() {
+  char buf[16];
+  size_t len = 0;
+  long long deadline = now_ms() + options().batchLineLimitMs;
+  for (;;) {
+    long long left = deadline - now_ms();
+    if (left <= 0) {
+      printf("shell: line still running after %u ms, killed\n", options().batchLineLimitMs);
+      fflush(stdout);
+      stopBatchShell(true);
+      return SIGKILL;
+    }
+    struct pollfd p = {batchFd_, POLLIN, 0};
+    int r = poll(&p, 1, static_cast<int>(left));
+    if (r < 0 && errno != EINTR) break;
+    if (r <= 0) continue;
+    ssize_t k = read(batchFd_, buf + len, sizeof buf - 1 - len);
+    if (k < 0 && errno == EINTR) continue;
+    if (k <= 0) break;
+    len += static_cast<size_t>(k);
+    buf[len] = '\0';
+    if (strchr(buf, '\n')) return (atoi(buf) & 0xff) << 8;
+    if (len == sizeof buf - 1) break;
+  }
+  // The shell ended (killed from outside, or a line killed it).
+  ::kill(-batchPid_, SIGKILL);
+  close(batchFd_);
+  int status = wait_child(batchPid_);
+  batchPid_ = batchFd_ = -1;
+  return status;
+}
+
+int BatchPosixShell::runBatched(const char *line) {
+  if (batchPid_ < 0 && !startBatchShell()) return kNoShell;
+  if (!sendLine(line)) {
+    // The shell ended between two lines: this line never reached it.
+    stopBatchShell(true);
+    if (!startBatchShell() || !sendLine(line)) {
+      stopBatchShell(true);
+      return kNoShell;
+    }
+  }
+  return readStatus();
 }
 
 void line_buffered(FILE *f, char *buf, size_t size) {

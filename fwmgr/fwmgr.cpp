@@ -95,6 +95,7 @@ void FwMgr::setWanName() {
 
 void FwMgr::start() {
   s_.clock.sleepSeconds(5);
+  Shell::Batch batch(sh_);  // the start-up's lines through one shell
   bcopy_text(lanname, "br0");
   wanconnflag = 0;
   cfm_.Init_vxm810_cfm();
@@ -184,6 +185,7 @@ void FwMgr::removeLeftovers() {
 void FwMgr::onCommand(long cmd) {
   for (const Command &c : kCommands) {
     if (c.cmd == cmd) {
+      Shell::Batch batch(sh_);  // a command's lines (WAN-up, a feature's reload) through one shell
       (this->*c.run)();
       return;
     }

@@ -8,7 +8,7 @@
 
 int main() {
   rc::stdio_line_buffered();
-  static rc::PosixShell sh(rc::kFwShellOptions);
+  static rc::BatchPosixShell sh(rc::kFwShellOptions);
   static rc::NvramStore store;
   static rc::SystemClock clock;
   static const rc::Paths paths = rc::Paths::fromEnvironment();

@@ -10,7 +10,7 @@
 
 int main() {
   rc::stdio_line_buffered();
-  static rc::PosixShell sh;
+  static rc::BatchPosixShell sh;
   static rc::NvramStore store;
   static rc::SystemClock clock;
   static const rc::Paths paths = rc::Paths::fromEnvironment();

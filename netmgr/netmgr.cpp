@@ -72,6 +72,7 @@ void NetMgr::addMssClamp(char op, int mtu) {
 // ---------------------------------------------------------------- start-up
 
 void NetMgr::start() {
+  Shell::Batch batch(sh_);  // the start-up's lines through one shell
   cfm_.Init_vxm810_cfm();
   Init_Eth();
   bcopy_text(lanname, "br0");
@@ -364,6 +365,7 @@ void NetMgr::tearDownWan() {
 // ---------------------------------------------------------------- commands
 
 void NetMgr::onCommand(long cmd) {
+  Shell::Batch batch(sh_);  // a command's lines through one shell
   switch (cmd) {
     case 2: {
       sh_.vk_SystemEx("iptables -t nat -A POSTROUTING -o %s -j MASQUERADE", wanname);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "alloc_hooks.h"
+#include "common/netutil.h"
 #include "testkit.h"
 
 namespace rc::test {
@@ -168,6 +169,98 @@ TEST_F(PosixShellTest, DoSystemCmdReturnsTheStatus) {
   int st = sh.doSystemCmd("exit %d", 5);
   EXPECT_TRUE(WIFEXITED(st));
   EXPECT_EQ(WEXITSTATUS(st), 5);
+}
+
+// Inside a batch every line keeps its own status and effects: a line that
+// exits, execs, reads standard input, is cut, hangs (killed at its limit),
+// kills the batch shell or changes the shell's state stops or changes none
+// of the lines after it; a line of plain words as well.
+TEST(PosixShellBatch, EachLineStandsOnItsOwn) {
+  TempDir dir;
+  // A program run by a line of plain words (no subshell): stdin, descriptor 3.
+  dir.write("p.sh", "read x; [ -e /proc/$$/fd/3 ] && echo fd3 >> \"$0.log\"; echo \"$1 [$x]\" >> \"$0.log\"; exit 5\n");
+  chmod((dir / "p.sh").c_str(), 0755);
+  BatchPosixShell sh(ShellOptions{1024, false, 2000});
+  struct Case {
+    const char *line;
+    int status;
+  } cases[] = {
+      {"exit 3", 3 << 8},
+      {"%s/p.sh plain", 5 << 8},
+      {"read x || echo eof >> %s/p.sh.log", 0},
+      {"cat; echo 'unbalanced", 2 << 8},
+      {")", 2 << 8},
+      {"sleep 600", SIGKILL},
+      {"exec echo exec >> %s/p.sh.log", 0},
+      {"cd /; X=1; trap 'echo trap >> %s/p.sh.log' EXIT; exit 4", 4 << 8},
+      {"[ \"$PWD\" != / ] && echo \"X=$X\" >> %s/p.sh.log", 0},
+      {"kill -9 $$", SIGKILL},
+      {"echo \"a'b\" 'c\"d' >> %s/p.sh.log", 0},
+  };
+  Shell::Batch batch(sh);
+  for (const auto &c : cases) {
+    EXPECT_EQ(sh.doSystemCmd(c.line, dir.path().c_str()), c.status) << c.line;
+    sh.vk_SystemEx("echo next >> %s/p.sh.log", dir.path().c_str());
+  }
+  EXPECT_EQ(dir.read("p.sh.log"), "next\nplain []\nnext\neof\nnext\nnext\nnext\nnext\nexec\nnext\ntrap\nnext\n"
+                                  "X=\nnext\nnext\na'b c\"d\nnext\n");
+}
+
+// The hardening sweep's payloads: quoted, each reaches the program as one
+// word, unchanged, and none runs; run as lines of their own, none stops the
+// line after it.
+TEST(PosixShellBatch, InjectionPayloads) {
+  TempDir dir;
+  std::string canary = dir / "canary", out = dir / "out", log = dir / "log";
+  std::string gen = "CANARY=" + canary + " bash -c '. " ROUTER_SOURCE_DIR
+                    "/tests/process/payloads.sh; for n in $(seq 0 199); do payload $n; printf \"%s\\0\" \"$P\"; done'";
+  FILE *f = popen(gen.c_str(), "r");
+  ASSERT_NE(f, nullptr);
+  std::vector<std::string> payloads(1);
+  for (int c; (c = fgetc(f)) != EOF;) c ? payloads.back() += static_cast<char>(c) : payloads.emplace_back();
+  pclose(f);
+  payloads.pop_back();
+  ASSERT_EQ(payloads.size(), 200u);
+  BatchPosixShell sh(ShellOptions{1 << 17, false, 5000});
+  std::vector<char> quoted(4 * 40000);
+  {
+    Shell::Batch batch(sh);
+    for (const auto &p : payloads) {
+      sh.vk_SystemEx("printf %%s %s > %s", shell_quote(p.c_str(), quoted.data(), quoted.size()), out.c_str());
+      EXPECT_EQ(read_file(out), p);
+    }
+  }
+  EXPECT_FALSE(dir.exists("canary"));
+  int err = dup(2), null = open("/dev/null", O_WRONLY);  // the lines' error messages
+  dup2(null, 2);
+  {
+    Shell::Batch batch(sh);
+    for (const auto &p : payloads) {
+      sh.vk_SystemEx("%s", p.c_str());
+      sh.vk_SystemEx("echo >> %s", log.c_str());
+    }
+  }
+  dup2(err, 2);
+  close(err);
+  close(null);
+  EXPECT_EQ(read_file(log), std::string(200, '\n'));
+}
+
+// A line that starts a program in the background, and killall, run alone
+// even inside a batch: the program stays in the daemon's process group, out
+// of the batch shell's (killed with a line over its time limit).
+TEST(PosixShellBatch, BackgroundAndKillallLinesRunAlone) {
+  TempDir dir;
+  BatchPosixShell sh;
+  std::string group = std::to_string(getpgrp()) + "\n";
+  Shell::Batch batch(sh);
+  sh.vk_SystemEx("cut -d' ' -f5 /proc/self/stat > %s", (dir / "batched").c_str());
+  sh.vk_SystemEx("killall -q no-such-program 2>/dev/null; cut -d' ' -f5 /proc/self/stat > %s", (dir / "k").c_str());
+  sh.vk_SystemEx("cut -d' ' -f5 /proc/self/stat > %s &", (dir / "bg").c_str());
+  for (int i = 0; i < 500 && dir.read("bg").empty(); ++i) usleep(10000);
+  EXPECT_NE(dir.read("batched"), group);
+  EXPECT_EQ(dir.read("k"), group);
+  EXPECT_EQ(dir.read("bg"), group);
 }
 
 // A daemon's first message (a failed mail, a refused setting) may come long
