@@ -200,9 +200,12 @@ void NetMgr::Set_pppoe_conf(const char *user, const char *pwd, const char *servi
   sh_.doSystemCmd("echo lcp-echo-failure 3 >> %s ", f);
   sh_.doSystemCmd("echo lcp-echo-interval 60 >> %s ", f);
   sh_.doSystemCmd("echo \"plugin /etc_ro/ppp/plugins/%s %s \" >> %s ", "rp-pppoe.so", "eth2.2", f);
-  // An empty service or concentrator name leaves the option without a value.
-  appendText(sh_, f, "rp_pppoe_service", service, Echo::Bare);
-  appendText(sh_, f, "rp_pppoe_ac", ac, Echo::Bare);
+  // An empty service or concentrator name leaves its option out: pppd reads
+  // an options file as one stream of words, so a bare "rp_pppoe_service"
+  // would take the next line's word as the service name and no concentrator
+  // would answer.
+  if (service[0]) appendText(sh_, f, "rp_pppoe_service", service, Echo::Bare);
+  if (ac[0]) appendText(sh_, f, "rp_pppoe_ac", ac, Echo::Bare);
 }
 
 void NetMgr::Set_pptp_conf(const char *user, const char *pwd, const char *server, const char *mtu,

@@ -49,8 +49,6 @@ TEST_F(PppoeFileTest, EmptyServiceAndConcentratorNames) {
                                      "D: echo lcp-echo-failure 3 >> /etc/options.pppoe ",
                                      "D: echo lcp-echo-interval 60 >> /etc/options.pppoe ",
                                      "D: echo \"plugin /etc_ro/ppp/plugins/rp-pppoe.so eth2.2 \" >> /etc/options.pppoe ",
-                                     "D: echo rp_pppoe_service  >> /etc/options.pppoe ",
-                                     "D: echo rp_pppoe_ac  >> /etc/options.pppoe ",
                                  }})));
 }
 
@@ -75,8 +73,7 @@ TEST_F(PppoeFileTest, WrittenFilesReadAsListed) {
             "lcp-echo-failure 3\n"
             "lcp-echo-interval 60\n"
             "plugin /etc_ro/ppp/plugins/rp-pppoe.so eth2.2 \n"
-            "rp_pppoe_service ISP-1\n"
-            "rp_pppoe_ac\n");
+            "rp_pppoe_service ISP-1\n");
   EXPECT_EQ(dir.read("etc/ppp/ip-up"), "#!/bin/sh\nsendmsg 204 2 &\ncat /proc/uptime > /etc/at\n");
   EXPECT_EQ(dir.read("etc/ppp/ip-down"), "#!/bin/sh\nsendmsg 204 3 &\necho \"0 0\" > /etc/at\n");
   struct stat st;

@@ -189,7 +189,6 @@ TEST_F(StartupTest, PppoeAlwaysOn) {
                    "D: echo lcp-echo-failure 3 >> /etc/options.pppoe ",
                    "D: echo lcp-echo-interval 60 >> /etc/options.pppoe ",
                    "D: echo \"plugin /etc_ro/ppp/plugins/rp-pppoe.so eth2.2 \" >> /etc/options.pppoe ",
-                   "D: echo rp_pppoe_service  >> /etc/options.pppoe ",
                    "D: echo rp_pppoe_ac isp-ac >> /etc/options.pppoe ",
                    "D: pppd file /etc/options.pppoe &",
                    "D: udhcpd /etc/udhcpd.conf &",
