@@ -31,10 +31,21 @@ board_ms() { echo $((($(date +%s%N) - BOARD_T0) / 1000000)); }
 board_build() {
   local build=${1:-build-board}
   (cd "$BOARD_SRC" && bash board/fetch.sh "$build") || return 1
-  if [ ! -x "$BOARD_SRC/build-mipsel/stage/bin/netmgr" ]; then
+  # The staging root: .ci/cross.sh the first time; then the cross build
+  # brought up to date and installed again (a no-op when nothing changed).
+  if [ -f "$BOARD_SRC/build-mipsel/build.ninja" ] && [ -x "$BOARD_SRC/build-mipsel/stage/bin/netmgr" ]; then
+    (cd "$BOARD_SRC" && ninja -j2 -C build-mipsel >/dev/null &&
+      DESTDIR="$PWD/build-mipsel/stage" cmake --install build-mipsel --strip >/dev/null) || return 1
+  else
     board_log "building the mipsel staging root (.ci/cross.sh)"
     (cd "$BOARD_SRC" && bash .ci/cross.sh >"$build/cross.log" 2>&1) ||
       { tail -n 20 "$build/cross.log" >&2; return 1; }
+  fi
+  # The root disk again when anything it is made of is newer.
+  if [ -f "$build/root.img" ] && [ -z "$(find "$BOARD_SRC/board" "$BOARD_SRC/build-mipsel/stage" \
+    "$BOARD_SRC/sim/hosts/lan-udhcpc.script" "$build/pkgs.stamp" -newer "$build/root.img" -print -quit)" ]; then
+    board_log "root disk up to date"
+    return 0
   fi
   (cd "$BOARD_SRC" && bash board/mkroot.sh "$build")
 }

@@ -37,6 +37,14 @@ if [ ${#host_missing[@]} -gt 0 ]; then
   apt-get "${apt_opts[@]}" install -y -qq --no-install-recommends "${host_missing[@]}" >/dev/null
 fi
 
+# Nothing to do when the extracted tree is newer than this script and the
+# package lists.
+if [ -f "$build/pkgs.stamp" ] && [ "$build/pkgs.stamp" -nt "$0" ] &&
+  [ "$build/pkgs.stamp" -nt /var/lib/apt/lists ]; then
+  echo "board: packages up to date in $build/pkgs"
+  exit 0
+fi
+
 # --- which packages: the kernel the meta-package names, the userland, and
 # the libraries they depend on (recursively). Maintainer-script and
 # administration dependencies that the lab does not run are left out.
@@ -130,4 +138,5 @@ if [ ! -f "$stamp" ] || ! cmp -s "$stamp" "$build/packages.txt"; then
   depmod -b "$build/kernel" "$kver"
   cp "$build/packages.txt" "$stamp"
 fi
+touch "$stamp"
 echo "board: kernel $kernel, ${#list[@]} userland packages in $build/pkgs"

@@ -151,7 +151,8 @@ depmod -b "$root" "$kver"
 # --- the root disk (ext4 without a journal; qemu opens it as a snapshot)
 kb=$(du -sk "$root" | cut -f1)
 rm -f "$build/root.img"
-mke2fs -q -F -t ext4 -O ^has_journal -L boardroot -d "$root" "$build/root.img" "$(((kb * 5 / 4 + 16384) / 1024))M"
+truncate -s "$(((kb * 5 / 4 + 16384) / 1024))M" "$build/root.img"
+mke2fs -q -F -t ext4 -O ^has_journal -L boardroot -d "$root" "$build/root.img"
 
 # --- the boot initramfs: busybox and the modules that mount the root disk
 boot=$build/bootfs
