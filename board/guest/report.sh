@@ -21,7 +21,7 @@ arch() {
   esac
   echo "$class $order $m"
 }
-echo "== Daemons of the router (pid, resident memory, ELF)"
+echo "== Daemons of the router (pid, resident and proportional memory, ELF)"
 for n in netmgr fwmgr trafmon httpd kinwatch logmail arpguard; do
   found=
   for d in /proc/[0-9]*; do
@@ -29,8 +29,9 @@ for n in netmgr fwmgr trafmon httpd kinwatch logmail arpguard; do
     [ "$c" = "$n" ] || continue
     found=1
     rss=$(sed -n 's/^VmRSS:[[:space:]]*//p' "$d/status")
+    pss=$(sed -n 's/^Pss:[[:space:]]*//p' "$d/smaps_rollup")
     exe=$(readlink "$d/exe")
-    printf '   %-9s pid %-5s %8s  %s (%s)\n' "$n" "${d#/proc/}" "$rss" "$exe" "$(arch "$d/exe")"
+    printf '   %-9s pid %-5s RSS %8s PSS %8s  %s (%s)\n' "$n" "${d#/proc/}" "$rss" "$pss" "$exe" "$(arch "$d/exe")"
   done
   [ -n "$found" ] || printf '   %-9s stopped\n' "$n"
 done
