@@ -7,8 +7,8 @@
 #   - the programs of the Debian packages that the router and the lab run,
 #     with exactly the libraries their ELF headers need (and those needs'
 #     needs), iptables' extensions, pppd's plugins and the name-service
-#     modules glibc loads itself; no documentation, locales or gconv (the
-#     whole root lives in the board's 64 MB);
+#     modules and GBK converter glibc loads itself; no documentation,
+#     locales or other converters;
 #   - iptables and arptables on the legacy tables (the board's kernel has no
 #     nf_tables): the links Debian's alternatives would make;
 #   - busybox (static) under the name of every applet no package provides;
@@ -37,8 +37,7 @@ root=$build/root
 rm -rf "$root"
 mkdir -p "$root"/{proc,sys,dev,tmp,run,var/log,var/run,root,etc,lib,bin,sbin,usr/bin,usr/sbin}
 
-# --- programs (those the router and the lab run; the root lives in the
-# board's 64 MB of memory), with the links Debian's maintainer scripts
+# --- programs (those the router and the lab run), with the links Debian's maintainer scripts
 # would make
 programs=(bin/busybox bin/dash bin/ip sbin/ip sbin/tc sbin/brctl sbin/vconfig usr/sbin/xtables-legacy-multi
   usr/sbin/arptables-legacy usr/sbin/arptables-legacy-save usr/sbin/arptables-legacy-restore
@@ -62,6 +61,12 @@ mkdir -p "$root/usr/lib/mipsel-linux-gnu" "$root/lib/mipsel-linux-gnu"
 mkdir -p "$root/usr/lib/mipsel-linux-gnu/xtables"
 cp -a "$pkgs/usr/lib/mipsel-linux-gnu/xtables/"lib{xt,ipt,arpt}_* "$root/usr/lib/mipsel-linux-gnu/xtables/"
 cp -a "$pkgs/usr/lib/pppd" "$root/usr/lib/"
+# glibc's converter for GBK (routerstat shows the system log's GBK texts as
+# UTF-8 with iconv), with the module lists that name it
+gconv=usr/lib/mipsel-linux-gnu/gconv
+mkdir -p "$root/$gconv"
+cp -a "$pkgs/$gconv/GBK.so" "$pkgs/$gconv/gconv-modules" "$pkgs/$gconv/gconv-modules.d" \
+  "$pkgs/$gconv/gconv-modules.cache" "$root/$gconv/"
 cp -a "$pkgs/lib/ld.so.1" "$root/lib/"
 cp -a "$pkgs/lib/mipsel-linux-gnu/ld.so.1" "$pkgs/lib/mipsel-linux-gnu/libnss_files.so.2" \
   "$pkgs/lib/mipsel-linux-gnu/libnss_dns.so.2" "$root/lib/mipsel-linux-gnu/"

@@ -66,6 +66,9 @@ lease_ms=$(board_ms)
 # 8th pass: wait for every daemon (at most 60 s) before the report.
 [ $ok = 0 ] || board_poll 60 board_exec --timeout 10 '! /etc/init.d/router status | grep -q stopped' ||
   echo "simulate: not every daemon runs after 60 s (see the report)" >&2
+# trafmon publishes its segments from 7 s after its start.
+[ $ok = 0 ] || board_poll 30 board_exec --timeout 10 '! routerstat 2>&1 | grep -q "segment 20[16]) absent"' ||
+  echo "simulate: the traffic monitor's segments are absent after 30 s" >&2
 s() { printf '%d.%03d s' $(($1 / 1000)) $(($1 % 1000)); }
 echo
 echo "Board: channel up $(s "$ready_ms"), WAN up $(s "$wan_ms"), LAN host leased $(s "$lease_ms") after qemu's start"

@@ -15,7 +15,9 @@
 #     (lan-udhcpc.script, the simulation's) keeps the lease in
 #     /board/lan/lease;
 #   - the router: the kernel files netmgr reads (/board/kernel, the flash
-#     image with the base MAC address), the configuration store from
+#     image with the base MAC address), the simulation's stand-ins for the
+#     router kernel's DNS query log and accounting (sim_dnslog, sim_account,
+#     output in /board/log), the configuration store from
 #     /etc/default.nvram and /board/settings, the wrappers and stand-ins of
 #     /board/bin first in PATH, then the board's own "/etc/init.d/router
 #     start".
@@ -106,8 +108,15 @@ echo 0 >/board/kernel/proc/vkproc/netcheck
 nvram load /etc/default.nvram
 [ ! -s /board/settings ] || nvram load /board/settings
 
-t "router: /etc/init.d/router start"
 export PATH=/board/bin:/sbin:/usr/sbin:/bin:/usr/bin HOME=/root
 export ROUTER_KERNEL_ROOT=/board/kernel BOARD_JOURNAL=/board/journal
+# The router kernel's DNS query log (/proc/dns_log2, fed by the ULOG rule
+# that the wrapper turns into NFLOG) and its per-host accounting: the
+# simulation's stand-ins, cross-built.
+t "router: kernel stand-ins sim_dnslog, sim_account"
+(cd /board && exec sim_dnslog /board/kernel/proc/dns_log2 >>/board/log/dnslog.log 2>&1) &
+(cd /board && exec sim_account >>/board/log/account.log 2>&1) &
+
+t "router: /etc/init.d/router start"
 /etc/init.d/router start
 t "router started: $(/etc/init.d/router status | tr '\n' ' ')"

@@ -1,7 +1,8 @@
 #!/bin/sh
 # The board's report (run through the command channel by board_report):
 # kernel and machine, each daemon of the router with its pid, resident
-# memory and the architecture of its ELF file, the VLAN devices, the WAN,
+# and proportional memory and the architecture of its ELF file, the number
+# of zombie processes, the VLAN devices, the WAN,
 # the LAN host's lease, whether the LAN host reaches the ISP host's far
 # address (and as whom), memory, and every command line a real tool
 # refused.
@@ -35,6 +36,11 @@ for n in netmgr fwmgr trafmon httpd kinwatch logmail arpguard; do
   done
   [ -n "$found" ] || printf '   %-9s stopped\n' "$n"
 done
+z=0
+for d in /proc/[0-9]*; do
+  case $(sed -n 's/^State:[[:space:]]*//p' "$d/status" 2>/dev/null) in Z*) z=$((z + 1)) ;; esac
+done
+echo "   zombies in the board: $z"
 echo "== VLANs (/proc/net/vlan/config)"
 sed 's/^/   /' /proc/net/vlan/config 2>/dev/null || echo "   none"
 echo "== WAN (eth2.2 / ppp0)"
@@ -48,3 +54,5 @@ if [ -n "$who" ]; then echo "   reached; the ISP host sees the request coming fr
 echo "== Command lines refused by the real tools (/board/refused)"
 if [ -s /board/refused ]; then sed 's/^/   /' /board/refused; else echo "   none"; fi
 echo "   ($(wc -l </board/journal) lines in the journal)"
+echo "== System log and traffic (routerstat)"
+routerstat 2>&1 | sed 's/^/   /' | tail -n 25

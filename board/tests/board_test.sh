@@ -32,7 +32,10 @@ finish() {
     echo "--- console" >&2
     tail -n 20 "$BOARD_TMP/console.log" >&2
   fi
+  local qemu=${BOARD_QEMU:-} tmp=${BOARD_TMP:-}
   board_down
+  [ -z "$qemu" ] || ! kill -0 "$qemu" 2>/dev/null || fail "left behind: qemu (pid $qemu)"
+  [ -z "$tmp" ] || [ ! -e "$tmp" ] || fail "left behind: $tmp"
   [ $FAILS = 0 ] || { echo "$CASE: $FAILS failed" >&2; exit 1; }
   echo "$CASE: passed"
   exit 0
