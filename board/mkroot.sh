@@ -37,8 +37,8 @@ root=$build/root
 rm -rf "$root"
 mkdir -p "$root"/{proc,sys,dev,tmp,run,var/log,var/run,root,etc,lib,bin,sbin,usr/bin,usr/sbin}
 
-# --- programs (those the router and the lab run), with the links Debian's maintainer scripts
-# would make
+# --- programs (those the router and the lab run), with the links
+# Debian's maintainer scripts would make
 programs=(bin/busybox bin/dash bin/ip sbin/ip sbin/tc sbin/brctl sbin/vconfig usr/sbin/xtables-legacy-multi
   usr/sbin/arptables-legacy usr/sbin/arptables-legacy-save usr/sbin/arptables-legacy-restore
   usr/sbin/pppd usr/sbin/pppoe usr/sbin/pppoe-server usr/sbin/pppoe-discovery usr/sbin/dnsmasq)
