@@ -61,6 +61,9 @@ mkdir -p "$root/usr/lib/mipsel-linux-gnu" "$root/lib/mipsel-linux-gnu"
 mkdir -p "$root/usr/lib/mipsel-linux-gnu/xtables"
 cp -a "$pkgs/usr/lib/mipsel-linux-gnu/xtables/"lib{xt,ipt,arpt}_* "$root/usr/lib/mipsel-linux-gnu/xtables/"
 cp -a "$pkgs/usr/lib/pppd" "$root/usr/lib/"
+# The board's path of pppd's PPPoE plugin, which options.pppoe names
+mkdir -p "$root/etc_ro/ppp/plugins"
+ln -s "$(cd "$pkgs" && ls -d usr/lib/pppd/*/rp-pppoe.so | sed 's|^|/|')" "$root/etc_ro/ppp/plugins/rp-pppoe.so"
 # glibc's converter for GBK (routerstat shows the system log's GBK texts as
 # UTF-8 with iconv), with the module lists that name it
 gconv=usr/lib/mipsel-linux-gnu/gconv

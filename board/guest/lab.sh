@@ -82,6 +82,23 @@ printf '%s\n' "start $net.100" "end $net.199" "interface eth0" \
 nsenter --net=/run/netns/isp busybox udhcpd -f -a 100 /board/isp/udhcpd.conf >/board/isp/udhcpd.log 2>&1 &
 nsenter --net=/run/netns/isp busybox httpd -f -p 0.0.0.0:80 -h /board/isp/www >/board/isp/httpd.log 2>&1 &
 
+# The ISP's PPPoE access concentrator: pppoe-server (Debian's has no kernel
+# mode; its sessions run pppd over pppoe on a pty) starting
+# pppd with PAP for the store's PPPoE account, 10.64.0.1 for itself and
+# 10.64.0.2 for the router, in a mount namespace of its own whose /etc/ppp
+# (options, secrets) is the ISP's, not the router's.
+mkdir -p /board/isp/ppp
+user=$(sed -n 's/^ppoe_userid=//p' /etc/default.nvram)
+pass=$(sed -n 's/^ppoe_pwd=//p' /etc/default.nvram)
+printf '"%s" * "%s" *\n' "$user" "$pass" >/board/isp/ppp/pap-secrets
+cp /board/isp/ppp/pap-secrets /board/isp/ppp/chap-secrets
+chmod 600 /board/isp/ppp/pap-secrets /board/isp/ppp/chap-secrets
+printf '%s\n' require-pap "ms-dns $isp" lcp-echo-interval\ 10 lcp-echo-failure\ 3 debug logfile\ /board/isp/pppd.log \
+  >/board/isp/ppp/pppoe-server-options
+nsenter --net=/run/netns/isp unshare -m sh -c 'mount --bind /board/isp/ppp /etc/ppp &&
+  exec pppoe-server -F -I eth0 -C isp-ac -S isp -L 10.64.0.1 -R 10.64.0.2 -N 4 -O /etc/ppp/pppoe-server-options' \
+  >/board/isp/pppoe-server.log 2>&1 &
+
 t "LAN host"
 ip -n lan link set lo up
 ip -n lan link set eth0 address 02:00:00:00:01:0a

@@ -81,5 +81,25 @@ case_dhcp_wan_vlans() {
   finish
 }
 
+# PPPoE with the real pppd and the ISP's real pppoe-server (PAP with the
+# store's account), with a service and concentrator name set (see
+# docs/board.md for the empty ones): ppp0 with the ISP's addresses, the
+# default route and masquerading on it, the LAN host reaching the ISP as
+# the PPP address.
+case_pppoe() {
+  start_board wan_connecttype=3 ppoe_sev=isp ppoe_ac=isp-ac
+  board_wait_wan 180 || fail "no masquerade rule within 180 s"
+  board_wait_lease 120 || fail "the LAN host got no lease within 120 s"
+  expect_eq "$(in_board "ip -4 -o addr show dev ppp0 | awk '{print \$4, \$5, \$6}'")" \
+    "10.64.0.2 peer 10.64.0.1/32" "ppp0's addresses"
+  expect_eq "$(in_board ip route show default)" "default dev ppp0 scope link " "default route"
+  expect_eq "$(in_board 'iptables -w -t nat -S POSTROUTING | grep MASQUERADE')" \
+    "-A POSTROUTING -o ppp0 -j MASQUERADE" "masquerading"
+  local who
+  who=$(in_board '. /board/lab.conf; nsenter --net=/run/netns/lan timeout 10 busybox wget -q -O - http://$BOARD_ISP_FAR/cgi-bin/whoami')
+  expect_eq "$who" "10.64.0.2" "the ISP host sees the LAN host as"
+  finish
+}
+
 type "case_$CASE" >/dev/null 2>&1 || { echo "board: no case $CASE" >&2; exit 2; }
 "case_$CASE"
