@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The emulated board from the PC's side (sourced by board/simulate.sh and
 # the board tests; bash). See docs/board.md.
 #
