@@ -1,12 +1,14 @@
 #!/bin/bash
 # Fetches what the emulated board is made of, all from Debian's packages:
-# the Malta kernel (linux-image-4kc-malta:mipsel, the version its meta-package
-# names) with its modules (depmod run on the extracted tree), and the mipsel
-# userland of the router and of the lab's hosts (busybox, dash, iptables,
-# iproute2, arptables, bridge-utils, vlan, ppp, pppoe, dnsmasq) with the libraries they
-# depend on. Also installs the PC's side (qemu-system-mips, cpio) when
-# missing. Downloads are cached in BUILD/debs and extracted into BUILD/pkgs
-# (one tree) and BUILD/kernel; a second run downloads nothing new.
+# the Malta kernel (linux-image-4kc-malta:mipsel, the version its
+# meta-package names) with its modules (depmod run on the extracted tree),
+# and the mipsel userland of the router and of the lab's hosts (busybox,
+# dash, iptables, iproute2, arptables, bridge-utils, vlan, ppp, pppoe,
+# dnsmasq) with the libraries they depend on. Also installs the PC's side
+# when missing (qemu-system-mips, qemu-user, cpio, kmod, e2fsprogs, python3,
+# binutils-mipsel-linux-gnu). Downloads are cached in BUILD/debs and
+# extracted into BUILD/pkgs (one tree) and BUILD/kernel; a second run
+# downloads nothing new.
 #
 #   bash board/fetch.sh [BUILD]        BUILD defaults to build-board
 #
@@ -29,7 +31,7 @@ fi
 apt-cache show --no-all-versions busybox-static:mipsel >/dev/null 2>&1 || need_update=1
 [ $need_update = 0 ] || apt-get "${apt_opts[@]}" update -qq
 host_missing=()
-for p in qemu-system-mips cpio kmod binutils-mipsel-linux-gnu; do
+for p in qemu-system-mips qemu-user cpio kmod e2fsprogs python3 binutils-mipsel-linux-gnu; do
   installed "$p" || host_missing+=("$p")
 done
 if [ ${#host_missing[@]} -gt 0 ]; then
