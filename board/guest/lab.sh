@@ -20,11 +20,11 @@
 #     output in /board/log), the configuration store from
 #     /etc/default.nvram and /board/settings, the wrappers and stand-ins of
 #     /board/bin first in PATH, then the board's own "/etc/init.d/router
-#     start".
-# The hosts' servers run as "busybox APPLET", so their process name is
-# busybox: the router's killall udhcpd or udhcpc and fwmgr's look-up of
-# httpd, which see every process of the kernel, never take them for the
-# router's own.
+#     start" in a PID namespace of its own (the network namespace stays the
+#     root one).
+# The hosts' servers also run as "busybox APPLET", so their process name
+# is busybox: a look-up by name from the board's own namespace (the
+# channel's commands, the report) never takes them for the router's.
 set -u
 . /board/lab.conf
 isp=$BOARD_ISP_ADDR
@@ -134,6 +134,27 @@ t "router: kernel stand-ins sim_dnslog, sim_account"
 (cd /board && exec sim_dnslog /board/kernel/proc/dns_log2 >>/board/log/dnslog.log 2>&1) &
 (cd /board && exec sim_account >>/board/log/account.log 2>&1) &
 
-t "router: /etc/init.d/router start"
-/etc/init.d/router start
-t "router started: $(/etc/init.d/router status | tr '\n' ' ')"
+# The router's programs get a PID namespace (and a /proc) of their own, as
+# in the simulation: netmgr and fwmgr find processes by name in /proc and
+# signal every match (SIGKILL to every pppd when the PPPoE link goes
+# down), and must see only the router's, not the ISP host's session pppd.
+# A dozen short processes first: process lookup ignores pids below 12. The
+# namespace's first process stays as the reaper of its orphans.
+t "router: /etc/init.d/router start (in a PID namespace of its own)"
+rm -f /board/router.ready
+unshare --pid --fork --mount --mount-proc sh -c '
+  for i in 1 2 3 4 5 6 7 8 9 10 11 12; do /bin/true; done
+  /etc/init.d/router start
+  /etc/init.d/router status >/board/router.ready
+  trap "exit 0" TERM
+  while :; do
+    sleep 3600 &
+    wait
+  done' </dev/null >/board/log/router-start.log 2>&1 &
+n=600
+while [ ! -s /board/router.ready ] && [ $n -gt 0 ]; do
+  sleep 0.1
+  n=$((n - 1))
+done
+cat /board/log/router-start.log
+t "router started: $(tr '\n' ' ' </board/router.ready 2>/dev/null)"
