@@ -85,7 +85,7 @@ case_dhcp_wan_vlans() {
 # store's account), with a service and concentrator name set (see
 # docs/board.md for the empty ones): ppp0 with the ISP's addresses, the
 # default route and masquerading on it, the LAN host reaching the ISP as
-# the PPP address.
+# the PPP address; commands 7 and 8 take the link down and up again.
 case_pppoe() {
   start_board wan_connecttype=3 ppoe_sev=isp ppoe_ac=isp-ac
   board_wait_wan 180 || fail "no masquerade rule within 180 s"
@@ -98,6 +98,16 @@ case_pppoe() {
   local who
   who=$(in_board '. /board/lab.conf; nsenter --net=/run/netns/lan timeout 10 busybox wget -q -O - http://$BOARD_ISP_FAR/cgi-bin/whoami')
   expect_eq "$who" "10.64.0.2" "the ISP host sees the LAN host as"
+  # Command 7 hangs up (pppd ends, ppp0 goes), command 8 dials again: the
+  # ISP's pppoe-server gives the new session its next address.
+  in_board sendmsg 204 7 >/dev/null
+  board_poll 60 in_board '! ip link show ppp0' || fail "ppp0 still there 60 s after command 7"
+  in_board sendmsg 204 8 >/dev/null
+  board_poll 90 in_board 'ip -4 -o addr show dev ppp0 | grep -q " peer 10.64.0.1/32"' ||
+    fail "no PPP session 90 s after command 8"
+  who=$(in_board '. /board/lab.conf; nsenter --net=/run/netns/lan timeout 10 busybox wget -q -O - http://$BOARD_ISP_FAR/cgi-bin/whoami')
+  expect_eq "$who" "$(in_board "ip -4 -o addr show dev ppp0 | awk '{print \$4}'")" \
+    "after commands 7 and 8 the ISP host sees the LAN host as the new PPP address"
   finish
 }
 
