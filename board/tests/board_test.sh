@@ -81,6 +81,20 @@ case_dhcp_wan_vlans() {
   finish
 }
 
+# The static WAN of the defaults (type 1): eth2.2's address and the route
+# through the ISP, the LAN host reaching the ISP as that address.
+case_static_wan() {
+  start_board wan_connecttype=1
+  board_wait_wan 180 || fail "no masquerade rule within 180 s"
+  board_wait_lease 120 || fail "the LAN host got no lease within 120 s"
+  expect_eq "$(in_board "ip -4 -o addr show dev eth2.2 | awk '{print \$4}'")" "10.250.0.20/24" "WAN address"
+  expect_eq "$(in_board ip route show default)" "default via 10.250.0.1 dev eth2.2 " "default route"
+  local who
+  who=$(in_board '. /board/lab.conf; nsenter --net=/run/netns/lan timeout 10 busybox wget -q -O - http://$BOARD_ISP_FAR/cgi-bin/whoami')
+  expect_eq "$who" "10.250.0.20" "the ISP host sees the LAN host as"
+  finish
+}
+
 # PPPoE with the real pppd and the ISP's real pppoe-server (PAP with the
 # store's account), with a service and concentrator name set (see
 # docs/board.md for the empty ones): ppp0 with the ISP's addresses, the
