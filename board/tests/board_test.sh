@@ -95,6 +95,29 @@ case_static_wan() {
   finish
 }
 
+# QoS for two LAN addresses on the board's real HTB, sfq and fw
+# classifier: fwmgr's tc lines make the roots, classes, leaves and filters
+# (the classes' parent 1:1 exists nowhere, so the kernel makes them root
+# classes; "kbps" is kilobytes a second to tc; the fw handle 100101 is
+# read as a decimal number).
+case_qos() {
+  start_board otherenable=1 qos_enable=1 qos_num=1 "qoslist0=192.168.0.100-192.168.0.101;0-64;0-256;0;1"
+  board_wait_wan 180 || fail "no masquerade rule within 180 s"
+  board_poll 90 in_board 'grep -q "^tc filter add dev eth2.2 parent 1:0 protocol ip handle 100101" /board/journal' ||
+    fail "fwmgr ran no QoS filter line within 90 s"
+  expect_eq "$(in_board 'tc qdisc show dev eth2.2 | grep -o "qdisc htb 1: root"')" "qdisc htb 1: root" "HTB root on eth2.2"
+  expect_eq "$(in_board 'tc qdisc show dev br0 | grep -o "qdisc htb 1: root"')" "qdisc htb 1: root" "HTB root on br0"
+  expect_eq "$(in_board 'tc class show dev eth2.2 classid 1:1101')" \
+    "class htb 1:1101 root leaf 1101: prio 0 rate 512Kbit ceil 512Kbit burst 1600b cburst 1600b " "upload class"
+  expect_eq "$(in_board 'tc class show dev br0 classid 1:1101')" \
+    "class htb 1:1101 root leaf 1101: prio 0 rate 2048Kbit ceil 2048Kbit burst 1599b cburst 1599b " "download class"
+  expect_eq "$(in_board 'tc qdisc show dev eth2.2 parent 1:1101')" \
+    "qdisc sfq 1101: parent 1:1101 limit 127p quantum 1514b depth 127 divisor 1024 perturb 10sec " "sfq leaf"
+  expect_eq "$(in_board 'tc filter show dev eth2.2 | grep "classid 1:1101"')" \
+    "filter parent 1: protocol ip pref 49151 fw chain 0 handle 0x18705 classid 1:1101 " "fw filter"
+  finish
+}
+
 # PPPoE with the real pppd and the ISP's real pppoe-server (PAP with the
 # store's account), with a service and concentrator name set (see
 # docs/board.md for the empty ones): ppp0 with the ISP's addresses, the
