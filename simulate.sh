@@ -7,6 +7,8 @@
 # a report of the whole system, and keeps running until Ctrl-C.
 #
 #   ./simulate.sh [--report-only] [--keep] [FILE | KEY=VALUE]...
+#   ./simulate.sh --board [...]   the same on the emulated MIPS board
+#                                 (board/simulate.sh, docs/board.md)
 #
 #   --report-only  stop after the report
 #   --keep         keep the files (journal, netmgr output, hosts' logs)
@@ -19,6 +21,13 @@
 # Environment: SIM_BUILD_DIR (default build-sim), SIM_PAGE_PORT. See sim/README.md.
 set -u
 cd "$(dirname "$0")" || exit 1
+for a in "$@"; do
+  [ "$a" != --board ] || {
+    args=()
+    for b in "$@"; do [ "$b" = --board ] || args+=("$b"); done
+    exec bash board/simulate.sh "${args[@]}"
+  }
+done
 report_only=0
 args=()
 for a in "$@"; do
@@ -26,7 +35,7 @@ for a in "$@"; do
     --report-only) report_only=1 ;;
     --keep) export SIM_KEEP=1 ;;
     -h | --help)
-      sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'
+      sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'
       exit 0
       ;;
     -*)
