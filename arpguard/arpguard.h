@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "common/cfm.h"
-#include "common/tick.h"
+#include "common/daemon.h"
 
 namespace rc {
 
@@ -35,11 +35,16 @@ class ArpLink {
   virtual int send(const uint8_t *frame, size_t len) = 0;      // bytes sent, or -1
 };
 
-class ArpGuard : public TickDaemon {
+class ArpGuard : public Daemon {
  public:
   static constexpr key_t kQueueKey = 207;
+  // The start wait, the start-up, queue 207, then the sleep loop.
+  static constexpr DaemonSpec kDaemon{kQueueKey, DaemonSpec::kStartWait, DaemonSpec::kSleep, nullptr};
 
   ArpGuard(ConfigStore &cfm, ArpLink &link) : cfm_(cfm), link_(link) {}
+
+  bool onStart() override { return start(); }
+  void onNoQueue() override { link_.close(); }
 
   // Start steps after the first wait: socket, br0's addresses and the frame,
   // the binding to br0, the setting. False (the message printed, the socket

@@ -93,7 +93,8 @@ int main(int argc, char **argv) {
   static const rc::Paths paths("", "");
   static AllRunning procs;
   fillStore(store);
-  static rc::FwMgr mgr({sh, store, clock, paths, procs, noAddress});
+  static rc::SysvIpc ipc;  // never reached: nothing here opens IPC objects
+  static rc::FwMgr mgr({sh, store, clock, paths, procs, ipc, noAddress});
   mgr.start();
   if (mgr.clientnum != 32 || mgr.urlnum != 32 || mgr.macnum != 32) {
     fprintf(stderr, "tables not full: %d %d %d\n", mgr.clientnum, mgr.urlnum, mgr.macnum);

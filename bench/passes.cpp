@@ -67,7 +67,6 @@ struct NoProcesses : rc::Processes {
   int send_signal(int, const char *) override { return 0; }
 };
 
-int noAuth(const char *, const char *) { return 0; }
 void noDetach() {}
 
 
@@ -96,6 +95,8 @@ int main(int argc, char **argv) {
   static const rc::Paths paths(dir, kernel);
   static CountingShell sh;
   static FixedClock clock;
+  static NoProcesses procs;
+  static rc::SysvIpc ipc;  // never reached: nothing here opens IPC objects
   long allocs = -1;
 
   if (strcmp(what, "netmgr") == 0) {
@@ -104,8 +105,7 @@ int main(int argc, char **argv) {
     putText(dir, "proc/uptime", "130.00 1.00\n");
     static const char *const kv[] = {"wan_connecttype", "2", nullptr};
     static Store store(kv);
-    static NoProcesses procs;
-    static rc::NetMgr mgr{rc::NetServices{sh, store, clock, paths, procs, noAuth}};
+    static rc::NetMgr mgr{rc::Services{sh, store, clock, paths, procs, ipc, nullptr}, nullptr};
     static rc::syslog_ring ring{};
     mgr.shmptr = &ring;
     mgr.wanconntype = 2;
@@ -116,7 +116,7 @@ int main(int argc, char **argv) {
                                      "email_server", "10.250.0.1", nullptr};
     static Store store(kv);
     static rc::SmtpSocket net;
-    static rc::LogMail mail{rc::MailServices{store, clock, net, 60}};
+    static rc::LogMail mail{rc::Services{sh, store, clock, paths, procs, ipc, nullptr}, net};
     static rc::syslog_ring ring{};
     mail.logshmptr = &ring;
     mail.onCommand(1);
@@ -134,7 +134,7 @@ int main(int argc, char **argv) {
     static const char *const kv[] = {"kinwatch_en", "1", nullptr};
     static Store store(kv);
     static volatile sig_atomic_t run = 1;
-    static rc::KinWatch kw{rc::KinServices{sh, store, clock, paths, noDetach, &run}};
+    static rc::KinWatch kw{rc::Services{sh, store, clock, paths, procs, ipc, nullptr}, noDetach, &run};
     if (kw.createLogFile() != 0) return 1;
     allocs = counted(passes, [] { kw.pass(); });
   } else {

@@ -112,7 +112,9 @@ int main(int argc, char **argv) {
   static NoWaitClock clock;
   snprintf(path, sizeof path, "%s/kernel", dir);
   static const rc::Paths paths(dir, path);
-  static rc::TrafMon mon({sh, store, clock, paths});
+  static rc::ProcProcesses procs(paths);  // never reached
+  static rc::SysvIpc ipc;  // never reached: nothing here opens IPC objects
+  static rc::TrafMon mon({sh, store, clock, paths, procs, ipc, nullptr});
   static rc::hosttable seg;
   static rc::sysstat sys;
   mon.attach(&seg, &sys);

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/tick.h"
+
 namespace rc {
 
 void print_errno() { printf("errno = %d , errstr: %s\n", errno, strerror(errno)); }
@@ -104,5 +106,14 @@ long poll_cmd(int msqid) {
   }
   return got >= 0 ? msg.mtype : 0;
 }
+
+int SysvIpc::createsem(int *semid, key_t key, int count) { return rc::createsem(semid, key, count); }
+int SysvIpc::locksem(int semid, int num) { return rc::locksem(semid, num); }
+void SysvIpc::startTimer(int semid) { start_tick_timer(semid); }
+int SysvIpc::createshm(int *shmid, key_t key, size_t size, void **addr, bool clear) {
+  return rc::createshm(shmid, key, size, addr, clear);
+}
+int SysvIpc::openQueue(key_t key) { return open_cmd_queue(key); }
+long SysvIpc::pollCmd(int msqid) { return poll_cmd(msqid); }
 
 }  // namespace rc

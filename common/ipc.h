@@ -42,4 +42,30 @@ int open_cmd_queue(key_t key);
 // number, or 0 when there is none (empty queue or any error).
 long poll_cmd(int msqid);
 
+// The IPC service of the daemons: the calls above, as the start-up and the
+// loops make them. Production uses SysvIpc; unit tests a fake that keeps
+// segments in memory and queues scripted commands.
+class Ipc {
+ public:
+  virtual ~Ipc() = default;
+  virtual int createsem(int *semid, key_t key, int count) = 0;
+  virtual int locksem(int semid, int num) = 0;
+  // Installs the SIGALRM handler posting semaphore 0 of semid and starts the
+  // one-second timer.
+  virtual void startTimer(int semid) = 0;
+  virtual int createshm(int *shmid, key_t key, size_t size, void **addr, bool clear) = 0;
+  virtual int openQueue(key_t key) = 0;
+  virtual long pollCmd(int msqid) = 0;
+};
+
+class SysvIpc final : public Ipc {
+ public:
+  int createsem(int *semid, key_t key, int count) override;
+  int locksem(int semid, int num) override;
+  void startTimer(int semid) override;
+  int createshm(int *shmid, key_t key, size_t size, void **addr, bool clear) override;
+  int openQueue(key_t key) override;
+  long pollCmd(int msqid) override;
+};
+
 }  // namespace rc

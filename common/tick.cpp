@@ -1,13 +1,10 @@
 #include "common/tick.h"
 
 #include <signal.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-
-#include "common/ipc.h"
 
 namespace rc {
 
@@ -39,28 +36,31 @@ void start_tick_timer(int nsemid) {
   set_timer();
 }
 
-void tick_pass(int nsemid, int msqid, TickDaemon &daemon) {
-  int ret = locksem(nsemid, 0);
+void tick_pass(Ipc &ipc, Clock &clock, int nsemid, int msqid, TickDaemon &daemon) {
+  int ret = ipc.locksem(nsemid, 0);
   if (ret < 0) {
     printf("ret = %d\n", ret);
     print_errno();
-    sleep(1);
+    clock.sleepSeconds(1);
   }
-  long cmd = poll_cmd(msqid);
+  long cmd = ipc.pollCmd(msqid);
   if (cmd > 0) daemon.onCommand(cmd);
   daemon.onTick();
 }
 
-void run_tick_loop(int nsemid, int msqid, TickDaemon &daemon, volatile int *stop) {
-  while (!stop || !*stop) tick_pass(nsemid, msqid, daemon);
+void run_tick_loop(Ipc &ipc, Clock &clock, int nsemid, int msqid, TickDaemon &daemon,
+                   const volatile sig_atomic_t *run) {
+  while (!run || *run) tick_pass(ipc, clock, nsemid, msqid, daemon);
 }
 
-void run_sleep_loop(int msqid, TickDaemon &daemon, Clock &clock, volatile int *stop) {
-  while (!stop || !*stop) {
-    long cmd = poll_cmd(msqid);
+void run_sleep_loop(Ipc &ipc, Clock &clock, int msqid, TickDaemon &daemon, unsigned seconds,
+                    const volatile sig_atomic_t *run) {
+  while (!run || *run) {
+    long cmd = msqid >= 0 ? ipc.pollCmd(msqid) : 0;
     if (cmd > 0) daemon.onCommand(cmd);
     daemon.onTick();
-    clock.sleepSeconds(1);
+    if (run && !*run) break;
+    clock.sleepSeconds(seconds);
   }
 }
 

@@ -1,14 +1,16 @@
-// The one-second loops: the tick of netmgr, fwmgr and trafmon, and the
-// plain sleeping loop of logmail and arpguard.
+// The one-second loops: the tick of netmgr, fwmgr and trafmon, and the plain
+// sleeping loop of logmail, arpguard and (every 5 s) kinwatch.
 //
 // A SIGALRM handler posts the tick semaphore once a second; the loop waits on
 // it, takes at most one command from the queue and then does the daemon's
 // periodic work. Expiries that arrive while a pass is busy stay counted, so
 // the loop catches up one pass per missed second.
 #pragma once
+#include <signal.h>
 #include <sys/types.h>
 
 #include "common/clock.h"
+#include "common/ipc.h"
 
 namespace rc {
 
@@ -27,18 +29,22 @@ int start_tick(key_t semKey, int *nsemid);
 // their start-up: installs the handler for nsemid and starts the timer.
 void start_tick_timer(int nsemid);
 
-// One pass: wait for the tick, poll one command from msqid, run the daemon.
-void tick_pass(int nsemid, int msqid, TickDaemon &daemon);
-
 // SIGALRM handler: posts semaphore 0 of the tick set (one non-blocking semop).
 void sigalrm_fn(int sig);
 
-// Runs passes forever (or until *stop becomes non-zero, for tests).
-void run_tick_loop(int nsemid, int msqid, TickDaemon &daemon, volatile int *stop = nullptr);
+// One pass: wait for the tick (a failed wait is printed and costs a second),
+// poll one command from msqid, run the daemon.
+void tick_pass(Ipc &ipc, Clock &clock, int nsemid, int msqid, TickDaemon &daemon);
 
-// The loop of the daemons without the tick (logmail, arpguard): one command
-// poll, the periodic work, then a one-second sleep, forever (or until *stop
-// becomes non-zero, for tests).
-void run_sleep_loop(int msqid, TickDaemon &daemon, Clock &clock, volatile int *stop = nullptr);
+// Runs passes while *run is non-zero (forever when run is null).
+void run_tick_loop(Ipc &ipc, Clock &clock, int nsemid, int msqid, TickDaemon &daemon,
+                   const volatile sig_atomic_t *run = nullptr);
+
+// The loop of the daemons without the tick: one command poll (none when
+// msqid < 0), the periodic work, then a sleep of `seconds`, while *run is
+// non-zero (forever when run is null). The flag is looked at again after the
+// periodic work, so a stop that came during it ends the loop without the sleep.
+void run_sleep_loop(Ipc &ipc, Clock &clock, int msqid, TickDaemon &daemon, unsigned seconds = 1,
+                    const volatile sig_atomic_t *run = nullptr);
 
 }  // namespace rc

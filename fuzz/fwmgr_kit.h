@@ -30,7 +30,8 @@ inline void run_fwmgr(const char *const *keys, size_t n, const uint8_t *data, si
       {"ddns_en", "1"},          {"dnsen", "1"},                 {"upnpen", "1"},
   };
   for (auto &kv : kOn) store.values.emplace(kv[0], kv[1]);  // the input's values win
-  auto *mgr = new FwMgr(FwServices{sh, store, clock, scratch_paths(), procs, wanAddress});
+  static rc::SysvIpc ipc;  // never reached: nothing here opens IPC objects
+  auto *mgr = new FwMgr(Services{sh, store, clock, scratch_paths(), procs, ipc, wanAddress});
   mgr->start();
   mgr->onCommand(2);
   mgr->onCommand(3);

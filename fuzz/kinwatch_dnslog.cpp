@@ -15,10 +15,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static NullShell sh;
   static MapStore store;
   static StillClock clock;
+  static NoProcesses procs;
+  static rc::SysvIpc ipc;  // never reached: nothing here opens IPC objects
   static volatile sig_atomic_t run = 1;
   static rc::KinWatch *kw = [] {
     put_file("var/.keep", "", 0);
-    return new rc::KinWatch(rc::KinServices{sh, store, clock, scratch_paths(), noDetach, &run});
+    return new rc::KinWatch(rc::Services{sh, store, clock, scratch_paths(), procs, ipc, nullptr}, noDetach, &run);
   }();
   put_file("kernel/proc/dns_log2", data, size);
   // A fresh log each time keeps /var/url.log small over millions of runs.

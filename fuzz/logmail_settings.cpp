@@ -20,7 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static MapStore store;
   static StillClock clock;
   static NoNet net;
-  static rc::LogMail *mail = new rc::LogMail(rc::MailServices{store, clock, net, 60});
+  static NullShell sh;
+  static NoProcesses procs;
+  static rc::SysvIpc ipc;  // never reached: nothing here opens IPC objects
+  static rc::LogMail *mail =
+      new rc::LogMail(rc::Services{sh, store, clock, scratch_paths(), procs, ipc, nullptr}, net);
   fill_store(store, kKeys, sizeof kKeys / sizeof *kKeys, data, size);
   mail->readmailconfig();
   char head[rc::LogMail::kHeadSize];

@@ -10,7 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static StillClock clock;
   static NoProcesses procs;
   static rc::syslog_ring ring{};
-  static rc::NetMgr mgr(rc::NetServices{sh, store, clock, scratch_paths(), procs, nullptr});
+  static rc::SysvIpc ipc;  // never reached: nothing here opens IPC objects
+  static rc::NetMgr mgr(rc::Services{sh, store, clock, scratch_paths(), procs, ipc, nullptr}, nullptr);
   mgr.shmptr = &ring;
   put_file("kernel/proc/vkproc/fwlog", data, size);
   mgr.read_fw_log();

@@ -18,7 +18,6 @@ const char *const kKeys[] = {
     "DHCP_plus_Pwd",   "DHCP_plus_mtu", "dhcps_start",  "dhcps_end",    "dhcps_dns1",
     "dhcps_dns2",      "dns_dns1",     "dns_dns2",      "lease_time",
 };
-int noAuth(const char *, const char *) { return 0; }
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -30,8 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static MapStore store;
   static StillClock clock;
   static NoProcesses procs;
+  static rc::SysvIpc ipc;  // never reached: nothing here opens IPC objects
   fill_store(store, kKeys, sizeof kKeys / sizeof *kKeys, data, size);
-  auto *mgr = new rc::NetMgr(rc::NetServices{sh, store, clock, scratch_paths(), procs, noAuth});
+  auto *mgr = new rc::NetMgr(rc::Services{sh, store, clock, scratch_paths(), procs, ipc, nullptr}, nullptr);
   mgr->start();
   // The commands that read the settings again: WAN and DHCP server changed.
   mgr->onCommand(4);

@@ -12,11 +12,13 @@ inline TrafMon &trafmon() {
   static NullShell sh;
   static MapStore store;
   static StillClock clock;
+  static NoProcesses procs;
+  static rc::SysvIpc ipc;  // never reached: nothing here opens IPC objects
   static hosttable *seg = new hosttable{};
   static sysstat *sys = new sysstat{};
   static TrafMon *mon = [] {
     quiet_stdout();
-    auto *m = new TrafMon(TrafServices{sh, store, clock, scratch_paths()});
+    auto *m = new TrafMon(Services{sh, store, clock, scratch_paths(), procs, ipc, nullptr});
     m->attach(seg, sys);
     m->setLan(inet_addr("192.168.0.1"), inet_addr("255.255.255.0"));
     return m;

@@ -42,7 +42,7 @@ const FwMgr::Command FwMgr::kCommands[] = {
     {18, &FwMgr::cmdDns},        // DNS settings changed
 };
 
-FwMgr::FwMgr(const FwServices &s) : s_(s), sh_(s.sh), cfm_(s.cfm) {}
+FwMgr::FwMgr(const Services &s) : s_(s), sh_(s.sh), cfm_(s.cfm) {}
 
 int FwMgr::readNumber(const char *key) {
   cfm_.GetCfmValue(key, value);
@@ -94,7 +94,6 @@ void FwMgr::setWanName() {
 }
 
 void FwMgr::start() {
-  s_.clock.sleepSeconds(5);
   Shell::Batch batch(sh_);  // the start-up's lines through one shell
   bcopy_text(lanname, "br0");
   wanconnflag = 0;

@@ -18,26 +18,10 @@
 #include <cstdint>
 #include <ctime>
 
-#include "common/cfm.h"
-#include "common/clock.h"
-#include "common/paths.h"
-#include "common/proc.h"
-#include "common/shell.h"
-#include "common/tick.h"
+#include "common/daemon.h"
+#include "common/services.h"
 
 namespace rc {
-
-// Address and mask of an interface (getipmask in production).
-using IfAddrFn = int (*)(const char *ifname, uint32_t *addr, uint32_t *mask);
-
-struct FwServices {
-  Shell &sh;
-  ConfigStore &cfm;
-  Clock &clock;
-  const Paths &paths;
-  Processes &procs;
-  IfAddrFn getipmask;
-};
 
 // The shell runner fwmgr uses: a 32768-byte vk_SystemEx buffer, no echo.
 constexpr ShellOptions kFwShellOptions{32768, false};
@@ -93,7 +77,7 @@ struct QosRecord {
   char startIp[16], endIp[16];
 };
 
-class FwMgr : public TickDaemon {
+class FwMgr : public Daemon {
  public:
   static constexpr key_t kQueueKey = 203;
   static constexpr int kMaxPorts = 32;
@@ -110,7 +94,15 @@ class FwMgr : public TickDaemon {
   static constexpr size_t kMacListBufSize = 32768;  // MAC list
   static constexpr unsigned kWatchdogEvery = 8;     // passes
 
-  explicit FwMgr(const FwServices &s);
+  // The start wait; after the start-up semaphore and queue 203, then the tick.
+  static constexpr DaemonSpec kDaemon{kQueueKey, DaemonSpec::kStartWait, DaemonSpec::kTick, nullptr};
+
+  explicit FwMgr(const Services &s);
+
+  bool onStart() override {
+    start();
+    return true;
+  }
 
   // Start-up up to the IPC objects: LAN and WAN state, every read step, the
   // load steps that do not depend on the WAN, kinwatch restarted.
@@ -201,7 +193,6 @@ class FwMgr : public TickDaemon {
   char strwanip[16] = "", strwanmask[16] = "";
   int wanconnflag = 0;
   int upnpen = 0;
-  int nsemid = -1, nmsgid = -1;
   unsigned tickcount = 0;
   // 1 from a WAN-up procedure, or from a command that loaded WAN rules while
   // the WAN counted as up, to the next WAN-down: WAN rules are in place.
@@ -293,7 +284,7 @@ class FwMgr : public TickDaemon {
   // empty. Anything else leaves dst empty and returns false.
   bool readNet(const char *key, char (&dst)[20]);
 
-  FwServices s_;
+  Services s_;
   Shell &sh_;
   ConfigStore &cfm_;
 };

@@ -38,7 +38,8 @@ char *put_ipv4(char *p, uint32_t ip) {
 }
 }  // namespace
 
-KinWatch::KinWatch(const KinServices &s) : s_(s) {}
+KinWatch::KinWatch(const Services &s, void (*detach)(), volatile sig_atomic_t *run)
+    : s_(s), detach_(detach), run_(run) {}
 
 int KinWatch::kinwatch_cmd() {
   char value[8] = "";
@@ -56,16 +57,15 @@ int KinWatch::kinwatch_cmd() {
 
 int KinWatch::kinwatch_proc() {
   memset(buf_, 0, sizeof buf_);
-  s_.detach();
+  detach_();
   if (createLogFile() < 0) {
     puts("can not create LogFile");
     return 0;
   }
-  while (*s_.run) {
-    s_.clock.sleepSeconds(kPassSeconds);
-    if (!*s_.run) break;  // SIGTERM during the wait: end now
-    pass();
-  }
+  // A pass every 5 s, the first 5 s after the start; SIGTERM during a wait
+  // ends the logger without another pass.
+  if (*run_) s_.clock.sleepSeconds(kPassSeconds);
+  if (*run_) run_sleep_loop(s_.ipc, s_.clock, -1, *this, kPassSeconds, run_);
   // Lines still waiting in urlRecord are not written.
   return 0;
 }
@@ -77,7 +77,7 @@ void KinWatch::pass() {
   ssize_t n;
   do {
     n = read(fd, buf_, sizeof buf_);
-  } while (n < 0 && errno == EINTR && *s_.run);
+  } while (n < 0 && errno == EINTR && *run_);
   close(fd);
   if (n <= 0) return;
   takeRecords(buf_, static_cast<size_t>(n));

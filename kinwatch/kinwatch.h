@@ -13,31 +13,17 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "common/cfm.h"
-#include "common/clock.h"
-#include "common/paths.h"
-#include "common/shell.h"
+#include "common/services.h"
+#include "common/tick.h"
 
 namespace rc {
-
-struct KinServices {
-  Shell &sh;
-  ConfigStore &cfm;
-  Clock &clock;
-  const Paths &paths;
-  // Puts the process into the background with its handlers installed
-  // (production: daemon(3) and the signal handlers); tests pass a no-op.
-  void (*detach)();
-  // The run flag: 1 until SIGTERM arrives.
-  volatile sig_atomic_t *run;
-};
 
 // 1 when the two names belong to different sites, 0 when they count as the
 // same site (their right ends compared up to the dot that the name with fewer
 // dots has furthest left).
 int diffUlr(const char *name, const char *last);
 
-class KinWatch {
+class KinWatch : public TickDaemon {
  public:
   static constexpr size_t kRecordSize = 132;  // 4 address bytes, 128 name bytes
   static constexpr size_t kNameSize = 128;
@@ -47,7 +33,10 @@ class KinWatch {
   static constexpr int kPassSeconds = 5;
   static constexpr int kFreshAt = 500;  // counter from which the next batch starts a new log
 
-  explicit KinWatch(const KinServices &s);
+  // detach puts the process into the background with its handlers installed
+  // (production: daemon(3) and the signal handlers; tests pass a no-op); run
+  // is the run flag, 1 until SIGTERM arrives.
+  KinWatch(const Services &s, void (*detach)(), volatile sig_atomic_t *run);
 
   // Reads the setting, takes the old rule out, and either adds the rule and
   // runs the logger (setting 1) or stops every kinwatch. Always 0.
@@ -58,6 +47,8 @@ class KinWatch {
 
   // One pass: reads /proc/dns_log2 once and logs the records it holds.
   void pass();
+  void onCommand(long) override {}  // the logger has no queue
+  void onTick() override { pass(); }
   // Logs the whole records of buf[len]; a trailing partial record is ignored.
   void takeRecords(const unsigned char *buf, size_t len);
 
@@ -74,7 +65,9 @@ class KinWatch {
  private:
   void logRecord(uint32_t ip, const char *name);
 
-  KinServices s_;
+  Services s_;
+  void (*detach_)();
+  volatile sig_atomic_t *run_;
   unsigned char buf_[kReadSize] = {};
   char timeBuf_[64] = "";
   time_t timeOf_ = 0;  // the second timeBuf_ shows

@@ -8,13 +8,24 @@
 
 namespace rc {
 
-LogMail::LogMail(const MailServices &s) : smtp(s.net, *this), s_(s) {}
+LogMail::LogMail(const Services &s, SmtpSocket &net, int minuteSeconds)
+    : smtp(net, *this), s_(s), minuteSeconds_(minuteSeconds) {}
+
+int LogMail::minuteSecondsFromEnvironment() {
+  const char *minute = getenv("LOGMAIL_MINUTE_SECONDS");
+  return minute && atoi(minute) > 0 ? atoi(minute) : 60;
+}
 
 void LogMail::start() {
-  s_.clock.sleepSeconds(5);
   bcopy_text(smtp.local_host, "testhost");
   currsendindex = 0;
   readmailconfig();
+}
+
+void LogMail::onQueue() {
+  void *ring = nullptr;
+  if (s_.ipc.createshm(&nshmid, kRingKey, sizeof(syslog_ring), &ring, false) < 0) ring = nullptr;
+  logshmptr = static_cast<const syslog_ring *>(ring);
 }
 
 namespace {
@@ -91,7 +102,7 @@ void LogMail::onTick() {
       holdoff--;
     } else {
       int n = getlogbuffer(syslogbuf);
-      bool intervalOver = timeen && seconds >= static_cast<long>(sendTime) * s_.minuteSeconds;
+      bool intervalOver = timeen && seconds >= static_cast<long>(sendTime) * minuteSeconds_;
       // A full body goes out at once: its records cannot wait for more.
       bool due = intervalOver || n >= sendRecords || bodyFull;
       // With no new record there is nothing to mail, whatever the rule.

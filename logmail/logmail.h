@@ -12,23 +12,14 @@
 
 #include <cstddef>
 
-#include "common/cfm.h"
-#include "common/clock.h"
-#include "common/tick.h"
+#include "common/daemon.h"
+#include "common/services.h"
 #include "netmgr/syslog_ring.h"
 #include "smtp/smtp.h"
 
 namespace rc {
 
-struct MailServices {
-  ConfigStore &cfm;
-  Clock &clock;
-  SmtpSocket &net;
-  // Seconds in a minute of "email_time": 60, fewer only in tests.
-  int minuteSeconds = 60;
-};
-
-class LogMail : public TickDaemon, public SmtpContent {
+class LogMail : public Daemon, public SmtpContent {
  public:
   static constexpr key_t kQueueKey = 210;
   static constexpr size_t kBodySize = 32768;
@@ -36,10 +27,25 @@ class LogMail : public TickDaemon, public SmtpContent {
   // Longest wait between two failed mails, in seconds.
   static constexpr int kMaxBackoff = 300;
 
-  explicit LogMail(const MailServices &s);
+  // The start wait (grace for netmgr), the start-up, queue 210, the ring,
+  // then the sleep loop.
+  static constexpr DaemonSpec kDaemon{kQueueKey, DaemonSpec::kStartWait, DaemonSpec::kSleep, nullptr};
 
-  // Start: 5 s of grace for netmgr, then the settings.
+  // minuteSeconds: seconds in a minute of "email_time", 60 but in tests.
+  LogMail(const Services &s, SmtpSocket &net, int minuteSeconds = 60);
+  // LOGMAIL_MINUTE_SECONDS when it is a number above 0 (tests shorten the
+  // minutes with it; the router never sets it), else 60.
+  static int minuteSecondsFromEnvironment();
+
+  // Start: the SMTP host name, then the settings.
   void start();
+
+  bool onStart() override {
+    start();
+    return true;
+  }
+  // The ring (segment 205), attached as it is; created empty without netmgr.
+  void onQueue() override;
 
   void onCommand(long cmd) override;  // 1: re-read the settings
   void onTick() override;             // the sending rule, once a second
@@ -68,7 +74,7 @@ class LogMail : public TickDaemon, public SmtpContent {
   int currsendindex = 0;
   long seconds = 0;     // since the start, the last reload or the last mail
   const syslog_ring *logshmptr = nullptr;
-  int nmsgid = -1, nshmid = -1;
+  int nshmid = -1;
   // Failed mails wait 1, 2, 4 ... kMaxBackoff s before the next try.
   int backoff = 1;
   int holdoff = 0;  // passes still to wait
@@ -79,7 +85,8 @@ class LogMail : public TickDaemon, public SmtpContent {
   void mailSent(int n);
   void mailFailed();
 
-  MailServices s_;
+  Services s_;
+  int minuteSeconds_;
   char slotcopy_[kRingSlotSize] = "";  // the record being added to the body
   char scratch_[64] = "";
 };

@@ -48,7 +48,7 @@ int plainNumber(const char *text) {
 
 }  // namespace
 
-NetMgr::NetMgr(const NetServices &s) : s_(s), sh_(s.sh), cfm_(s.cfm) {}
+NetMgr::NetMgr(const Services &s, DhcpAuth *auth) : s_(s), auth_(auth), sh_(s.sh), cfm_(s.cfm) {}
 
 int NetMgr::readNumber(const char *key) {
   cfm_.GetCfmValue(key, scratch);
@@ -136,6 +136,12 @@ void NetMgr::start() {
 void NetMgr::attachRing(syslog_ring *ring) {
   shmptr = ring;
   K3syslog(kMsgSystemStarted, shmptr, s_.clock);
+}
+
+void NetMgr::onQueue() {
+  void *ring = nullptr;
+  if (s_.ipc.createshm(&nshmid, kRingKey, kRingSize, &ring, true) < 0) ring = nullptr;
+  attachRing(static_cast<syslog_ring *>(ring));
 }
 
 // ---------------------------------------------------------------- WAN types
@@ -445,7 +451,7 @@ void NetMgr::onCommand(long cmd) {
       cfm_.GetCfmValue("DHCP_plus_Name", dhcpplus_name);
       cfm_.GetCfmValue("DHCP_plus_Pwd", dhcpplus_pwd);
       cfm_.CloseCfm();
-      if (s_.dodhcpauth && s_.dodhcpauth(dhcpplus_name, dhcpplus_pwd) == 1) {
+      if (auth_ && auth_->dodhcpauth(dhcpplus_name, dhcpplus_pwd) == 1) {
         unsetwandhcp(wanname, strwanmtu);
         setwandhcp(wanname, strwanmtu, "2", "3");
       }

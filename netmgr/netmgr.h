@@ -9,34 +9,29 @@
 #pragma once
 #include <cstdint>
 
-#include "common/cfm.h"
-#include "common/clock.h"
-#include "common/paths.h"
-#include "common/proc.h"
-#include "common/shell.h"
-#include "common/tick.h"
+#include "common/daemon.h"
+#include "common/services.h"
+#include "netmgr/dhcp_auth.h"
 #include "netmgr/syslog_ring.h"
 
 namespace rc {
 
-// The ISP login exchange: 1 when the server accepted the password.
-using DhcpAuthFn = int (*)(const char *name, const char *pwd);
-
-struct NetServices {
-  Shell &sh;
-  ConfigStore &cfm;
-  Clock &clock;
-  const Paths &paths;
-  Processes &procs;
-  DhcpAuthFn dodhcpauth;
-};
-
-class NetMgr : public TickDaemon {
+class NetMgr : public Daemon {
  public:
   static constexpr key_t kQueueKey = 204;
   static constexpr size_t kRingSize = sizeof(syslog_ring);
+  // No start wait; semaphore and queue 204 after the start-up, then the tick.
+  static constexpr DaemonSpec kDaemon{kQueueKey, DaemonSpec::kNoWait, DaemonSpec::kTick, nullptr};
 
-  explicit NetMgr(const NetServices &s);
+  // auth is null in a build without the ISP login client.
+  NetMgr(const Services &s, DhcpAuth *auth);
+
+  bool onStart() override {
+    start();
+    return true;
+  }
+  // Segment 205, cleared, and the start record in it.
+  void onQueue() override;
 
   // Startup steps up to closing the store: Ethernet, LAN, kernel settings,
   // firewall chains, WAN of the configured type and the DHCP server.
@@ -92,7 +87,7 @@ class NetMgr : public TickDaemon {
   int ppp_conn_type = 0;
   int ppp_conn_wait_time = 0;
   int ppp_conn_start_min = 0, ppp_conn_end_min = 0;
-  int nsemid = -1, nmsgid = -1, nshmid = -1;
+  int nshmid = -1;
   syslog_ring *shmptr = nullptr;
 
   // Buffers the main routine keeps for its whole life.
@@ -135,7 +130,8 @@ class NetMgr : public TickDaemon {
   // Prints the reason and returns false when a non-empty value is not an address.
   bool checkAddress(const char *what, const char *value, bool allowEmpty);
 
-  NetServices s_;
+  Services s_;
+  DhcpAuth *auth_;
   Shell &sh_;
   ConfigStore &cfm_;
 };

@@ -21,7 +21,7 @@ void ignore_signals_but_kill() {
     if (sig != SIGKILL && sig != SIGALRM) signal(sig, SIG_IGN);
 }
 
-TrafMon::TrafMon(const TrafServices &s) : s_(s), sh_(s.sh) {
+TrafMon::TrafMon(const Services &s) : s_(s), sh_(s.sh) {
   plink.reset();
   parp.reset();
 }
@@ -43,6 +43,18 @@ void TrafMon::setLan(uint32_t ip, uint32_t mask) {
   netsize = 0;
   ndepth = 0;
   getdepth(lanmask, netsize, ndepth);
+}
+
+bool TrafMon::onStart() {
+  void *hosts = nullptr, *sys = nullptr;
+  if (s_.ipc.createshm(&nshmid, kTrafKey, sizeof(hosttable), &hosts, false) < 0) hosts = nullptr;
+  if (s_.ipc.createshm(&nsysshmid, kSysStatKey, sizeof(sysstat), &sys, false) < 0) sys = nullptr;
+  attach(hosts, sys);
+  uint32_t ip = 0, mask = 0;
+  s_.getipmask("br0", &ip, &mask);
+  setLan(ip, mask);
+  start();
+  return true;
 }
 
 void TrafMon::start() {

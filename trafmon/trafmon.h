@@ -10,22 +10,12 @@
 #pragma once
 #include <cstdint>
 
-#include "common/cfm.h"
-#include "common/clock.h"
-#include "common/paths.h"
-#include "common/shell.h"
-#include "common/tick.h"
+#include "common/daemon.h"
+#include "common/services.h"
 #include "trafmon/hosthash.h"
 #include "trafmon/stats.h"
 
 namespace rc {
-
-struct TrafServices {
-  Shell &sh;
-  ConfigStore &cfm;
-  Clock &clock;
-  const Paths &paths;
-};
 
 // One accounting page of the kernel's list: its kernel address and the /24
 // block it covers.
@@ -69,10 +59,19 @@ uint32_t percent(uint32_t part, uint32_t whole);
 // Ignores signals 1 to 31 but SIGKILL and SIGALRM (the tick).
 void ignore_signals_but_kill();
 
-class TrafMon : public TickDaemon {
+class TrafMon : public Daemon {
  public:
-  explicit TrafMon(const TrafServices &s);
+  // The start wait, signals ignored and the tick semaphore before the
+  // start-up; queue 201 after it, then the tick.
+  static constexpr DaemonSpec kDaemon{kTrafKey, DaemonSpec::kStartWait, DaemonSpec::kTickSemaphoreFirst,
+                                       ignore_signals_but_kill};
+
+  explicit TrafMon(const Services &s);
   ~TrafMon() override;
+
+  // Start-up: segments 201 and 206 (kept as they are), br0's address and
+  // mask, then start().
+  bool onStart() override;
 
   // The attached segments; null when one could not be created or attached
   // (then nothing is written there).
@@ -119,7 +118,7 @@ class TrafMon : public TickDaemon {
   void writesysshminfo();
 
   // --- Process-wide state, under its documented names ---
-  int nsemid = -1, nmsgid = -1, nshmid = -1, nsysshmid = -1;
+  int nshmid = -1, nsysshmid = -1;
   hosttable *shmptr = nullptr;
   void *sysshmptr = nullptr;
   sysstat *psysstat = nullptr;
@@ -153,7 +152,7 @@ class TrafMon : public TickDaemon {
  private:
   void unmapPages();
 
-  TrafServices s_;
+  Services s_;
   Shell &sh_;
   acctentry pagecopy_[kAcctEntries];
   char connbuf_[4096];

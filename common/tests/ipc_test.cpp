@@ -101,7 +101,9 @@ TEST(Tick, PassTakesOneCommandThenTicks) {
   post(q, 5);
   Recorder r;
   for (int i = 0; i < 3; ++i) unlocksem(semid, 0);
-  for (int i = 0; i < 3; ++i) tick_pass(semid, q, r);
+  SysvIpc ipc;
+  FakeClock clock;
+  for (int i = 0; i < 3; ++i) tick_pass(ipc, clock, semid, q, r);
   EXPECT_EQ(r.events, (std::vector<std::string>{"cmd 4", "tick", "cmd 5", "tick", "tick"}));
 }
 
@@ -110,7 +112,9 @@ TEST(Tick, AlarmEndsTheWait) {
   ASSERT_EQ(start_tick(1210, &semid), 1);
   int q = open_cmd_queue(1210);
   Recorder r;
-  tick_pass(semid, q, r);  // returns after the first expiry (about 1 s)
+  SysvIpc ipc;
+  SystemClock clock;
+  tick_pass(ipc, clock, semid, q, r);  // returns after the first expiry (about 1 s)
   struct itimerval off = {};
   setitimer(ITIMER_REAL, &off, nullptr);
   signal(SIGALRM, SIG_IGN);

@@ -131,7 +131,7 @@ TEST_F(CommandTest, WanUpByType) {
   store.set("upnpen", "0");
   for (const auto &c : cases) {
     store.set("wan_connecttype", c.type);
-    FwMgr m{FwServices{sh, store, clock, paths, procs, fakeGetipmask}};
+    FwMgr m{Services{sh, store, clock, paths, procs, ipc, fakeGetipmask}};
     m.start();
     bcopy_text(m.wanname, "old0");
     bcopy_text(m.strwanip, "10.7.7.7");
@@ -183,7 +183,7 @@ TEST_F(CommandTest, StaticWanFirstUpIsPlain) {
   store.set("wan_connecttype", "1");
   store.set("wan_ip", "10.0.0.2");
   store.set("wan_mask", "255.255.255.0");
-  FwMgr m{FwServices{sh, store, clock, paths, procs, fakeGetipmask}};
+  FwMgr m{Services{sh, store, clock, paths, procs, ipc, fakeGetipmask}};
   m.start();
   sh.clear();
   EXPECT_EQ(m.wanconnflag, 1);
@@ -219,7 +219,7 @@ TEST_F(CommandTest, StaticWanLoadsBeforeTheFirstUpAreNotDoubled) {
     MemStore s{{"lan_ip", "192.168.0.1"}, {"lan_mask", "255.255.255.0"}, {"wan_connecttype", "1"},
                {"wan_ip", "10.0.0.2"},    {"wan_mask", "255.255.255.0"}};
     dir.write("etc/resolv.conf", "nameserver 10.0.0.53\n");
-    FwMgr m{FwServices{sh, s, clock, paths, procs, fakeGetipmask}};
+    FwMgr m{Services{sh, s, clock, paths, procs, ipc, fakeGetipmask}};
     m.start();
     for (const auto &kv : c.settings) s.set(kv.first, kv.second);
     m.onCommand(c.cmd);

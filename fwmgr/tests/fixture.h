@@ -60,7 +60,8 @@ class FwMgrTest : public ::testing::Test {
   MemStore store;
   FakeClock clock;
   FakeProcesses procs;
-  FwMgr mgr{FwServices{sh, store, clock, paths, procs, fakeGetipmask}};
+  FakeIpc ipc;
+  FwMgr mgr{Services{sh, store, clock, paths, procs, ipc, fakeGetipmask}};
 };
 
 inline uint32_t FwMgrTest::ifAddr = 0;

@@ -17,7 +17,7 @@ TEST_F(IdlePassTest, FullTablesRunNothingAndAllocateNothing) {
     dir.write("proc/" + std::to_string(p.first) + "/stat",
               std::to_string(p.first) + " (" + p.second + ") S 1 1 1 0 -1 4194560\n");
   ProcProcesses realProcs(paths);
-  FwMgr m{FwServices{sh, store, clock, paths, realProcs, fakeGetipmask}};
+  FwMgr m{Services{sh, store, clock, paths, realProcs, ipc, fakeGetipmask}};
   m.start();
   ASSERT_EQ(m.clientnum, 32);
   ASSERT_EQ(m.urlnum, 32);

@@ -105,7 +105,7 @@ class QosTest : public FwMgrTest {
   void lan(const char *ip, const char *mask) {
     store.set("lan_ip", ip);
     store.set("lan_mask", mask);
-    FwMgr fresh{FwServices{sh, store, clock, paths, procs, fakeGetipmask}};
+    FwMgr fresh{Services{sh, store, clock, paths, procs, ipc, fakeGetipmask}};
     fresh.start();
     mgr.lanip = fresh.lanip;
     mgr.ndepth = fresh.ndepth;

@@ -36,8 +36,10 @@ class KinWatchTest : public ::testing::Test {
   RecordingShell sh;
   MemStore store;
   FakeClock clock;
+  FakeProcesses procs;
+  FakeIpc ipc;
   volatile sig_atomic_t run = 1;
-  KinWatch kw{KinServices{sh, store, clock, paths, noDetach, &run}};
+  KinWatch kw{Services{sh, store, clock, paths, procs, ipc, nullptr}, noDetach, &run};
 };
 
 }  // namespace rc::test

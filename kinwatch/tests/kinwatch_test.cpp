@@ -40,7 +40,7 @@ TEST_F(KinWatchTest, LinesWaitingAtSigtermAreLost) {
 TEST_F(KinWatchTest, LogThatCannotBeCreatedEndsTheLogger) {
   TempDir other;
   Paths bad{(other.path() + "/none").c_str(), ""};
-  KinWatch k{KinServices{sh, store, clock, bad, noDetach, &run}};
+  KinWatch k{Services{sh, store, clock, bad, procs, ipc, nullptr}, noDetach, &run};
   EXPECT_EQ(k.kinwatch_proc(), 0);
   EXPECT_TRUE(clock.sleeps.empty());
 }

@@ -47,7 +47,11 @@ class LogMailTest : public ::testing::Test {
   FakeClock clock{1700000000};  // Tue, 14 Nov 2023 22:13:20 (UTC as local time)
   ScriptedNet net;
   syslog_ring ring{};
-  LogMail mail{MailServices{store, clock, net, 60}};
+  RecordingShell sh;
+  Paths paths{"", ""};
+  FakeProcesses procs;
+  FakeIpc ipc;
+  LogMail mail{Services{sh, store, clock, paths, procs, ipc, nullptr}, net};
 };
 
 }  // namespace rc::test

@@ -134,12 +134,12 @@ TEST_F(LogMailTest, ControlCharactersInSettingsKeepMailingOff) {
   EXPECT_EQ(passes(1), 1u);
 }
 
-TEST_F(LogMailTest, StartReadsTheSettingsAfterFiveSeconds) {
+TEST_F(LogMailTest, StartReadsTheSettings) {
   store.set("email_server", "mail.isp.sim");
   store.set("email_num", "7");
   store.set("email_numen", "1");
   mail.start();
-  EXPECT_EQ(clock.sleeps, std::vector<long>{5000000});
+  EXPECT_TRUE(clock.sleeps.empty());  // the start wait is the skeleton's
   EXPECT_STREQ(mail.smtp.local_host, "testhost");
   EXPECT_STREQ(mail.smtp.server_host, "mail.isp.sim");
   EXPECT_EQ(mail.sendRecords, 7);

@@ -411,7 +411,7 @@ TEST_F(CommandTest, ReconfigureIntoTunnelTypes) {
   for (const auto &c : cases) {
     MemStore fresh;
     for (const auto &kv : c.keys) fresh.set(kv.first, kv.second);
-    NetMgr m(NetServices{sh, fresh, clock, paths, procs, nullptr});
+    NetMgr m(Services{sh, fresh, clock, paths, procs, ipc, nullptr}, nullptr);
     m.wanconntype = 0;
     m.onCommand(4);
     std::vector<std::string> run;  // all but the file writing and the notices

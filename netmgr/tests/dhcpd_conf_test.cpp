@@ -105,7 +105,7 @@ TEST_F(DhcpdConfTest, RefusedValueIsPrintedEscaped) {
 
 TEST_F(DhcpdConfTest, UnwritableFile) {
   Paths nowhere("/nonexistent-root", "");
-  NetMgr other(NetServices{sh, store, clock, nowhere, procs, nullptr});
+  NetMgr other(Services{sh, store, clock, nowhere, procs, ipc, nullptr}, nullptr);
   EXPECT_EQ(other.GenDhcpdCfgFile(), 0);
 }
 
@@ -120,7 +120,7 @@ TEST_F(DhcpdConfTest, FullFileSystemIsReported) {
 
 TEST_F(DhcpdConfTest, MissingDirectoryIsReported) {
   Paths nowhere("/nonexistent-root", "");
-  NetMgr other(NetServices{sh, store, clock, nowhere, procs, nullptr});
+  NetMgr other(Services{sh, store, clock, nowhere, procs, ipc, nullptr}, nullptr);
   testing::internal::CaptureStdout();
   EXPECT_EQ(other.GenDhcpdCfgFile(), 0);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),

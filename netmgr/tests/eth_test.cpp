@@ -106,7 +106,7 @@ TEST_F(EthTest, KernelLanRecordIsEightBytesInNetworkOrder) {
 
 TEST_F(EthTest, KernelLanRecordUnwritable) {
   Paths nowhere(dir.path().c_str(), "/nonexistent-kernel-root");
-  NetMgr other(NetServices{sh, store, clock, nowhere, procs, nullptr});
+  NetMgr other(Services{sh, store, clock, nowhere, procs, ipc, nullptr}, nullptr);
   testing::internal::CaptureStdout();
   other.write_kernel_lanip("192.168.0.1", "255.255.255.0");
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "open /proc/vkproc/lanip failed\n");

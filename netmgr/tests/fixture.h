@@ -83,7 +83,11 @@ class NetMgrTest : public ::testing::Test {
     authCalls.push_back(std::string(name) + "/" + pwd);
     return authResult;
   }
-  NetMgr mgr{NetServices{sh, store, clock, paths, procs, fakeAuth}};
+  struct FakeAuth : DhcpAuth {
+    int dodhcpauth(const char *name, const char *pwd) override { return fakeAuth(name, pwd); }
+  } auth;
+  FakeIpc ipc;
+  NetMgr mgr{Services{sh, store, clock, paths, procs, ipc, nullptr}, &auth};
   syslog_ring ring{};
 };
 

@@ -213,5 +213,15 @@ TEST_F(StartupTest, PppoeScheduleHoursBeyondIntRange) {
   EXPECT_EQ(mgr.ppp_conn_start_min, INT_MIN);
 }
 
+TEST_F(StartupTest, OnQueueClearsTheRingAndRecordsTheStart) {
+  ipc.segments[205].assign(sizeof(syslog_ring), 'x');  // the log of a previous netmgr
+  mgr.onQueue();
+  EXPECT_EQ(ipc.calls, std::vector<std::string>{"createshm 205 32776 clear"});
+  ASSERT_EQ(static_cast<void *>(mgr.shmptr), ipc.segments[205].data());
+  EXPECT_EQ(mgr.shmptr->count, 1);
+  EXPECT_EQ(std::string(mgr.shmptr->slot[0]), "1970-01-01 00:00:00 " + toGbk("系统初始化完成") + "\n");
+  EXPECT_EQ(mgr.shmptr->slot[1][0], 0);
+}
+
 }  // namespace
 }  // namespace rc::test

@@ -41,7 +41,7 @@ void busy_for_ms(long ms) {
 class Probe : public rc::TickDaemon {
  public:
   Probe(int semid, long start) : semid_(semid), start_(start) {}
-  volatile int stop = 0;
+  volatile sig_atomic_t run = 1;
 
   void onCommand(long cmd) override {
     printf("cmd %ld t=%ld\n", cmd, now_ms() - start_);
@@ -49,7 +49,7 @@ class Probe : public rc::TickDaemon {
       busy_for_ms(2500);
       printf("slow done pending=%d t=%ld\n", semctl(semid_, 0, GETVAL), now_ms() - start_);
     }
-    if (cmd == kStopCmd) stop = 1;
+    if (cmd == kStopCmd) run = 0;
   }
   void onTick() override { printf("tick %d t=%ld\n", ++ticks_, now_ms() - start_); }
 
@@ -78,7 +78,9 @@ int main(int argc, char **argv) {
   }
   Probe probe(semid, start);
   puts("ready");
-  rc::run_tick_loop(semid, msqid, probe, &probe.stop);
+  rc::SysvIpc ipc;
+  rc::SystemClock clock;
+  rc::run_tick_loop(ipc, clock, semid, msqid, probe, &probe.run);
   puts("stopped");
   return 0;
 }

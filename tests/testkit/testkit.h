@@ -12,6 +12,7 @@
 
 #include "common/cfm.h"
 #include "common/clock.h"
+#include "common/ipc.h"
 #include "common/proc.h"
 #include "common/shell.h"
 
@@ -115,6 +116,27 @@ class FakeProcesses : public Processes {
  private:
   static std::string lower(std::string s);
   std::map<std::string, int> table_;
+};
+
+// IPC in memory: segments are zeroed buffers kept per key, the queue hands
+// out the commands in `commands`, and every call is noted in `calls`
+// ("createsem 201", "createshm 205 32776 clear", "queue 201", "timer",
+// "lock", "poll"). `queueFails` makes openQueue fail; `lockResult` is what
+// every tick wait returns.
+class FakeIpc : public Ipc {
+ public:
+  int createsem(int *semid, key_t key, int count) override;
+  int locksem(int semid, int num) override;
+  void startTimer(int semid) override;
+  int createshm(int *shmid, key_t key, size_t size, void **addr, bool clear) override;
+  int openQueue(key_t key) override;
+  long pollCmd(int msqid) override;
+
+  std::vector<std::string> calls;
+  std::vector<long> commands;
+  bool queueFails = false;
+  int lockResult = 0;
+  std::map<key_t, std::vector<unsigned char>> segments;
 };
 
 class TempDir {

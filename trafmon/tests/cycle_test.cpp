@@ -21,7 +21,7 @@ TEST_F(CycleTest, StartPutsTheAccountingRuleInItsChain) {
        "vk: iptables -t filter -A account -j ACCOUNT --addr 10.0.0.0/12 --tname input_table", 2},
   };
   for (const auto &c : cases) {
-    TrafMon m{TrafServices{sh, store, clock, paths}};
+    TrafMon m{Services{sh, store, clock, paths, procs, ipc, fakeGetipmask}};
     m.setLan(ip(c.ip), ip(c.mask));
     clock.sleeps.clear();
     m.start();
@@ -29,6 +29,22 @@ TEST_F(CycleTest, StartPutsTheAccountingRuleInItsChain) {
     EXPECT_EQ(m.ndepth, c.ndepth);
     EXPECT_EQ(clock.sleeps, std::vector<long>{1000000});
   }
+}
+
+TEST_F(CycleTest, OnStartAttachesBothSegmentsAsTheyAreAndTakesBr0) {
+  ipc.segments[201].assign(53252, 7);  // a table a previous trafmon left
+  TrafMon m{Services{sh, store, clock, paths, procs, ipc, [](const char *ifname, uint32_t *a, uint32_t *k) {
+              *a = ip(strcmp(ifname, "br0") == 0 ? "10.9.8.7" : "1.1.1.1");
+              *k = ip("255.255.0.0");
+              return 0;
+            }}};
+  EXPECT_TRUE(m.onStart());
+  EXPECT_EQ(ipc.calls, (std::vector<std::string>{"createshm 201 53252", "createshm 206 16"}));
+  EXPECT_EQ(static_cast<void *>(m.shmptr), ipc.segments[201].data());
+  EXPECT_EQ(static_cast<void *>(m.psysstat), ipc.segments[206].data());
+  EXPECT_EQ(ipc.segments[201][100], 7);
+  EXPECT_TRUE(SameLines(sh, {"vk: iptables -t filter -F account",
+                             "vk: iptables -t filter -A account -j ACCOUNT --addr 10.9.0.0/16 --tname input_table"}));
 }
 
 TEST_F(CycleTest, WanRecordsAcrossCommandsTwoAndThree) {
@@ -180,7 +196,7 @@ TEST_F(CycleTest, ArpAndMemoryEvery64thCycleAndPagesEvery60thForShortPrefixes) {
   EXPECT_EQ(sys.mempercent, 50);
 
   // A /24 LAN never maps its pages again.
-  TrafMon m{TrafServices{sh, store, clock, paths}};
+  TrafMon m{Services{sh, store, clock, paths, procs, ipc, fakeGetipmask}};
   m.setLan(ip("192.168.0.1"), ip("255.255.255.0"));
   writeAccount({{pageAddr(0), 0, 0}});
   m.start();
@@ -242,7 +258,7 @@ TEST_F(CycleTest, CyclesAllocateNothing) {
     int run(RunKind, const char *) override { return ++runs, 0; }
   } quiet;
   dir.write("tmp/free.txt", freeText);
-  TrafMon m{TrafServices{quiet, store, clock, paths}};
+  TrafMon m{Services{quiet, store, clock, paths, procs, ipc, fakeGetipmask}};
   m.attach(&seg, &sys);
   m.setLan(ip("172.16.0.1"), ip("255.255.0.0"));
   std::vector<acctpage> pages;

@@ -81,7 +81,15 @@ class TrafMonTest : public ::testing::Test {
   std::string freeText =
       "              total        used        free      shared  buff/cache   available\n"
       "Mem:          29000       12000       16384           0         600        9000\n";
-  TrafMon mon{TrafServices{sh, store, clock, paths}};
+  FakeProcesses procs;
+  FakeIpc ipc;
+  // br0's address for the start-up.
+  static int fakeGetipmask(const char *, uint32_t *addr, uint32_t *mask) {
+    *addr = inet_addr("192.168.0.1");
+    *mask = inet_addr("255.255.255.0");
+    return 0;
+  }
+  TrafMon mon{Services{sh, store, clock, paths, procs, ipc, fakeGetipmask}};
   hosttable seg;
   sysstat sys;
 };
