@@ -45,6 +45,7 @@ struct FixedClock : rc::Clock {
   }
   void sleepSeconds(unsigned) override {}
   void sleepMicros(unsigned) override {}
+  long monotonicMs() override { return 0; }
 };
 
 struct Store : rc::ConfigStore {

@@ -14,4 +14,10 @@ void SystemClock::localNow(struct tm *out) {
 void SystemClock::sleepSeconds(unsigned s) { sleep(s); }
 void SystemClock::sleepMicros(unsigned us) { usleep(us); }
 
+long SystemClock::monotonicMs() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
 }  // namespace rc

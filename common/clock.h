@@ -12,6 +12,8 @@ class Clock {
   virtual void localNow(struct tm *out) = 0;
   virtual void sleepSeconds(unsigned s) = 0;
   virtual void sleepMicros(unsigned us) = 0;
+  // Milliseconds of a clock that never steps back, for deadlines.
+  virtual long monotonicMs() = 0;
 };
 
 class SystemClock : public Clock {
@@ -20,6 +22,7 @@ class SystemClock : public Clock {
   void localNow(struct tm *out) override;
   void sleepSeconds(unsigned s) override;
   void sleepMicros(unsigned us) override;
+  long monotonicMs() override;
 };
 
 }  // namespace rc

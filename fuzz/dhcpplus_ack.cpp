@@ -16,11 +16,14 @@ const uint8_t kKey[10] = {0x3c, 0x81, 0x07, 0xee, 0x52, 0x19, 0xa4, 0x60, 0xd3, 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   using dhcpplus::AckKind;
   rc::fuzz::quiet_stdout();
+  static rc::DhcpPlusSocket net;  // never reached: the datagrams go straight to the parser
+  static rc::fuzz::StillClock clock;
+  static rc::DhcpPlusLogin login(net, clock);
   if (size < 1) return 0;
   static const AckKind kinds[] = {AckKind::Hangup, AckKind::Request, AckKind::User,
                                   AckKind::Password};
   AckKind kind = kinds[data[0] & 3];
-  dhcpplus::InitVar("user", "pwd");
+  login.InitVar("user", "pwd");
   std::vector<uint8_t> pkt;
   if (data[0] & 4) {
     if (size < 2) return 0;
@@ -40,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   } else {
     pkt.assign(data + 1, data + size);
   }
-  int r = dhcpplus::ParseAck(pkt.data(), pkt.size(), kind);
+  int r = login.ParseAck(pkt.data(), pkt.size(), kind);
   char msg[48];
   dhcpplus::getdhcperrormsg(r, msg, sizeof msg);
   return 0;

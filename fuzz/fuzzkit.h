@@ -79,6 +79,7 @@ class StillClock : public Clock {
   }
   void sleepSeconds(unsigned) override {}
   void sleepMicros(unsigned) override {}
+  long monotonicMs() override { return 0; }
 };
 
 class NoProcesses : public Processes {

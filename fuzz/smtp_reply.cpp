@@ -41,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   net.mine = sv[0];
   Body body;
   {
-    rc::SmtpClient client(net, body);
+    rc::SystemClock clock;
+    rc::SmtpClient client(net, body, clock);
     body.client = &client;
     client.domail = 1;
     strcpy(client.server_host, "mail.isp.sim");

@@ -9,7 +9,7 @@
 namespace rc {
 
 LogMail::LogMail(const Services &s, SmtpSocket &net, int minuteSeconds)
-    : smtp(net, *this), s_(s), minuteSeconds_(minuteSeconds) {}
+    : smtp(net, *this, s.clock), s_(s), minuteSeconds_(minuteSeconds) {}
 
 int LogMail::minuteSecondsFromEnvironment() {
   const char *minute = getenv("LOGMAIL_MINUTE_SECONDS");

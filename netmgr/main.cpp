@@ -8,7 +8,8 @@ int main() {
   static rc::BatchPosixShell sh;
   static const rc::SystemServices sys(sh);
 #ifdef ROUTER_WITH_DHCPPLUS
-  static rc::DhcpPlusLogin login;
+  static rc::DhcpPlusSocket net;
+  static rc::DhcpPlusLogin login(net, sys.services().clock);
   static rc::NetMgr mgr(sys.services(), &login);
 #else
   static rc::NetMgr mgr(sys.services(), nullptr);

@@ -129,12 +129,6 @@ ssize_t SmtpSocket::receive(int fd, char *buf, size_t size) {
   return n;
 }
 
-long SmtpSocket::nowMs() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
 // ---------------------------------------------------------------- sending
 
 int SmtpClient::sendRequest(const char *text, size_t len) {
@@ -211,9 +205,9 @@ int SmtpClient::get_response(Reply index) {
   char buf[kReplyBuf];
   size_t have = 0;  // bytes of the unfinished line at the front of buf
   int total = 0, code = 0;
-  long deadline = io_.nowMs() + kReplyTimeoutMs;
+  long deadline = clock_.monotonicMs() + kReplyTimeoutMs;
   for (;;) {
-    long left = deadline - io_.nowMs();
+    long left = deadline - clock_.monotonicMs();
     int n = readResponse(buf + have, sizeof buf - 1 - have, left > 0 ? static_cast<int>(left) : 0);
     if (n < 0) {
       puts("readResponse failed");

@@ -6,12 +6,14 @@
 //
 // The socket calls that wait or connect go through SmtpSocket, so tests can
 // hand the client one end of a socket pair and answer from a script, and can
-// run the 10-second reply limit on a clock of their own.
+// run the 10-second reply limit on the clock they pass in.
 #pragma once
 #include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
+
+#include "common/clock.h"
 
 namespace rc {
 
@@ -33,8 +35,6 @@ class SmtpSocket {
   virtual int waitReadable(int fd, int timeoutMs);
   // One receive of at most size bytes: the count, 0 at end, -1 on error.
   virtual ssize_t receive(int fd, char *buf, size_t size);
-  // Monotonic milliseconds, for the reply deadline.
-  virtual long nowMs();
 };
 
 // The mail's content, sent between DATA and the end of data.
@@ -61,7 +61,9 @@ class SmtpClient {
   enum Verb { HELO, EHLO, AUTH_LOGIN, MAIL_FROM, RCPT_TO, DATA, QUIT, NO_VERB };
   enum Reply { R250, R220, R334, R235, R354, R221 };
 
-  SmtpClient(SmtpSocket &io, SmtpContent &content) : io_(io), content_(content) {}
+  // clock: the daemon's Clock, which times the reply deadline.
+  SmtpClient(SmtpSocket &io, SmtpContent &content, Clock &clock)
+      : io_(io), content_(content), clock_(clock) {}
   ~SmtpClient() { smtpDisconnect(); }
 
   // One whole mail: 1 when it was sent, else 0. Nothing is retried. A mail
@@ -113,6 +115,7 @@ class SmtpClient {
 
   SmtpSocket &io_;
   SmtpContent &content_;
+  Clock &clock_;
   int sock_ = -1;
 };
 

@@ -9,58 +9,47 @@
 namespace rc::test {
 namespace {
 
-// Notes every step in the fake IPC's record, so one list shows the order.
-class StepClock : public FakeClock {
- public:
-  explicit StepClock(std::vector<std::string> &steps) : steps_(steps) {}
-  void sleepSeconds(unsigned s) override { steps_.push_back("sleep " + std::to_string(s)); }
-
- private:
-  std::vector<std::string> &steps_;
+// Clock and daemon note their steps in the fake IPC's record: one list, one order.
+struct StepClock : FakeClock {
+  explicit StepClock(std::vector<std::string> &steps) : steps(steps) {}
+  void sleepSeconds(unsigned s) override { steps.push_back("sleep " + std::to_string(s)); }
+  std::vector<std::string> &steps;
 };
 
-class StepDaemon : public Daemon {
- public:
-  StepDaemon(std::vector<std::string> &steps, bool startOk, int passes)
-      : steps_(steps), startOk_(startOk), passes_(passes) {}
-  bool onStart() override { return steps_.push_back("start"), startOk_; }
-  void onQueue() override { steps_.push_back("onQueue"); }
-  void onNoQueue() override { steps_.push_back("onNoQueue"); }
-  void onCommand(long cmd) override { steps_.push_back("cmd " + std::to_string(cmd)); }
-  void onTick() override {
-    steps_.push_back("tick");
-    if (--passes_ == 0) run = 0;
-  }
+struct StepDaemon : Daemon {
+  StepDaemon(std::vector<std::string> &steps, bool startOk) : steps(steps), startOk(startOk) {}
+  bool onStart() override { return steps.push_back("start"), startOk; }
+  void onQueue() override { steps.push_back("onQueue"); }
+  void onNoQueue() override { steps.push_back("onNoQueue"); }
+  void onCommand(long cmd) override { steps.push_back("cmd " + std::to_string(cmd)); }
+  void onTick() override { steps.push_back("tick"), run = --passes > 0; }  // two passes
+  std::vector<std::string> &steps;
+  bool startOk;
+  int passes = 2;
   volatile sig_atomic_t run = 1;
-
- private:
-  std::vector<std::string> &steps_;
-  bool startOk_;
-  int passes_;
 };
 
 TEST(RunDaemon, StepsInOrder) {
-  struct Case {
-    const char *name;
-    DaemonSpec spec;
+  using S = DaemonSpec;
+  const struct {
+    S spec;
     bool startOk, queueFails;
     int lockResult;
     std::vector<std::string> steps;
   } cases[] = {
-      {"tick", {9, DaemonSpec::kStartWait, DaemonSpec::kTick, nullptr}, true, false, 0,
-       {"sleep 5", "start", "createsem 9 1", "queue 9", "onQueue", "timer 9",
-        "lock", "poll", "cmd 4", "tick", "lock", "poll", "tick"}},
-      {"semaphore first, no wait", {9, DaemonSpec::kNoWait, DaemonSpec::kTickSemaphoreFirst, nullptr}, true, false, 0,
-       {"createsem 9 1", "start", "queue 9", "onQueue", "timer 9",
-        "lock", "poll", "cmd 4", "tick", "lock", "poll", "tick"}},
-      {"failed tick wait", {9, DaemonSpec::kNoWait, DaemonSpec::kTick, nullptr}, true, false, -1,
-       {"start", "createsem 9 1", "queue 9", "onQueue", "timer 9",
-        "lock", "sleep 1", "poll", "cmd 4", "tick", "lock", "sleep 1", "poll", "tick"}},
-      {"sleep loop", {9, DaemonSpec::kStartWait, DaemonSpec::kSleep, nullptr}, true, false, 0,
+      {{9, S::kStartWait, S::kTick, nullptr}, true, false, 0,
+       {"sleep 5", "start", "createsem 9 1", "queue 9", "onQueue", "timer 9", "lock", "poll", "cmd 4", "tick",
+        "lock", "poll", "tick"}},
+      {{9, S::kNoWait, S::kTickSemaphoreFirst, nullptr}, true, false, 0,
+       {"createsem 9 1", "start", "queue 9", "onQueue", "timer 9", "lock", "poll", "cmd 4", "tick", "lock", "poll",
+        "tick"}},
+      {{9, S::kNoWait, S::kTick, nullptr}, true, false, -1,  // a failed tick wait costs a second
+       {"start", "createsem 9 1", "queue 9", "onQueue", "timer 9", "lock", "sleep 1", "poll", "cmd 4", "tick",
+        "lock", "sleep 1", "poll", "tick"}},
+      {{9, S::kStartWait, S::kSleep, nullptr}, true, false, 0,
        {"sleep 5", "start", "queue 9", "onQueue", "poll", "cmd 4", "tick", "sleep 1", "poll", "tick"}},
-      {"start fails", {9, DaemonSpec::kStartWait, DaemonSpec::kTick, nullptr}, false, false, 0, {"sleep 5", "start"}},
-      {"no queue", {9, DaemonSpec::kStartWait, DaemonSpec::kSleep, nullptr}, true, true, 0,
-       {"sleep 5", "start", "queue 9", "onNoQueue"}},
+      {{9, S::kStartWait, S::kTick, nullptr}, false, false, 0, {"sleep 5", "start"}},
+      {{9, S::kStartWait, S::kSleep, nullptr}, true, true, 0, {"sleep 5", "start", "queue 9", "onNoQueue"}},
   };
   unsetenv("ROUTER_START_WAIT");
   for (const auto &c : cases) {
@@ -73,13 +62,13 @@ TEST(RunDaemon, StepsInOrder) {
     MemStore store;
     Paths paths{"", ""};
     FakeProcesses procs;
-    StepDaemon d(ipc.calls, c.startOk, 2);
+    StepDaemon d(ipc.calls, c.startOk);
     testing::internal::CaptureStdout();
     EXPECT_EQ(run_daemon(d, c.spec, Services{sh, store, clock, paths, procs, ipc, nullptr}, &d.run), 0);
     std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(ipc.calls, c.steps) << c.name;
-    if (c.lockResult) EXPECT_EQ(out.rfind("ret = -1\nerrno = ", 0), 0u) << c.name << ": " << out;
-    else EXPECT_EQ(out, "") << c.name;
+    EXPECT_EQ(ipc.calls, c.steps);
+    if (c.lockResult) EXPECT_EQ(out.rfind("ret = -1\nerrno = ", 0), 0u) << out;
+    else EXPECT_EQ(out, "");
   }
 }
 

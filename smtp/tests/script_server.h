@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "smtp/smtp.h"
+#include "testkit.h"
 
 namespace rc::test {
 
@@ -21,9 +22,9 @@ using Reply = std::vector<std::string>;
 inline const Reply kHangUp = {""};
 
 // The client's side of the seam: hands out the pair's end, counts receives
-// and runs the reply deadline on a clock of its own. When the server has
+// and is the clock of the reply deadline. When the server has
 // gone silent on purpose a wait times out at once and moves that clock.
-class PairSocket : public SmtpSocket {
+class PairSocket : public SmtpSocket, public FakeClock {
  public:
   int connectTo(const char *host, uint16_t port) override {
     hosts.push_back(std::string(host) + ":" + std::to_string(port));
@@ -45,7 +46,7 @@ class PairSocket : public SmtpSocket {
     receives++;
     return n;
   }
-  long nowMs() override { return now; }
+  long monotonicMs() override { return now; }
 
   int fd = -1;
   long now = 1000;

@@ -47,7 +47,7 @@ class SmtpTest : public ::testing::Test {
   PairSocket io;
   SmtpClient *self = &client;
   Content content{self};
-  SmtpClient client{io, content};
+  SmtpClient client{io, content, io};
   std::string out, err, wire;
 };
 
@@ -159,7 +159,7 @@ TEST_F(SmtpTest, TheLimitCoversTheWholeReply) {
     }
   };
   SlowSocket slow;
-  SmtpClient c(slow, content);
+  SmtpClient c(slow, content, slow);
   ScriptServer server(slow, {{"220-first\r\n", "220 second\r\n"}});
   EXPECT_GE(c.smtpConnect("host1", 25), 0);
   EXPECT_EQ(slow.waits, (std::vector<int>{10000, 6000}));

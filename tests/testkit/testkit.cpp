@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -126,43 +125,6 @@ std::string toGbk(const std::string &utf8) {
   EXPECT_NE(iconv(cd, &ip, &il, &op, &ol), static_cast<size_t>(-1));
   iconv_close(cd);
   return std::string(out, op);
-}
-
-int FakeIpc::createsem(int *semid, key_t key, int count) {
-  calls.push_back("createsem " + std::to_string(key) + " " + std::to_string(count));
-  *semid = static_cast<int>(key);
-  return 1;
-}
-
-int FakeIpc::locksem(int, int) {
-  calls.push_back("lock");
-  return lockResult;
-}
-
-void FakeIpc::startTimer(int semid) { calls.push_back("timer " + std::to_string(semid)); }
-
-int FakeIpc::createshm(int *shmid, key_t key, size_t size, void **addr, bool clear) {
-  calls.push_back("createshm " + std::to_string(key) + " " + std::to_string(size) +
-                  (clear ? " clear" : ""));
-  auto &seg = segments[key];
-  seg.resize(size);
-  if (clear) std::fill(seg.begin(), seg.end(), 0);
-  *shmid = static_cast<int>(key);
-  *addr = seg.data();
-  return 1;
-}
-
-int FakeIpc::openQueue(key_t key) {
-  calls.push_back("queue " + std::to_string(key));
-  return queueFails ? -1 : static_cast<int>(key);
-}
-
-long FakeIpc::pollCmd(int) {
-  calls.push_back("poll");
-  if (commands.empty()) return 0;
-  long cmd = commands.front();
-  commands.erase(commands.begin());
-  return cmd;
 }
 
 }  // namespace rc::test

@@ -92,6 +92,7 @@ class FakeClock : public Clock {
     now_ += micros_ / 1000000;
     micros_ %= 1000000;
   }
+  long monotonicMs() override { return static_cast<long>(now_) * 1000 + micros_ / 1000; }
   void set(time_t t) { now_ = t; }
   // Sets the clock to a given weekday (0 = Sunday) and time of day.
   void setWeekTime(int wday, int hour, int min);
@@ -118,25 +119,40 @@ class FakeProcesses : public Processes {
   std::map<std::string, int> table_;
 };
 
-// IPC in memory: segments are zeroed buffers kept per key, the queue hands
-// out the commands in `commands`, and every call is noted in `calls`
-// ("createsem 201", "createshm 205 32776 clear", "queue 201", "timer",
-// "lock", "poll"). `queueFails` makes openQueue fail; `lockResult` is what
-// every tick wait returns.
+// IPC in memory: segments are buffers kept per key (zeroed on clear), the
+// queue hands out `commands`, and every call is noted in `calls` ("createsem
+// 201 1", "createshm 205 32776 clear", "queue 201", "timer 201", "lock",
+// "poll"). `queueFails` makes openQueue fail; every tick wait returns `lockResult`.
 class FakeIpc : public Ipc {
  public:
-  int createsem(int *semid, key_t key, int count) override;
-  int locksem(int semid, int num) override;
-  void startTimer(int semid) override;
-  int createshm(int *shmid, key_t key, size_t size, void **addr, bool clear) override;
-  int openQueue(key_t key) override;
-  long pollCmd(int msqid) override;
+  int createsem(int *semid, key_t key, int count) override {
+    return note("createsem " + std::to_string(key) + " " + std::to_string(count)), *semid = key, 1;
+  }
+  int locksem(int, int) override { return note("lock"), lockResult; }
+  void startTimer(int semid) override { note("timer " + std::to_string(semid)); }
+  int createshm(int *shmid, key_t key, size_t size, void **addr, bool clear) override {
+    note("createshm " + std::to_string(key) + " " + std::to_string(size) + (clear ? " clear" : ""));
+    std::vector<unsigned char> &seg = segments[key];
+    seg.resize(size);
+    if (clear) seg.assign(size, 0);
+    return *shmid = key, *addr = seg.data(), 1;
+  }
+  int openQueue(key_t key) override { return note("queue " + std::to_string(key)), queueFails ? -1 : key; }
+  long pollCmd(int) override {
+    note("poll");
+    long cmd = commands.empty() ? 0 : commands.front();
+    if (!commands.empty()) commands.erase(commands.begin());
+    return cmd;
+  }
 
   std::vector<std::string> calls;
   std::vector<long> commands;
   bool queueFails = false;
   int lockResult = 0;
   std::map<key_t, std::vector<unsigned char>> segments;
+
+ private:
+  void note(std::string call) { calls.push_back(std::move(call)); }
 };
 
 class TempDir {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 using namespace dhcpplus;
 using dhcpplus_testing::counting;
 using dhcpplus_testing::from_hex;
+using dhcpplus_testing::LoginTest;
 using dhcpplus_testing::test_secrets;
 using Bytes = std::vector<uint8_t>;
 
@@ -32,7 +34,7 @@ std::string hex(const uint8_t *p, size_t n) {
     return s;
 }
 
-class SecretsGuard : public ::testing::Test {
+class SecretsGuard : public LoginTest {
 protected:
     void SetUp() override {
         saved_ = secrets;
@@ -299,7 +301,7 @@ TEST_F(SecretsGuard, DigestAndSealingStepsShareThePrefix) {
 // --- packet builders ---
 
 // Deciphers the datagram in send_pkt into its payload.
-Bytes sent_payload() {
+Bytes sent_payload(const uint8_t *send_pkt) {
     const size_t length = send_pkt[2] << 8 | send_pkt[3];
     Bytes payload(length - 10);
     decrypt_data(send_pkt + 8, static_cast<int>(length), payload.data());
@@ -310,26 +312,26 @@ TEST_F(SecretsGuard, PacketLayouts) {
     // name "alice" (L = 5), password "secret12" (c = 8), local port 1156.
     struct Case {
         const char *what;
-        void (*build)();
+        std::function<void()> build;
         uint8_t code;
         size_t size;
         std::string options;   // plain payload without option 24
     };
     const uint8_t opt18[4] = DHCPPLUS_OPT18_BYTES;   // the build's deployment address
     const Case cases[] = {
-        {"hangup", [] { MakeHangupPkt(auth_name); }, 9, 44 + 5, "010400000000" "0805616c696365"},
-        {"request", [] { MakeRequstPkt(); }, 1, 54,
+        {"hangup", [this] { MakeHangupPkt(auth_name); }, 9, 44 + 5, "010400000000" "0805616c696365"},
+        {"request", [this] { MakeRequstPkt(); }, 1, 54,
          "010400000000" "020400000000"
          "1204" + hex(opt18, 4)},
-        {"user", [] { MakeAuthUserPkt(auth_name); }, 3, 50 + 5,
+        {"user", [this] { MakeAuthUserPkt(auth_name); }, 3, 50 + 5,
          "010400000000" "020400000000" "0805616c696365"},
-        {"password", [] { MakeAuthPwdPkt(auth_name, auth_pwd); }, 3, 54 + 5 + 8,
+        {"password", [this] { MakeAuthPwdPkt(auth_name, auth_pwd); }, 3, 54 + 5 + 8,
          "010400000000" "020400000000" "0805616c696365" "090a0801" "1f404c458177ed52"},
-        {"secondary", [] { MakeSecAuthPkt(auth_name); }, 5, 50 + 5,
+        {"secondary", [this] { MakeSecAuthPkt(auth_name); }, 5, 50 + 5,
          "010400000000" "020400000000" "0805616c696365"},
     };
     InitVar("alice", "secret12");
-    baddr.sin_port = htons(1156);
+    lport = 1156;
     uint8_t seq = 1;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -339,7 +341,7 @@ TEST_F(SecretsGuard, PacketLayouts) {
         EXPECT_EQ(hex(send_pkt, 8), hex(std::vector<uint8_t>{5, c.code, send_pkt[2], send_pkt[3],
                                                              1, 0, seq, 15}.data(), 8));
         seq++;
-        const Bytes payload = sent_payload();
+        const Bytes payload = sent_payload(send_pkt);
         const std::string &options = c.options;
         ASSERT_EQ(payload.size(), options.size() / 2 + 18);
         EXPECT_EQ(hex(payload.data(), payload.size() - 18), options);
@@ -350,15 +352,16 @@ TEST_F(SecretsGuard, PacketLayouts) {
 
 TEST_F(SecretsGuard, EmptyPasswordOption) {
     InitVar("bob", "");
-    baddr.sin_port = htons(1155);
+    lport = 1155;
     MakeAuthPwdPkt(auth_name, auth_pwd);
-    const Bytes payload = sent_payload();
+    const Bytes payload = sent_payload(send_pkt);
     ASSERT_EQ(payload.size(), 36u + 3);
     EXPECT_EQ(hex(payload.data() + 17, 4), "09020001");
     EXPECT_EQ(hex(payload.data() + 21, 2), "1810");
 }
 
-TEST(Sequence, WrapsAt256) {
+using Sequence = LoginTest;
+TEST_F(Sequence, WrapsAt256) {
     InitVar("x", "y");
     pkt_seq = 255;
     uint8_t buf[kPlainPktSize];

@@ -12,6 +12,7 @@
 
 #include "dhcpauth.h"
 #include "dhcpplus.h"
+#include "test_secrets.h"
 #include "testserver.h"
 
 using namespace dhcpplus;
@@ -54,7 +55,7 @@ struct FaultSpec {
     int times;
 };
 
-class Exchange : public ::testing::Test {
+class Exchange : public dhcpplus_testing::LoginTest {
 protected:
     void SetUp() override {
         recv_wait_ms = kTestWaitMs;
@@ -63,7 +64,7 @@ protected:
     void TearDown() override {
         stop();
         recv_wait_ms = kRecvWaitMs;
-        dhcpplus_set_server(0, 0);
+        setServer(0, 0);
     }
 
     Config base_config() {
@@ -76,7 +77,7 @@ protected:
 
     void start(const Config &config) {
         ASSERT_TRUE(server_.open(config)) << strerror(errno);
-        dhcpplus_set_server(htonl(INADDR_LOOPBACK), server_.port());
+        setServer(htonl(INADDR_LOOPBACK), server_.port());
         stop_ = false;
         thread_ = std::thread([this] { server_.run(&stop_); });
     }

@@ -12,11 +12,16 @@
 
 #include "dhcpauth.h"
 #include "dhcpcrypt.h"
+#include "test_secrets.h"
 
 using namespace dhcpplus;
+using dhcpplus_testing::LoginTest;
 using Bytes = std::vector<uint8_t>;
 
 namespace {
+
+using AckParser = LoginTest;
+using ReceiveSocket = LoginTest;
 
 const uint8_t kKey[10] = {0x3c, 0x81, 0x07, 0xee, 0x52, 0x19, 0xa4, 0x60, 0xd3, 0x2b};
 
@@ -43,7 +48,7 @@ uint32_t ip(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
     return v;
 }
 
-TEST(ParseAck, CraftedAcks) {
+TEST_F(AckParser, CraftedAcks) {
     struct Case {
         const char *what;
         AckKind kind;
@@ -98,7 +103,7 @@ TEST(ParseAck, CraftedAcks) {
     }
 }
 
-TEST(ParseAck, SizeAndLengthField) {
+TEST_F(AckParser, SizeAndLengthField) {
     struct Case {
         const char *what;
         unsigned length;   // length field
@@ -133,7 +138,7 @@ TEST(ParseAck, SizeAndLengthField) {
     }
 }
 
-TEST(ParseAck, RandomDatagramsStayInBounds) {
+TEST_F(AckParser, RandomDatagramsStayInBounds) {
     std::mt19937 rng(4242);
     const AckKind kinds[] = {AckKind::Hangup, AckKind::Request, AckKind::User,
                              AckKind::Password};
@@ -168,7 +173,7 @@ TEST(ParseAck, RandomDatagramsStayInBounds) {
 }
 
 // Through the socket: whatever arrives, from whoever sends it.
-TEST(ReceiveSocket, AnySenderAnyBytes) {
+TEST_F(ReceiveSocket, AnySenderAnyBytes) {
     recv_wait_ms = 20;
     InitVar("u", "p");
     ASSERT_EQ(CreateSock(1), 1);

@@ -2,9 +2,13 @@
 // the literal vectors hold whatever the build was configured with.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <vector>
 
+#include "common/clock.h"
+#include "dhcpauth.h"
 #include "dhcpcrypt.h"
 
 namespace dhcpplus_testing {
@@ -32,5 +36,19 @@ inline std::vector<uint8_t> from_hex(const char *hex) {
         out.push_back(static_cast<uint8_t>(nibble(hex[0]) << 4 | nibble(hex[1])));
     return out;
 }
+
+// A login client on the real socket and clock, whose state the tests read
+// and set by its names.
+struct LoginTest : ::testing::Test, rc::DhcpPlusLogin {
+    LoginTest() : rc::DhcpPlusLogin(udp(), wall()) {}
+    static rc::DhcpPlusSocket &udp() {
+        static rc::DhcpPlusSocket s;
+        return s;
+    }
+    static rc::Clock &wall() {
+        static rc::SystemClock c;
+        return c;
+    }
+};
 
 }  // namespace dhcpplus_testing
