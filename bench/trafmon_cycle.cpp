@@ -36,7 +36,7 @@ struct NoWaitClock : rc::Clock {
   time_t now() override { return 0; }
   void localNow(struct tm *out) override { memset(out, 0, sizeof *out); }
   void sleepSeconds(unsigned) override {}
-  void sleepMicros(unsigned) override {}
+  void sleepMicros(unsigned) override {}  long monotonicMs() override { return 0; }
 };
 
 struct NoStore : rc::ConfigStore {
