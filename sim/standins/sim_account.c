@@ -25,8 +25,13 @@
  *     ROUTER_KERNEL_ROOT/proc/vkproc/account as "page=%d third=%d second=%d"
  *     lines, replaced whole (rename), so a reader never sees half of it;
  *   - updates: every 200 ms the changed entries are copied into their pages,
- *     each with one aligned 16-byte store (atomic on x86-64 processors with
- *     AVX), so a reader never sees an entry with some words old and some new;
+ *     so that a reader never sees an entry with some words old and some new:
+ *     on x86-64 each with one aligned 16-byte store (atomic on processors
+ *     with AVX); elsewhere (the emulated MIPS board, where an entry would be
+ *     four word stores and trafmon, copying the page, could run between
+ *     them) each with one pwrite() of its 16 bytes into the file, a copy
+ *     made inside one system call, which no user process interrupts on the
+ *     board's single processor and non-preemptible kernel;
  *   - connections: once a second, the number of connection-tracking entries
  *     per LAN address (original direction's source) from
  *     /proc/net/nf_conntrack, into ROUTER_KERNEL_ROOT/proc/vkproc/currconn as
@@ -72,6 +77,7 @@ struct entry {
 
 static char root[256];
 static unsigned char *mem;
+static int memfd = -1;
 static uint32_t lan_addr, lan_mask; /* host order */
 static uint32_t local_addrs[MAX_LOCAL];
 static int nlocal;
@@ -131,14 +137,18 @@ static int page_of(uint32_t addr) {
 
 static void flush_pages(void) {
   for (int k = 0; k < npages; ++k) {
+#ifdef __SSE2__
     struct entry *page = (struct entry *)(mem + PAGE_BASE + 4096u * (uint32_t)k);
+#endif
     for (int i = 0; i < 256; ++i) {
       if (!pages[k].dirty[i]) continue;
       pages[k].dirty[i] = 0;
 #ifdef __SSE2__
       _mm_store_si128((__m128i *)&page[i], _mm_loadu_si128((const __m128i *)&pages[k].counts[i]));
 #else
-      page[i] = pages[k].counts[i];
+      off_t at = (off_t)(PAGE_BASE + 4096u * (uint32_t)k + sizeof(struct entry) * (uint32_t)i);
+      if (pwrite(memfd, &pages[k].counts[i], sizeof(struct entry), at) != (ssize_t)sizeof(struct entry))
+        perror("pwrite");
 #endif
     }
   }
@@ -239,7 +249,7 @@ int main(void) {
 
   char path[512];
   snprintf(path, sizeof path, "%s/dev/mem", root);
-  int memfd = open(path, O_RDWR | O_CREAT, 0644);
+  memfd = open(path, O_RDWR | O_CREAT, 0644);
   if (memfd < 0 || ftruncate(memfd, MEM_SIZE) < 0) {
     perror(path);
     return 1;
