@@ -10,7 +10,8 @@
 #     a far address in the next /24 on lo that it answers only through its
 #     gateway role (no ARP for it on eth0), busybox udhcpd leasing .100-.199
 #     with itself as gateway and DNS, busybox httpd on port 80 answering
-#     /cgi-bin/whoami with the address a request came from;
+#     /cgi-bin/whoami with the address a request came from, pppoe-server,
+#     the project's DHCP+ login server (log in /board/isp/dhcpplus.log);
 #   - the LAN host (namespace "lan"): busybox udhcpc on eth0, whose script
 #     (lan-udhcpc.script, the simulation's) keeps the lease in
 #     /board/lan/lease;
@@ -99,6 +100,13 @@ nsenter --net=/run/netns/isp unshare -m sh -c 'mount --bind /board/isp/ppp /etc/
   exec pppoe-server -F -I eth0 -C isp-ac -S isp -L 10.64.0.1 -R 10.64.0.2 -N 4 -O /etc/ppp/pppoe-server-options' \
   >/board/isp/pppoe-server.log 2>&1 &
 
+# The ISP's DHCP+ login server (the project's, cross-built) on the login
+# address of the build, with the store's DHCP+ account.
+dp_user=$(sed -n 's/^DHCP_plus_Name=//p' /etc/default.nvram)
+dp_pass=$(sed -n 's/^DHCP_plus_Pwd=//p' /etc/default.nvram)
+nsenter --net=/run/netns/isp /board/bin/dhcpplus_server --user "$dp_user" --password "$dp_pass" \
+  >/board/isp/dhcpplus.log 2>&1 &
+
 t "LAN host"
 ip -n lan link set lo up
 ip -n lan link set eth0 address 02:00:00:00:01:0a
@@ -140,8 +148,12 @@ t "router: kernel stand-ins sim_dnslog, sim_account"
 # down), and must see only the router's, not the ISP host's session pppd.
 # A dozen short processes first: process lookup ignores pids below 12. The
 # namespace's first process stays as the reaper of its orphans.
+# The script waits for netmgr's start-up (its queue) before it starts the
+# others: on the emulated 24Kc of a busy PC that takes 10-120 s, not the
+# real board's few seconds, so it waits up to 600 s here.
 t "router: /etc/init.d/router start (in a PID namespace of its own)"
 rm -f /board/router.ready
+export ROUTER_NETMGR_WAIT=600
 unshare --pid --fork --mount --mount-proc sh -c '
   for i in 1 2 3 4 5 6 7 8 9 10 11 12; do /bin/true; done
   /etc/init.d/router start
@@ -151,7 +163,7 @@ unshare --pid --fork --mount --mount-proc sh -c '
     sleep 3600 &
     wait
   done' </dev/null >/board/log/router-start.log 2>&1 &
-n=600
+n=6000
 while [ ! -s /board/router.ready ] && [ $n -gt 0 ]; do
   sleep 0.1
   n=$((n - 1))
