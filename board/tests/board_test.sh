@@ -98,13 +98,13 @@ case_port_forward() {
   wan=$(board_wan_addr)
   url=http://${wan%/*}:8080/
   in_board 'mkdir -p /board/lan/www; echo LAN host >/board/lan/www/index.html
-    nsenter --net=/run/netns/lan busybox httpd -p 80 -h /board/lan/www'
+    nsenter --net=/run/netns/lan busybox httpd -f -p 80 -h /board/lan/www >/dev/null 2>&1 & echo $! >/board/lan/httpd.pid'
   expect_eq "$(board_isp_get "$url")" "" "port 8080 before the forward"
   in_board "nvram set 'virtualser_list=1;8080;80;0;$(board_lease_value ip);1'; sendmsg 203 4"
   board_poll 30 eval '[ "$(board_isp_get "$url")" = "LAN host" ]' || fail "no LAN host page at $url within 30 s"
   in_board "nvram set virtualser_list=; sendmsg 203 4"
   board_poll 30 eval '[ -z "$(board_isp_get "$url")" ]' || fail "$url answers 30 s after the forward went"
-  in_board "pkill -f 'httpd -p 80 -h /board/lan/www'"
+  in_board 'kill $(cat /board/lan/httpd.pid)'
 }
 
 # A 4 MB download at 4 Mbit/s: trafmon's records are whole meanwhile (40-64K
@@ -119,7 +119,7 @@ case_trafmon_traffic() {
   rx0=$(board_lan_rx) by0=$(board_trafmon_rx "$lan" | cut -d' ' -f2)
   in_board '. /board/lab.conf; nsenter --net=/run/netns/lan timeout 120 busybox wget -q -O /dev/null \
     http://$BOARD_ISP_ADDR/blob >/dev/null 2>&1 & echo $! >/board/lan/wget.pid'
-  while in_board 'kill -0 $(cat /board/lan/wget.pid)' && [ $n -lt 300 ]; do
+  while in_board 'kill -0 $(cat /board/lan/wget.pid) 2>/dev/null' && [ $n -lt 300 ]; do
     n=$((n + 1))
     read -r p b <<<"$(board_trafmon_rx "$lan")"
     [ -n "$b" ] || continue
