@@ -202,7 +202,7 @@ board_settings_of() {
 }
 
 board_run() {
-  local file=$1 build=$2 booted= dirty=0 rc=0 c settings t0
+  local file=$1 build=$2 booted='' dirty=0 rc=0 c settings t0
   shift 2
   local names=("$@")
   if [ $# = 1 ] && grep -q "^$1 " "$file"; then
