@@ -43,8 +43,10 @@ board_build() {
       { tail -n 20 "$build/cross.log" >&2; return 1; }
   fi
   # The root disk again when anything it is made of is newer.
+  # (build-mipsel/bin: the lab's cross-built stand-ins and login server.)
   if [ -f "$build/root.img" ] && [ -z "$(find "$BOARD_SRC/board" "$BOARD_SRC/build-mipsel/stage" \
-    "$BOARD_SRC/sim/hosts/lan-udhcpc.script" "$build/pkgs.stamp" -newer "$build/root.img" -print -quit)" ]; then
+    "$BOARD_SRC/build-mipsel/bin" "$BOARD_SRC/sim/hosts/lan-udhcpc.script" "$build/pkgs.stamp" \
+    -newer "$build/root.img" -print -quit)" ]; then
     board_log "root disk up to date"
     return 0
   fi
@@ -204,6 +206,7 @@ board_settings_of() {
 board_run() {
   local file=$1 build=$2 booted='' dirty=0 rc=0 c settings t0
   shift 2
+  trap 'board_stop; exit 1' INT TERM HUP
   local names=("$@")
   if [ $# = 1 ] && grep -q "^$1 " "$file"; then
     read -r -a names <<<"$(sed -n "s/^$1 .*: //p" "$file")"
