@@ -148,5 +148,30 @@ case_pppoe() {
   finish
 }
 
+# ppp_case LOG AUTH USER SETTING...: the ISP's pppd (/board/isp/LOG) agreed on
+# AUTH and granted USER; the LAN host reaches the ISP through ppp0 as
+# 10.64.0.2 (the far address is routed only there); the ISP's DNS answers.
+ppp_case() {
+  local log=/board/isp/$1 auth=$2 user=$3 && shift 3
+  start_board "$@"
+  board_wait_wan 240 || fail "no masquerade rule within 240 s"
+  board_wait_lease 120 || fail "the LAN host got no lease within 120 s"
+  in_board "grep -q 'rcvd \[LCP ConfAck .*<$auth>' $log && grep -q 'name = \"$user\"\]' $log &&
+    grep -q 'sent \[CHAP Success' $log" || fail "no [$auth] success for $user in $log"
+  expect_eq "$(in_board '. /board/lab.conf; nsenter --net=/run/netns/lan timeout 10 busybox wget -q -O - http://$BOARD_ISP_FAR/cgi-bin/whoami')" \
+    "10.64.0.2" "the ISP host sees the LAN host as"
+  expect_eq "$(in_board "timeout 10 nslookup www.isp.test | sed -n 's/^Address: //p'")" "10.250.1.1" "the ISP's DNS"
+}
+case_pptp() { ppp_case pptpd-ppp.log "auth chap MS-v2" vpnuser wan_connecttype=5; finish; }
+case_l2tp() { ppp_case pppd-lns.log "auth chap MD5" vpnuser wan_connecttype=6; finish; }
+case_pppoe_chap_mss() {
+  ppp_case pppd-chap.log "auth chap MD5" pppuser wan_connecttype=3 ppoe_sev=isp-chap ppoe_mtu=1400
+  board_poll 60 in_board 'iptables -w -t mangle -S FORWARD | grep -q "SYN,ACK SYN,ACK -j TCPMSS --set-mss 1360"' ||
+    fail "no MSS clamp within 60 s"
+  in_board '. /board/lab.conf; nsenter --net=/run/netns/lan timeout 10 busybox wget -q -O /dev/null http://$BOARD_ISP_FAR/'
+  in_board "dmesg | grep -q 'isp-syn .* SRC=10.64.0.2 DST=10.250.1.1 .* DPT=80 .* SYN .*OPT (02040550'" || fail "no SYN with MSS 1360 (02 04 0550)"
+  finish
+}
+
 type "case_$CASE" >/dev/null 2>&1 || { echo "board: no case $CASE" >&2; exit 2; }
 "case_$CASE"
