@@ -3,7 +3,7 @@
 # kernel and machine, each daemon of the router with its pid, resident
 # and proportional memory and the architecture of its ELF file, the number
 # of zombie processes, the VLAN devices, the WAN (with the router's pppd,
-# xl2tpd and pptp processes),
+# xl2tpd and pptp (pptpgw, pptpcm) processes),
 # the LAN host's lease, whether the LAN host reaches the ISP host's far
 # address (and as whom), memory, and every command line a real tool
 # refused.
@@ -52,7 +52,7 @@ ip route show default | sed 's/^/   route: /'
 own=$(readlink /proc/self/ns/pid)
 for d in /proc/[0-9]*; do
   read -r c 2>/dev/null <"$d/comm" || continue
-  case $c in pppd | xl2tpd | pptp) ;; *) continue ;; esac
+  case $c in pppd | xl2tpd | pptp*) ;; *) continue ;; esac
   [ "$(readlink "$d/ns/pid")" != "$own" ] || continue
   printf '   %s pid %s: %s\n' "$c" "${d#/proc/}" "$(tr '\0' ' ' <"$d/cmdline")"
 done
