@@ -4,6 +4,8 @@
 
 #include <arpa/inet.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <climits>
@@ -22,6 +24,10 @@ constexpr const char *kPppd = "pppd";
 constexpr const char *kUdhcpdConf = "/etc/udhcpd.conf";
 // On-demand PPPoE with no idle limit: a limit that is never reached.
 constexpr int kNoIdleLimit = 268435456;
+// xl2tpd's control pipe, and how long netmgr waits for a starting xl2tpd to
+// make it (in steps of 50 ms: at most 5 s).
+constexpr const char *kL2tpControl = "/var/run/xl2tpd/l2tp-control";
+constexpr int kL2tpPipeSteps = 100;
 
 // Firewall chains the other daemons fill, in creation order.
 constexpr const char *kNatChains[] = {"web_wanadmin",     "web_lanadmin",     "port_forward_pre",
@@ -145,10 +151,22 @@ void NetMgr::startPppoe() {
   pppd_alive_flag = 1;
 }
 
+// xl2tpd makes its control pipe anew when it starts, dropping whatever file
+// was there: a tunnel command written before that is lost (the tunnel never
+// comes up), and one written into an earlier xl2tpd's pipe waits for a reader
+// that never comes. So the old pipe goes first, and the command follows once
+// the new one exists (or the wait is over), not after a fixed 50 ms.
 void NetMgr::startL2tpLink() {
+  Paths::Buf pipe;
+  s_.paths.sys(kL2tpControl, pipe);
+  unlink(pipe);
   sh_.doSystemCmd("xl2tpd &");
-  s_.clock.sleepMicros(50000);
-  sh_.doSystemCmd("echo 'c Linkn'> /var/run/xl2tpd/l2tp-control");
+  struct stat st;
+  for (int i = 0; i < kL2tpPipeSteps; ++i) {
+    s_.clock.sleepMicros(50000);
+    if (stat(pipe, &st) == 0 && S_ISFIFO(st.st_mode)) break;
+  }
+  sh_.doSystemCmd("echo 'c Linkn'> %s", kL2tpControl);
 }
 
 namespace {

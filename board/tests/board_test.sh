@@ -79,7 +79,6 @@ case_qos() {
     "qdisc sfq 1101: parent 1:1101 limit 127p quantum 1514b depth 127 divisor 1024 perturb 10sec " "sfq leaf"
   expect_eq "$(in_board 'tc filter show dev eth2.2 | grep "classid 1:1101"')" \
     "filter parent 1: protocol ip pref 49151 fw chain 0 handle 0x18705 classid 1:1101 " "fw filter"
-  finish
 }
 
 # The whole router's start-up: every program runs once, no zombie anywhere.
@@ -168,6 +167,31 @@ case_pppoe() {
   who=$(in_board '. /board/lab.conf; nsenter --net=/run/netns/lan timeout 10 busybox wget -q -O - http://$BOARD_ISP_FAR/cgi-bin/whoami')
   expect_eq "$who" "$(in_board "ip -4 -o addr show dev ppp0 | awk '{print \$4}'")" \
     "after commands 7 and 8 the ISP host sees the LAN host as the new PPP address"
+}
+
+# ppp_case LOG AUTH USER: the ISP's pppd (/board/isp/LOG) agreed on AUTH
+# and granted USER; the LAN host reaches the ISP through ppp0 as 10.64.0.2
+# (the far address is routed only there); the ISP's DNS answers.
+ppp_case() {
+  local log=/board/isp/$1 auth=$2 user=$3
+  board_wait_wan_lease
+  in_board "grep -q 'rcvd \[LCP ConfAck .*<$auth>' $log && grep -q 'name = \"$user\"\]' $log &&
+    grep -q 'sent \[CHAP Success' $log" || fail "no [$auth] success for $user in $log"
+  expect_eq "$(in_board '. /board/lab.conf; nsenter --net=/run/netns/lan timeout 10 busybox wget -q -O - http://$BOARD_ISP_FAR/cgi-bin/whoami')" \
+    "10.64.0.2" "the ISP host sees the LAN host as"
+  expect_eq "$(in_board "timeout 10 nslookup www.isp.test | sed -n 's/^Address: //p'")" "10.250.1.1" "the ISP's DNS"
+}
+case_pptp() { ppp_case pptpd-ppp.log "auth chap MS-v2" vpnuser; }
+case_l2tp() { ppp_case pppd-lns.log "auth chap MD5" vpnuser; }
+# PPPoE with CHAP and an MTU of 1400: the LAN host's SYN reaches the ISP
+# host with the MSS clamped to 1360 (02 04 05 50 in the logged options).
+case_pppoe_chap_mss() {
+  ppp_case pppd-chap.log "auth chap MD5" pppuser
+  board_poll 60 in_board 'iptables -w -t mangle -S FORWARD | grep -q "SYN,ACK SYN,ACK -j TCPMSS --set-mss 1360"' ||
+    fail "no MSS clamp within 60 s"
+  in_board '. /board/lab.conf; nsenter --net=/run/netns/lan timeout 10 busybox wget -q -O /dev/null http://$BOARD_ISP_FAR/'
+  board_poll 30 in_board "dmesg | grep -q 'isp-syn .* SRC=10.64.0.2 DST=10.250.1.1 .* DPT=80 .* SYN .*OPT (02040550'" ||
+    fail "no SYN with MSS 1360 (02 04 0550) within 30 s"
 }
 
 build=${BOARD_BUILD_DIR:-build-board}
