@@ -13,7 +13,7 @@
 #include <cstring>
 
 #include "common/ipc.h"
-#include "testkit.h"
+#include "testkit_gtest.h"
 
 namespace rc::test {
 namespace {

@@ -14,7 +14,7 @@
 
 #include "netmgr/flash_req.h"
 #include "netmgr/syslog_ring.h"
-#include "testkit.h"
+#include "testkit_gtest.h"
 
 namespace rc::test {
 namespace {
