@@ -102,7 +102,6 @@ class FwMgr : public TickDaemon {
   static constexpr int kMaxMacs = 256;
   static constexpr int kMaxIpMac = 256;
   static constexpr int kMaxQos = 32;
-  static constexpr int kMaxConnLimits = 32;
   static constexpr int kMaxRoutes = 10;
   // A per-address QoS record classes at most this many addresses.
   static constexpr unsigned kMaxQosRange = 1024;

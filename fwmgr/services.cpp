@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/abi/connlimit.h"
 #include "common/bstr.h"
 #include "common/netutil.h"
 #include "fwmgr/fields.h"
@@ -266,18 +267,18 @@ int FwMgr::unloaddnsproxy() {
 // ---------------------------------------------------------------- connection limits
 
 int FwMgr::loadnatlimitconfig() {
-  // The kernel's record: enable word, then 16-byte entries (start and end
-  // address in network byte order, two limit numbers), little-endian.
-  unsigned char rec[4 + 16 * kMaxConnLimits];
-  putLe32(rec, static_cast<uint32_t>(readNumber("natlimit_enble")));
-  size_t len = 4;
+  // The kernel's table (connlimit_table), written byte by byte: its words
+  // are little-endian whatever this processor's order.
+  unsigned char rec[sizeof(connlimit_table)];
+  putLe32(rec + offsetof(connlimit_table, enable), static_cast<uint32_t>(readNumber("natlimit_enble")));
+  size_t len = offsetof(connlimit_table, entry);
   cfm_.GetCfmValue("natlimit_list", value);
   const char *p = value, *listEnd = value + strlen(value);
   for (int n = 1; p < listEnd; ++n) {
     const char *end = static_cast<const char *>(memchr(p, ',', static_cast<size_t>(listEnd - p)));
     if (!end) end = listEnd;
     if (len == sizeof rec) {
-      printf("fwmgr: natlimit_list holds more than %d entries; entry %d and later dropped\n", kMaxConnLimits, n);
+      printf("fwmgr: natlimit_list holds more than %d entries; entry %d and later dropped\n", kConnLimits, n);
       break;
     }
     FieldReader f(p, end);
@@ -293,11 +294,12 @@ int FwMgr::loadnatlimitconfig() {
       printf("fwmgr: natlimit_list entry %d dropped: %s\n", n, why);
     } else {
       uint32_t a = inet_addr(start), b = inet_addr(last);  // network byte order, copied as they are
-      memcpy(rec + len, &a, 4);
-      memcpy(rec + len + 4, &b, 4);
-      putLe32(rec + len + 8, static_cast<uint32_t>(first));
-      putLe32(rec + len + 12, static_cast<uint32_t>(second));
-      len += 16;
+      unsigned char *e = rec + len;
+      memcpy(e + offsetof(connlimit_entry, start), &a, 4);
+      memcpy(e + offsetof(connlimit_entry, end), &b, 4);
+      putLe32(e + offsetof(connlimit_entry, first), static_cast<uint32_t>(first));
+      putLe32(e + offsetof(connlimit_entry, second), static_cast<uint32_t>(second));
+      len += sizeof(connlimit_entry);
     }
     p = end + 1;
   }

@@ -10,7 +10,7 @@
 #include <set>
 #include <string>
 
-#include "testkit.h"
+#include "testkit_gtest.h"
 
 namespace {
 
