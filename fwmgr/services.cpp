@@ -115,6 +115,8 @@ void FwMgr::loadlanwebrules() {
   }
 }
 
+void FwMgr::unloadwanwebrule() { sh_.vk_SystemEx("iptables -t nat -F %s", kWanAdminChain); }
+
 void FwMgr::loadwanwebrule() {
   if (wanweben != 1 || wanwebport < 1) return;
   // A refused source address adds no rule: without "-s" the pages would be
