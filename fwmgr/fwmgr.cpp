@@ -20,15 +20,12 @@ constexpr const char *kAccessChain = "web_access";
 constexpr const char *kUpnpChain = "MINIUPNPD";
 }  // namespace
 
-FwMgr::FwMgr(const FwServices &s) : s_(s), sh_(s.sh), cfm_(s.cfm) {}
+FwMgr::FwMgr(const FwServices &s) : s_(s), sh_(s.sh), cfm_(s.cfm), settings_(s.cfm, kFwSettings) {}
 
-int FwMgr::readNumber(const char *key) {
-  cfm_.GetCfmValue(key, value);
-  return atoi(value);
-}
+int FwMgr::readNumber(const char *key) { return settings_.number(key); }
 
 void FwMgr::readAddress(const char *key, char (&dst)[16]) {
-  cfm_.GetCfmValue(key, value);
+  settings_.get(key, value);
   if (value[0] && !is_ipv4(value)) {
     char seen[kShownSize];
     printf("fwmgr: %s \"%s\" is not an IPv4 address; refused\n", key, shown(value, seen));
@@ -45,11 +42,7 @@ void FwMgr::readLan() {
   readAddress("lan_mask", mask);
   lanip = strlanip[0] ? inet_addr(strlanip) : 0;
   lanmask = mask[0] ? inet_addr(mask) : 0;
-  getdepth(lanmask, netsize, ndepth);
-  const unsigned char *ip = reinterpret_cast<const unsigned char *>(&lanip);
-  const unsigned char *mk = reinterpret_cast<const unsigned char *>(&lanmask);
-  snprintf(strlannet, sizeof strlannet, "%d.%d.%d.%d", ip[0] & mk[0], ip[1] & mk[1], ip[2] & mk[2],
-           ip[3] & mk[3]);
+  lan_network(lanip, lanmask, strlannet, netsize, ndepth);
   // The LAN network is the source of the SNAT lines. Without an address, or
   // with a mask that is empty, refused, 0.0.0.0 or not a run of leading ones
   // (netsize would count only the first run), it is left empty: no SNAT line
@@ -64,11 +57,7 @@ void FwMgr::readLan() {
 }
 
 void FwMgr::setWanName() {
-  switch (wanconntype) {
-    case 1: case 2: case 4: bcopy_text(wanname, "eth2.2"); break;
-    case 3: case 5: case 6: bcopy_text(wanname, "ppp0"); break;
-    default: break;  // the name stays as it was
-  }
+  if (const char *name = wan_ifname(wanconntype)) bcopy_text(wanname, name);  // else it stays as it was
 }
 
 void FwMgr::start() {

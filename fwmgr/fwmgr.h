@@ -22,6 +22,7 @@
 #include "common/clock.h"
 #include "common/paths.h"
 #include "common/proc.h"
+#include "common/settings.h"
 #include "common/shell.h"
 #include "common/tick.h"
 
@@ -94,6 +95,9 @@ struct QosRecord {
 };
 
 class FwMgr;
+
+// The store keys fwmgr reads, by feature (settings.cpp).
+extern const SettingTable kFwSettings;
 
 // A chain of the firewall that only one feature fills.
 struct FwChain {
@@ -317,6 +321,7 @@ class FwMgr : public TickDaemon {
   FwServices s_;
   Shell &sh_;
   ConfigStore &cfm_;
+  SettingsStore settings_;  // every store read, through the key tables
 };
 
 }  // namespace rc
