@@ -58,7 +58,7 @@ const FwFeature FwMgr::kFeatures[] = {
      nullptr},
     {"LAN management access", 14, {{"filter", "web_access"}, {"nat", "web_lanadmin"}},
      [](F &f) { f.readwebaccessconfig(); }, [](F &f) { f.loadlanwebrules(); }, nullptr,
-     nullptr, nullptr, nullptr, nullptr, [](F &f, const FwFeature &) { f.cmdLanWeb(); }},
+     nullptr, nullptr, nullptr, nullptr, [](F &f, const FwFeature &r) { f.cmdLanWeb(r); }},
     {"DDNS", 17, {},
      [](F &f) { f.readddnsconfig(); }, nullptr, [](F &f) { f.unloadddnsconfig(); },
      [](F &f) { f.loadddnsconfig(); }, [](F &f) { f.unloadddnsconfig(); }, nullptr, nullptr,

@@ -15,8 +15,6 @@
 namespace rc {
 
 namespace {
-constexpr const char *kLanAdminChain = "web_lanadmin";
-constexpr const char *kAccessChain = "web_access";
 constexpr const char *kUpnpChain = "MINIUPNPD";
 }  // namespace
 
@@ -96,9 +94,7 @@ void FwMgr::start() {
 void FwMgr::removeLeftovers() {
   static const char *const kTables[] = {"filter", "nat"};
   for (const char *table : kTables)
-    for (size_t i = 0; i < kFeatureCount; ++i)
-      for (const FwChain &c : kFeatures[i].chains)
-        if (c.name && strcmp(c.table, table) == 0) sh_.vk_SystemEx("iptables -t %s -F %s", table, c.name);
+    for (size_t i = 0; i < kFeatureCount; ++i) flushChains(kFeatures[i], table);
   unloadattackconfig();    // ping and safe_filter emptied, the FIREWALL rule of mangle PREROUTING
   loadipmacbindconfig(0);  // the IP-MAC rules of arptables INPUT and mangle PREROUTING
 
@@ -175,7 +171,12 @@ void FwMgr::reload(const FwFeature &f) {
   }
 }
 
-void FwMgr::cmdLanWeb() {
+void FwMgr::flushChains(const FwFeature &f, const char *table) {
+  for (const FwChain &c : f.chains)
+    if (c.name && (!table || strcmp(c.table, table) == 0)) sh_.vk_SystemEx("iptables -t %s -F %s", c.table, c.name);
+}
+
+void FwMgr::cmdLanWeb(const FwFeature &self) {
   // The settings are read before the flush: a refused address with the host
   // limit on keeps the rules in force (and their settings), since replacing
   // them could only lift the limit.
@@ -193,8 +194,7 @@ void FwMgr::cmdLanWeb() {
     bcopy_text(lanwebip, oldIp);
     return;
   }
-  sh_.vk_SystemEx("iptables -t filter -F %s", kAccessChain);
-  sh_.vk_SystemEx("iptables -t nat -F %s", kLanAdminChain);
+  flushChains(self);  // web_access, web_lanadmin
   loadlanwebrules();
 }
 

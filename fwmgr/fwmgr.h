@@ -167,7 +167,9 @@ class FwMgr : public TickDaemon {
   void upnpSwitch();  // command 16
   void upnpStart();
   void upnpStop();
-  void cmdLanWeb();  // command 14
+  void cmdLanWeb(const FwFeature &self);  // command 14
+  // Empties the chains the feature owns (of one table, or all).
+  void flushChains(const FwFeature &f, const char *table = nullptr);
   void clearDdnsStatus();  // "echo 0 > /etc/ddns" before command 17
   // Start-up: the rules and WAN services a killed instance left are removed.
   void removeLeftovers();
