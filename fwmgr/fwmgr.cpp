@@ -1,5 +1,6 @@
-// fwmgr start-up, the command table of queue 203, WAN up and down, the UPnP
-// switch, the process watchdog and process restarts.
+// fwmgr start-up and the restart flush, the dispatch of queue 203 over the
+// feature records, WAN up and down, the UPnP switch, the process watchdog
+// and process restarts.
 #include "fwmgr/fwmgr.h"
 
 #include <arpa/inet.h>

@@ -9,8 +9,10 @@
 //
 // All process-wide state lives in this object under the names the system's
 // documents use; the outside world is reached only through the services
-// passed in. Every feature is a read step (store to table, no shell), a load
-// step (table to command lines) and, where it has one, an unload step.
+// passed in. Every feature is a record of kFeatures (features.cpp): a read
+// step (store to table, no shell), a load step (table to command lines)
+// and, where it has them, an unload step and WAN steps; its store keys are
+// declared in kFwSettings (settings.cpp).
 #pragma once
 #include <sys/types.h>
 
