@@ -54,7 +54,7 @@ void putLe32(unsigned char *at, uint32_t v) {
 }  // namespace
 
 int FwMgr::readPort(const char *key, int fallback) {
-  cfm_.GetCfmValue(key, value);
+  settings_.get(key, value);
   int port = atoi(value);
   if (port >= 1 && port <= 65535) return port;
   char seen[kShownSize];
@@ -65,7 +65,7 @@ int FwMgr::readPort(const char *key, int fallback) {
 // ---------------------------------------------------------------- management access
 
 bool FwMgr::readNet(const char *key, char (&dst)[20]) {
-  cfm_.GetCfmValue(key, value);
+  settings_.get(key, value);
   bool ok = !value[0] || (strlen(value) < sizeof dst && is_ipv4_net(value));
   bcopy_text(dst, ok ? value : "");
   return ok;
@@ -116,6 +116,8 @@ void FwMgr::loadlanwebrules() {
   }
 }
 
+void FwMgr::unloadwanwebrule() { sh_.vk_SystemEx("iptables -t nat -F %s", kWanAdminChain); }
+
 void FwMgr::loadwanwebrule() {
   if (wanweben != 1 || wanwebport < 1) return;
   // A refused source address adds no rule: without "-s" the pages would be
@@ -135,9 +137,9 @@ void FwMgr::loadwanwebrule() {
 int FwMgr::readddnsconfig() {
   ddnsen = readNumber("ddns_en");
   ddnstype = readNumber("ddns_type");
-  cfm_.GetCfmValue("ddns_user", ddnsuser);
-  cfm_.GetCfmValue("ddns_pwd", ddnspwd);
-  cfm_.GetCfmValue("ddns_domain", ddnsdomain);
+  settings_.get("ddns_user", ddnsuser);
+  settings_.get("ddns_pwd", ddnspwd);
+  settings_.get("ddns_domain", ddnsdomain);
   return 1;
 }
 
@@ -272,7 +274,7 @@ int FwMgr::loadnatlimitconfig() {
   unsigned char rec[sizeof(connlimit_table)];
   putLe32(rec + offsetof(connlimit_table, enable), static_cast<uint32_t>(readNumber("natlimit_enble")));
   size_t len = offsetof(connlimit_table, entry);
-  cfm_.GetCfmValue("natlimit_list", value);
+  settings_.get("natlimit_list", value);
   const char *p = value, *listEnd = value + strlen(value);
   for (int n = 1; p < listEnd; ++n) {
     const char *end = static_cast<const char *>(memchr(p, ',', static_cast<size_t>(listEnd - p)));
@@ -324,7 +326,7 @@ int FwMgr::loadroutestatic() {
   char key[24];
   for (int i = 0; i < kMaxRoutes; ++i) {
     snprintf(key, sizeof key, "static_route_%d", i);
-    cfm_.GetCfmValue(key, value);
+    settings_.get(key, value);
     if (strlen(value) < 11) break;
     FieldReader f(value, value + strlen(value));
     char net[16], mask[16], gw[16];
