@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   using dhcpplus::AckKind;
   rc::fuzz::quiet_stdout();
   static rc::DhcpPlusSocket net;  // never reached: the datagrams go straight to the parser
-  static rc::fuzz::StillClock clock;
+  static rc::test::FixedClock clock(rc::fuzz::kStillTime);
   static rc::DhcpPlusLogin login(net, clock);
   if (size < 1) return 0;
   static const AckKind kinds[] = {AckKind::Hangup, AckKind::Request, AckKind::User,

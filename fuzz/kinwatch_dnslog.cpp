@@ -12,10 +12,10 @@ void noDetach() {}
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   using namespace rc::fuzz;
   quiet_stdout();
-  static NullShell sh;
-  static MapStore store;
-  static StillClock clock;
-  static NoProcesses procs;
+  static rc::test::CountingShell sh;
+  static rc::test::MemStore store;
+  static rc::test::FixedClock clock(rc::fuzz::kStillTime);
+  static rc::test::FakeProcesses procs;
   static rc::SysvIpc ipc;  // never reached: nothing here opens IPC objects
   static volatile sig_atomic_t run = 1;
   static rc::KinWatch *kw = [] {

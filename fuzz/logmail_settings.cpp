@@ -17,11 +17,11 @@ class NoNet : public rc::SmtpSocket {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   using namespace rc::fuzz;
   quiet_stdout();
-  static MapStore store;
-  static StillClock clock;
+  static rc::test::MemStore store;
+  static rc::test::FixedClock clock(rc::fuzz::kStillTime);
   static NoNet net;
-  static NullShell sh;
-  static NoProcesses procs;
+  static rc::test::CountingShell sh;
+  static rc::test::FakeProcesses procs;
   static rc::SysvIpc ipc;  // never reached: nothing here opens IPC objects
   static rc::LogMail *mail =
       new rc::LogMail(rc::Services{sh, store, clock, scratch_paths(), procs, ipc, nullptr}, net);

@@ -9,10 +9,9 @@
 namespace rc::fuzz {
 
 inline TrafMon &trafmon() {
-  static NullShell sh;
-  static MapStore store;
-  static StillClock clock;
-  static NoProcesses procs;
+  static rc::test::CountingShell sh;
+  static rc::test::MemStore store;
+  static rc::test::FixedClock clock(rc::fuzz::kStillTime);
   static rc::SysvIpc ipc;  // never reached: nothing here opens IPC objects
   static hosttable *seg = new hosttable{};
   static sysstat *sys = new sysstat{};

@@ -12,9 +12,9 @@
 
 #include <cstddef>
 
+#include "common/abi/syslog_ring.h"
 #include "common/daemon.h"
 #include "common/services.h"
-#include "netmgr/syslog_ring.h"
 #include "smtp/smtp.h"
 
 namespace rc {

@@ -11,10 +11,14 @@
 
 #include "common/daemon.h"
 #include "common/services.h"
+#include "common/settings.h"
 #include "netmgr/dhcp_auth.h"
 #include "netmgr/syslog_ring.h"
 
 namespace rc {
+
+// The store keys netmgr reads, by feature (settings.cpp).
+extern const SettingTable kNetSettings;
 
 class NetMgr : public Daemon {
  public:
@@ -122,7 +126,7 @@ class NetMgr : public Daemon {
   void fixedTunnelAddress(const Tunnel &t, const char *server);
   // The PPPoE MTU as a number, or -1 (with a printed reason) when it is not one.
   int pppoeMtu() const;
-  // Reads a key into the scratch buffer and returns atoi of it.
+  // The number a key holds (atoi of its value).
   int readNumber(const char *key);
   // MTU rule of the directly carried WAN: the number when 256 <= m < 1500, else 0.
   static int usableMtu(const char *mtu);
@@ -134,6 +138,7 @@ class NetMgr : public Daemon {
   DhcpAuth *auth_;
   Shell &sh_;
   ConfigStore &cfm_;
+  SettingsStore settings_;  // every store read, through the key tables
 };
 
 }  // namespace rc

@@ -10,12 +10,16 @@
 #pragma once
 #include <cstdint>
 
+#include "common/abi/account.h"
+#include "common/abi/trafstat.h"
 #include "common/daemon.h"
 #include "common/services.h"
 #include "trafmon/hosthash.h"
-#include "trafmon/stats.h"
 
 namespace rc {
+
+// The MAC address published for a host that is not in the ARP table.
+constexpr char kNoMac[] = "00:00:00:00:00:00";
 
 // One accounting page of the kernel's list: its kernel address and the /24
 // block it covers.
@@ -25,7 +29,6 @@ struct acctpage {
   int16_t second;
 };
 static_assert(sizeof(acctpage) == 8, "page list entry is 8 bytes");
-constexpr int kMaxPages = 9;  // the lists hold 10 entries, the last one ends them
 
 // One host of a snapshot, taken from a page entry.
 struct acctstat {
@@ -135,6 +138,7 @@ class TrafMon : public Daemon {
   uint32_t cputotal[2] = {0, 0}, cpuidle[2] = {0, 0};  // [0] even, [1] odd cycles
   int memfd = -1;
 
+  // The page lists: at most kMaxPages pages, then an entry of zeros.
   acctpage account_data[kMaxPages + 1] = {};
   acctpage mapaddr[kMaxPages + 1] = {};  // page: the kernel address it maps
   const acctentry *mapped[kMaxPages + 1] = {};  // where each page of mapaddr is mapped
@@ -155,7 +159,7 @@ class TrafMon : public Daemon {
   Services s_;
   Shell &sh_;
   acctentry pagecopy_[kAcctEntries];
-  char connbuf_[4096];
+  char connbuf_[kConnFileSize];
 };
 
 }  // namespace rc
