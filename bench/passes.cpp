@@ -56,6 +56,7 @@ int main(int argc, char **argv) {
   static const rc::Paths paths(dir, kernel);
   static rc::test::CountingShell sh;
   static rc::test::FixedClock clock(1700000000);
+  static rc::test::FakeProcesses procs;
   static rc::SysvIpc ipc;  // never reached: nothing here opens IPC objects
   long allocs = -1;
 
@@ -64,7 +65,6 @@ int main(int argc, char **argv) {
     put_text(dir, "kernel/proc/vkproc/netcheck", "100\n");
     put_text(dir, "proc/uptime", "130.00 1.00\n");
     static rc::test::MemStore store{{"wan_connecttype", "2"}};
-    static rc::test::FakeProcesses procs;
     static rc::NetMgr mgr{rc::Services{sh, store, clock, paths, procs, ipc, nullptr}, nullptr};
     static rc::syslog_ring ring{};
     mgr.shmptr = &ring;

@@ -29,7 +29,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static rc::test::MemStore store;
   static rc::test::FixedClock clock(rc::fuzz::kStillTime);
   static rc::test::FakeProcesses procs;
-  static rc::test::FakeProcesses procs;
   static rc::SysvIpc ipc;  // never reached: nothing here opens IPC objects
   fill_store(store, kKeys, sizeof kKeys / sizeof *kKeys, data, size);
   auto *mgr = new rc::NetMgr(rc::Services{sh, store, clock, scratch_paths(), procs, ipc, nullptr}, nullptr);

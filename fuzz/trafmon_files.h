@@ -12,6 +12,7 @@ inline TrafMon &trafmon() {
   static rc::test::CountingShell sh;
   static rc::test::MemStore store;
   static rc::test::FixedClock clock(rc::fuzz::kStillTime);
+  static rc::test::FakeProcesses procs;
   static rc::SysvIpc ipc;  // never reached: nothing here opens IPC objects
   static hosttable *seg = new hosttable{};
   static sysstat *sys = new sysstat{};
