@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "testkit.h"
+#include "testkit_gtest.h"
 
 namespace rc::test {
 namespace {

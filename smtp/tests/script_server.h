@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "smtp/smtp.h"
-#include "testkit.h"
+#include "doubles.h"
 
 namespace rc::test {
 
