@@ -99,7 +99,7 @@ for ((round = 1; round <= ROUNDS; round++)); do
   sim_router sh /sim/replay.sh >/dev/null 2>&1
   t3=$(now_ms)
   fws+=($((t1 - t0))) runs+=($((t1 - tf))) shs+=($((t3 - t2)))
-  ratios+=("$(awk -v a="$((t1 - tf))" -v b="$((t3 - t2))" 'BEGIN { printf "%.3f", b > 0 ? a / b : 0 }')")
+  ratios+=("$(awk -v a="$((t1 - tf))" -v b="$((t3 - t2))" 'BEGIN { printf "%.3f", (b > 0 ? a / b : 0) }')")
   sleep 2  # the script's upnp and inadyn start
 done
 median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
