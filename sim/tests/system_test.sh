@@ -68,6 +68,7 @@ url_log() { sim_router cat /var/url.log 2>/dev/null; }
 #    default configuration and the status page, which the router's httpd
 #    serves from /www.
 case_startup_and_staging_root() {
+  SIM_START_WAIT= # the start-up as on the board, with the daemons' real waits
   start_whole
   expect_eq "$(sed -n 's/^router: \([a-z]*\) started (pid [0-9]*, output in \/var\/log\/\1.log)$/\1/p' \
     "$SIM_TMP/router/router-start.log" | tr '\n' ' ')" "netmgr fwmgr logmail arpguard " "programs started, in order"
