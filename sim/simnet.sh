@@ -384,12 +384,12 @@ sim_wait_lease() { sim_poll "$1" test -s "$SIM_TMP/lan/lease"; }
 sim_lease_value() { sed -n "s/^$1=//p" "$SIM_TMP/lan/lease" 2>/dev/null; }
 sim_journal() { cat "$SIM_TMP/router/journal"; }
 
-# sim_whoami [ADDR]: the address the ISP host (at ADDR, default its far
+# sim_whoami [ADDR [SECONDS]]: the address the ISP host (at ADDR, default its far
 # address SIM_ISP_FAR, reached only through the WAN's gateway) sees a request
 # from the LAN host come from; empty when the request does not get through
-# within 5 s (busybox 1.35 wget crashes with its own -T, so timeout(1)
+# within SECONDS (5; busybox 1.35 wget crashes with its own -T, so timeout(1)
 # bounds it).
-sim_whoami() { sim_lan timeout 5 busybox wget -q -O - "http://${1:-$SIM_ISP_FAR}/cgi-bin/whoami" 2>/dev/null; }
+sim_whoami() { sim_lan timeout "${2:-5}" busybox wget -q -O - "http://${1:-$SIM_ISP_FAR}/cgi-bin/whoami" 2>/dev/null; }
 
 # sim_daemons: one line per program of the router that runs (or "stopped"):
 # name, pid, state letter, resident memory in kB, anonymous resident memory
