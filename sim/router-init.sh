@@ -37,14 +37,8 @@ die() {
 mnt=$SIM_MNT
 root=$mnt/root
 
-mount --make-rprivate / || die "cannot make the mount namespace private"
-mount -t tmpfs -o mode=0755 simrouter "$mnt" || die "cannot mount a tmpfs on $mnt"
-mkdir -p "$mnt/upper" "$mnt/work" "$root"
-mount -t overlay overlay -o "lowerdir=/,upperdir=$mnt/upper,workdir=$mnt/work" "$root" ||
-  die "cannot mount an overlay of /"
-mount -t proc proc "$root/proc" || die "cannot mount /proc"
-mount --rbind /dev "$root/dev" || die "cannot bind /dev"
-mount -t sysfs sysfs "$root/sys" 2>/dev/null || echo "router: warning: no /sys inside" >&2
+. "$SIM_SRC/tests/sandbox/overlay.sh"
+overlay_root "$mnt" simrouter || die "$OVERLAY_ERR"
 mkdir -p "$root/sim" && mount --bind "$SIM_DIR" "$root/sim" || die "cannot bind $SIM_DIR to /sim"
 ln -sf /sim/bin/pptp "$root/bin/pptp" || die "cannot install /bin/pptp"
 # The programs in /bin as on the board (fwmgr starts /bin/kinwatch; trafmon

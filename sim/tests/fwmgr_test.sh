@@ -352,4 +352,4 @@ case_kernel_extensions() {
   expect_eq "$(rules filter qos | grep -c '^-A')" 0 "qos rules left"
 }
 
-sim_run_case
+run_case "$CASE"

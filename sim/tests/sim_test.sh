@@ -225,4 +225,4 @@ case_dhcp_server_restart_keeps_lease() {
   expect_reaches_isp_as "${wan%/*}"
 }
 
-sim_run_case
+run_case "$CASE"

@@ -238,4 +238,4 @@ case_converge_fwmgr() {
   runs_once fwmgr || fail "fwmgr processes: $(daemon_pids fwmgr)"
 }
 
-sim_run_case
+run_case "$CASE"
