@@ -12,21 +12,6 @@ TEST(GbkTexts, MatchTheirChineseOriginals) {
   EXPECT_EQ(kFmtIcmpFlood, toGbk("检测到%d.%d.%d.%d正在进行ICMP洪水攻击"));
 }
 
-TEST(Ring, LayoutOffsets) {
-  syslog_ring r{};
-  unsigned char *base = reinterpret_cast<unsigned char *>(&r);
-  r.count = 0x01020304;
-  r.next = 0x05060708;
-  r.slot[1][0] = 'x';
-  int32_t count, next;
-  memcpy(&count, base + 0, 4);
-  memcpy(&next, base + 4, 4);
-  EXPECT_EQ(count, 0x01020304);
-  EXPECT_EQ(next, 0x05060708);
-  EXPECT_EQ(base[8 + 128], 'x');
-  EXPECT_EQ(sizeof r, 32776u);
-}
-
 TEST(Ring, RecordFormatAndCut) {
   syslog_ring r{};
   FakeClock clock(1700000000);  // 2023-11-14 22:13:20 UTC
