@@ -202,7 +202,7 @@ case_converge_arpguard() {
   kill_at_random arpguard
   sim_router busybox sh /etc/init.d/router start arpguard >/dev/null || fail "router start arpguard"
   wait_until 15 "arpguard running again" restarted arpguard
-  # It sleeps 5 s after its start, then announces every 2 s.
+  # It waits at its start (ROUTER_START_WAIT here), then announces every 2 s.
   expect_eq "$(sim_lan "$SIM_BUILD/bin/sim_arpcap" eth0 30 2 "ffffffffffff$mac" 2>/dev/null | wc -l)" 2 \
     "announcements after the restart"
   same_rules || fail "the rule set changed"
