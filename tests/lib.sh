@@ -125,7 +125,7 @@ make_wan() {
 # verdict.
 run_case() {
   if [ $# -ne 1 ] || ! declare -F "case_$1" >/dev/null; then
-    echo "usage: $0 CASE (one of: $(declare -F | sed -n 's/^declare -f case_//p' | tr '\n' ' '))" >&2
+    echo "usage: $0 ${CASE_ARGS:-}CASE (one of: $(declare -F | sed -n 's/^declare -f case_//p' | tr '\n' ' '))" >&2
     exit 2
   fi
   CASE=$1

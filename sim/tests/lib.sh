@@ -11,6 +11,7 @@
 . "$(dirname "${BASH_SOURCE[0]}")/../../tests/lib.sh"
 BUILD=$1
 CASE=${2:-}
+CASE_ARGS="BUILD_DIR "
 . "$(dirname "${BASH_SOURCE[0]}")/../simnet.sh"
 # The daemons wait 1 s at start instead of 5 (a case that checks the real
 # wait sets SIM_START_WAIT empty before start_sim).
