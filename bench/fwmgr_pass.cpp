@@ -11,68 +11,14 @@
 #include <string>
 
 #include "fwmgr/fwmgr.h"
-#include "fwmgr/tests/full_tables.h"
+#include "tests/testkit/doubles.h"
+#include "tests/testkit/filter_tables.h"
 
 namespace {
 
-class CountingShell : public rc::Shell {
- public:
-  CountingShell() : Shell(rc::kFwShellOptions) {}
-  long lines = 0;
-
- protected:
-  int run(rc::RunKind, const char *) override {
-    ++lines;
-    return 0;
-  }
-};
-
-// The store: the filter keys, built once before the measurement.
-class TableStore : public rc::ConfigStore {
- public:
-  void set(const std::string &k, const std::string &v) {
-    if (n_ < kMax) {
-      keys_[n_] = k;
-      values_[n_] = v;
-      ++n_;
-    }
-  }
-
- protected:
-  void open() override {}
-  void close() override {}
-  bool lookup(const char *key, char *dst, size_t size) override {
-    for (int i = 0; i < n_; ++i) {
-      if (keys_[i] == key) {
-        snprintf(dst, size, "%s", values_[i].c_str());
-        return true;
-      }
-    }
-    return false;
-  }
-
- private:
-  static constexpr int kMax = 64;
-  std::string keys_[kMax], values_[kMax];
-  int n_ = 0;
-};
-
-// The real local time; no waits.
-class NoWaitClock : public rc::SystemClock {
- public:
-  void sleepSeconds(unsigned) override {}
-  void sleepMicros(unsigned) override {}
-};
-
-class AllRunning : public rc::Processes {
- public:
-  int get_proc_pid(const char *) override { return 100; }
-  int send_signal(int, const char *) override { return 0; }
-};
-
 int noAddress(const char *, uint32_t *, uint32_t *) { return -1; }
 
-void fillStore(TableStore &store) {
+void fillStore(rc::test::MemStore &store) {
   store.set("lan_ip", "192.168.0.1");
   store.set("lan_mask", "255.255.255.0");
   store.set("wan_connecttype", "2");
@@ -87,11 +33,14 @@ extern "C" __attribute__((noinline)) void bench_pass(rc::FwMgr *mgr) { mgr->onTi
 
 int main(int argc, char **argv) {
   int passes = argc > 1 ? atoi(argv[1]) : 7;
-  static CountingShell sh;
-  static TableStore store;
-  static NoWaitClock clock;
+  static rc::test::CountingShell sh(rc::kFwShellOptions);
+  static rc::test::MemStore store;
+  // Monday 2025-12-08 10:22:42: every record is in force all day, every day.
+  static rc::test::FixedClock clock(1765189362);
   static const rc::Paths paths("", "");
-  static AllRunning procs;
+  static rc::test::FakeProcesses procs;  // the watchdog finds what it watches
+  procs.add("trafmon", 100);
+  procs.add("httpd", 101);
   fillStore(store);
   static rc::FwMgr mgr({sh, store, clock, paths, procs, noAddress});
   mgr.start();

@@ -17,55 +17,16 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "bench/benchkit.h"
 #include "kinwatch/kinwatch.h"
 #include "logmail/logmail.h"
 #include "netmgr/netmgr.h"
+#include "tests/testkit/alloc_count.h"
+#include "tests/testkit/doubles.h"
 
-using bench::put;
-using bench::putText;
+using rc::test::put_file;
+using rc::test::put_text;
 
 namespace {
-
-int g_lines = 0;
-
-struct CountingShell : rc::Shell {
-  CountingShell() : rc::Shell(rc::ShellOptions{1024, false}) {}
-  int run(rc::RunKind, const char *) override {
-    ++g_lines;
-    return 0;
-  }
-};
-
-struct FixedClock : rc::Clock {
-  time_t now() override { return 1700000000; }
-  void localNow(struct tm *out) override {
-    time_t t = now();
-    gmtime_r(&t, out);
-  }
-  void sleepSeconds(unsigned) override {}
-  void sleepMicros(unsigned) override {}
-};
-
-struct Store : rc::ConfigStore {
-  const char *const *pairs;  // key, value, ..., nullptr
-  explicit Store(const char *const *p) : pairs(p) {}
-  void open() override {}
-  void close() override {}
-  bool lookup(const char *key, char *dst, size_t size) override {
-    for (const char *const *p = pairs; *p; p += 2) {
-      if (strcmp(*p, key) != 0 || strlen(p[1]) >= size) continue;
-      strcpy(dst, p[1]);
-      return true;
-    }
-    return false;
-  }
-};
-
-struct NoProcesses : rc::Processes {
-  int get_proc_pid(const char *) override { return 0; }
-  int send_signal(int, const char *) override { return 0; }
-};
 
 int noAuth(const char *, const char *) { return 0; }
 void noDetach() {}
@@ -76,9 +37,9 @@ void noDetach() {}
 template <typename F>
 long counted(int passes, F pass) {
   if (passes > 0) pass();
-  long before = bench::allocations();
-  for (int i = 1; i < passes; ++i) pass();
-  return bench::allocations() - before;
+  return rc::test::count_allocations([&] {
+    for (int i = 1; i < passes; ++i) pass();
+  });
 }
 
 }  // namespace
@@ -94,27 +55,25 @@ int main(int argc, char **argv) {
   char kernel[512];
   snprintf(kernel, sizeof kernel, "%s/kernel", dir);
   static const rc::Paths paths(dir, kernel);
-  static CountingShell sh;
-  static FixedClock clock;
+  static rc::test::CountingShell sh;
+  static rc::test::FixedClock clock(1700000000);
   long allocs = -1;
 
   if (strcmp(what, "netmgr") == 0) {
-    putText(dir, "kernel/proc/vkproc/fwlog", "");
-    putText(dir, "kernel/proc/vkproc/netcheck", "100\n");
-    putText(dir, "proc/uptime", "130.00 1.00\n");
-    static const char *const kv[] = {"wan_connecttype", "2", nullptr};
-    static Store store(kv);
-    static NoProcesses procs;
+    put_text(dir, "kernel/proc/vkproc/fwlog", "");
+    put_text(dir, "kernel/proc/vkproc/netcheck", "100\n");
+    put_text(dir, "proc/uptime", "130.00 1.00\n");
+    static rc::test::MemStore store{{"wan_connecttype", "2"}};
+    static rc::test::FakeProcesses procs;
     static rc::NetMgr mgr{rc::NetServices{sh, store, clock, paths, procs, noAuth}};
     static rc::syslog_ring ring{};
     mgr.shmptr = &ring;
     mgr.wanconntype = 2;
     allocs = counted(passes, [] { mgr.onTick(); });
   } else if (strcmp(what, "logmail") == 0) {
-    static const char *const kv[] = {"email_en", "1", "email_num", "1", "email_numen", "1",
-                                     "email_from", "router@isp.sim", "email_to", "admin@isp.sim",
-                                     "email_server", "10.250.0.1", nullptr};
-    static Store store(kv);
+    static rc::test::MemStore store{{"email_en", "1"},           {"email_num", "1"},
+                                    {"email_numen", "1"},        {"email_from", "router@isp.sim"},
+                                    {"email_to", "admin@isp.sim"}, {"email_server", "10.250.0.1"}};
     static rc::SmtpSocket net;
     static rc::LogMail mail{rc::MailServices{store, clock, net, 60}};
     static rc::syslog_ring ring{};
@@ -122,17 +81,14 @@ int main(int argc, char **argv) {
     mail.onCommand(1);
     allocs = counted(passes, [] { mail.onTick(); });
   } else if (strcmp(what, "kinwatch") == 0) {
-    static unsigned char records[20 * rc::KinWatch::kRecordSize];
-    for (int i = 0; i < 20; ++i) {
-      unsigned char *r = records + i * rc::KinWatch::kRecordSize;
-      uint32_t ip = htonl(0xc0a80064u + i % 4);
-      memcpy(r, &ip, 4);
-      snprintf(reinterpret_cast<char *>(r + 4), rc::KinWatch::kNameSize, "www.site%d.example.com", i);
+    static rc::dnslog_record records[rc::kDnsLogPerRead];
+    for (int i = 0; i < rc::kDnsLogPerRead; ++i) {
+      records[i].addr = htonl(0xc0a80064u + i % 4);
+      snprintf(records[i].name, sizeof records[i].name, "www.site%d.example.com", i);
     }
-    put(dir, "kernel/proc/dns_log2", records, sizeof records);
-    putText(dir, "var/.keep", "");
-    static const char *const kv[] = {"kinwatch_en", "1", nullptr};
-    static Store store(kv);
+    put_file(dir, "kernel/proc/dns_log2", records, sizeof records);
+    put_text(dir, "var/.keep", "");
+    static rc::test::MemStore store{{"kinwatch_en", "1"}};
     static volatile sig_atomic_t run = 1;
     static rc::KinWatch kw{rc::KinServices{sh, store, clock, paths, noDetach, &run}};
     if (kw.createLogFile() != 0) return 1;
@@ -141,6 +97,6 @@ int main(int argc, char **argv) {
     fprintf(stderr, "passes: unknown program %s\n", what);
     return 2;
   }
-  printf("%s: %d passes, %ld allocations, %d command lines\n", what, passes, allocs, g_lines);
-  return allocs == 0 && g_lines == 0 ? 0 : 1;
+  printf("%s: %d passes, %ld allocations, %ld command lines\n", what, passes, allocs, sh.lines);
+  return allocs == 0 && sh.lines == 0 ? 0 : 1;
 }

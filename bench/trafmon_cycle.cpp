@@ -19,38 +19,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "bench/benchkit.h"
+#include "tests/testkit/alloc_count.h"
+#include "tests/testkit/doubles.h"
 #include "trafmon/trafmon.h"
 
-using bench::put;
-using bench::putText;
-
-namespace {
-
-struct NoShell : rc::Shell {
-  NoShell() : rc::Shell(rc::ShellOptions{1024, false}) {}
-  int run(rc::RunKind, const char *) override { return 0; }
-};
-
-struct NoWaitClock : rc::Clock {
-  time_t now() override { return 0; }
-  void localNow(struct tm *out) override { memset(out, 0, sizeof *out); }
-  void sleepSeconds(unsigned) override {}
-  void sleepMicros(unsigned) override {}
-};
-
-struct NoStore : rc::ConfigStore {
-  void open() override {}
-  void close() override {}
-  bool lookup(const char *key, char *dst, size_t size) override {
-    if (strcmp(key, "wan_connecttype") != 0 || size < 2) return false;
-    strcpy(dst, "2");
-    return true;
-  }
-};
-
-
-}  // namespace
+using rc::test::put_file;
+using rc::test::put_text;
 
 int main(int argc, char **argv) {
   if (argc != 3) {
@@ -62,13 +36,10 @@ int main(int argc, char **argv) {
   int cycles = atoi(argv[2]);
 
   // /dev/mem: pages at physical 16 MiB up, every entry a host.
-  static unsigned char mem[4 * 4096];
+  static rc::acctentry mem[4 * rc::kAcctEntries];
   static char text[1 << 16];
-  for (int i = 0; i < 4 * 256; ++i) {
-    uint32_t e[4] = {static_cast<uint32_t>(i + 1), 1000u * i, 2u * i, 3000u * i};
-    memcpy(mem + 16 * i, e, 16);
-  }
-  put(dir, "kernel/dev/mem", "", 0);
+  for (uint32_t i = 0; i < 4 * rc::kAcctEntries; ++i) mem[i] = {i + 1, 1000u * i, 2u * i, 3000u * i};
+  put_file(dir, "kernel/dev/mem", "", 0);
   char path[512];
   snprintf(path, sizeof path, "%s/kernel/dev/mem", dir);
   if (truncate(path, 32 << 20) < 0) return 1;
@@ -79,22 +50,19 @@ int main(int argc, char **argv) {
   for (int k = 0; k < 4; ++k)
     len += snprintf(text + len, sizeof text - len, "page=%d third=%d second=0\n",
                     static_cast<int32_t>(0x81000000u + 4096u * k), k);
-  putText(dir, "kernel/proc/vkproc/account", text);
+  put_text(dir, "kernel/proc/vkproc/account", text);
 
-  static uint32_t conn[512 * 2];
-  for (int i = 0; i < 511; ++i) {
-    conn[2 * i] = htonl(0xac100000u + 2 * i);
-    conn[2 * i + 1] = 3;
-  }
-  put(dir, "kernel/proc/vkproc/currconn", conn, sizeof conn);
+  static rc::connpair conn[rc::kConnFileSize / sizeof(rc::connpair)];  // the last one ends the list
+  for (uint32_t i = 0; i + 1 < sizeof conn / sizeof *conn; ++i) conn[i] = {htonl(0xac100000u + 2 * i), 3};
+  put_file(dir, "kernel/proc/vkproc/currconn", conn, sizeof conn);
 
   len = snprintf(text, sizeof text, "IP address       HW type     Flags       HW address            Mask     Device\n");
   for (int i = 0; i < 1024; ++i)
     len += snprintf(text + len, sizeof text - len,
                     "172.16.%d.%d    0x1         0x2         02:00:00:00:%02x:%02x     *        br0\n",
                     i / 256, i % 256, i / 256, i % 256);
-  putText(dir, "proc/net/arp", text);
-  putText(dir, "proc/net/dev",
+  put_text(dir, "proc/net/arp", text);
+  put_text(dir, "proc/net/dev",
           "Inter-|   Receive                                                |  Transmit\n"
           " face |bytes    packets errs drop fifo frame compressed multicast|bytes    packets errs drop fifo colls carrier compressed\n"
           "    lo:    1000      10    0    0    0     0          0         0     1000      10    0    0    0     0       0          0\n"
@@ -102,14 +70,14 @@ int main(int argc, char **argv) {
           "eth2.1: 9000000   40000    0    0    0     0          0         0  3000000   20000    0    0    0     0       0          0\n"
           "eth2.2: 5000000    4000    0    0    0     0          0         0   300000    2000    0    0    0     0       0          0\n"
           "   br0: 9000000   40000    0    0    0     0          0         0  3000000   20000    0    0    0     0       0          0\n");
-  putText(dir, "proc/stat", "cpu  4705 356 584 3699176 23060 0 277 0 0 0\ncpu0 4705 356 584 3699176 23060 0 277 0 0 0\n");
-  putText(dir, "tmp/free.txt",
+  put_text(dir, "proc/stat", "cpu  4705 356 584 3699176 23060 0 277 0 0 0\ncpu0 4705 356 584 3699176 23060 0 277 0 0 0\n");
+  put_text(dir, "tmp/free.txt",
           "              total        used        free      shared  buff/cache   available\n"
           "Mem:          28440       20168        8272           0        1940        6000\n");
 
-  static NoShell sh;
-  static NoStore store;
-  static NoWaitClock clock;
+  static rc::test::CountingShell sh;
+  static rc::test::MemStore store{{"wan_connecttype", "2"}};
+  static rc::test::FixedClock clock(0);
   snprintf(path, sizeof path, "%s/kernel", dir);
   static const rc::Paths paths(dir, path);
   static rc::TrafMon mon({sh, store, clock, paths});
@@ -120,9 +88,9 @@ int main(int argc, char **argv) {
   mon.start();
   mon.onCommand(2);
 
-  long before = bench::allocations();
-  for (int i = 0; i < cycles; ++i) mon.onTick();
-  long allocs = bench::allocations() - before;
+  long allocs = rc::test::count_allocations([&] {
+    for (int i = 0; i < cycles; ++i) mon.onTick();
+  });
   printf("hosts %d, allocations during %d cycles: %ld\n", seg.n, cycles, allocs);
   return seg.n == 1024 && allocs == 0 ? 0 : 1;
 }

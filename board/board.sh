@@ -43,8 +43,10 @@ board_build() {
       { tail -n 20 "$build/cross.log" >&2; return 1; }
   fi
   # The root disk again when anything it is made of is newer.
+  # (build-mipsel/bin: the lab's cross-built stand-ins and login server.)
   if [ -f "$build/root.img" ] && [ -z "$(find "$BOARD_SRC/board" "$BOARD_SRC/build-mipsel/stage" \
-    "$BOARD_SRC/sim/hosts/lan-udhcpc.script" "$build/pkgs.stamp" -newer "$build/root.img" -print -quit)" ]; then
+    "$BOARD_SRC/build-mipsel/bin" "$BOARD_SRC/sim/hosts/lan-udhcpc.script" "$build/pkgs.stamp" \
+    -newer "$build/root.img" -print -quit)" ]; then
     board_log "root disk up to date"
     return 0
   fi
@@ -124,3 +126,138 @@ board_down() {
 }
 
 board_report() { board_exec --timeout 60 sh /board/report.sh; }
+
+# In the running board (each answer within 30 s):
+#   board_lan CMD...          CMD in the LAN host's network namespace
+#   board_lease_value KEY     a value of the LAN host's lease (ip, router, ...)
+#   board_wan_addr            eth2.2's address/prefix
+#   board_isp_get URL         what the ISP host gets from URL ("" for nothing)
+#   board_whoami              the address the ISP host sees the LAN host's
+#                             request come from
+#   board_lan_get PATH [S]    the LAN host downloads http://ISP/PATH (at most
+#                             S seconds, default 120); prints the time it
+#                             took in hundredths of a second
+#   board_lan_rx              the IP bytes the LAN host's eth0 received
+#                             (frames less their 14-byte Ethernet header)
+#   board_trafmon_rx ADDR     packets and bytes received by ADDR in
+#                             trafmon's host table (routerstat)
+board_lan() { board_exec --timeout 30 "nsenter --net=/run/netns/lan $*"; }
+board_lease_value() { board_exec --timeout 30 sed -n "s/^$1=//p" /board/lan/lease; }
+board_wan_addr() { board_exec --timeout 30 "ip -4 -o addr show dev eth2.2 | awk '{print \$4}'"; }
+board_isp_get() { board_exec --timeout 30 "nsenter --net=/run/netns/isp timeout 10 busybox wget -q -O - $1 2>/dev/null"; }
+board_whoami() { board_exec --timeout 30 '. /board/lab.conf; nsenter --net=/run/netns/lan timeout 10 busybox wget -q -O - http://$BOARD_ISP_FAR/cgi-bin/whoami'; }
+board_lan_get() {
+  board_exec --timeout $((${2:-120} + 30)) ". /board/lab.conf; a=\$(tr -d . </proc/uptime | cut -d' ' -f1)
+    nsenter --net=/run/netns/lan timeout ${2:-120} busybox wget -q -O /dev/null http://\$BOARD_ISP_ADDR/$1 &&
+    echo \$((\$(tr -d . </proc/uptime | cut -d' ' -f1) - a))"
+}
+board_lan_rx() { board_lan cat /proc/net/dev | awk '$1 == "eth0:" { print $2 - 14 * $3 }'; }
+board_trafmon_rx() {
+  board_exec --timeout 30 routerstat --json 2>/dev/null | grep -o "{\"addr\":\"$1\"[^}]*}" |
+    sed -n 's/.*"pkts_recv":\([0-9]*\).*"bytes_recv":\([0-9]*\).*/\1 \2/p'
+}
+
+# --- cases on booted boards (the board tier; board/tests/board_test.sh)
+#
+#   board_run GROUPS_FILE BUILD GROUP | CASE...
+#       runs a group's cases (or the cases named, each with its group's
+#       settings) as the functions case_NAME of the caller's shell. A line
+#       of GROUPS_FILE is "GROUP [KEY=VALUE...] : CASE...". Cases in a row
+#       with the same settings share one booted board; a case that failed,
+#       or a board that stopped answering, gets the next case a new one.
+#       Each case runs in a subshell, reports with fail (and goes on) or
+#       abort (and ends), and prints "CASE: passed" or "CASE: FAILED".
+#       Returns non-zero when a case failed or a board was left behind.
+#   BOARD_GUARD_READY, BOARD_GUARD_WAN: the guards, from qemu's start, for
+#       the channel and for the WAN and the LAN host's lease (default 300 s
+#       and 600 s: a quiet PC has them in 6 s and 15-20 s, a PC with a load
+#       average of 15-20 took 50 s and 175 s).
+
+BOARD_CASE=
+BOARD_FAILS=0
+fail() {
+  echo "FAIL $BOARD_CASE: $*" >&2
+  BOARD_FAILS=$((BOARD_FAILS + 1))
+}
+abort() {
+  fail "$*"
+  exit 1
+}
+# board_left SECONDS: what is left of SECONDS since qemu's start (at least 30).
+board_left() {
+  local s=$(($1 - $(board_ms) / 1000))
+  echo $((s < 30 ? 30 : s))
+}
+board_wait_wan_lease() {
+  local g=${BOARD_GUARD_WAN:-600}
+  board_wait_wan "$(board_left "$g")" || abort "no masquerade rule within $g s of the boot"
+  board_wait_lease "$(board_left "$g")" || abort "the LAN host got no lease within $g s of the boot"
+}
+
+# board_settings_of GROUPS_FILE GROUP|CASE: the settings of the group, or
+# of the group that lists the case; fails when there is none.
+board_settings_of() {
+  grep -v '^#' "$1" | awk -v n="$2" '
+    { s = 0; for (i = 1; i <= NF; i++) { if ($i == ":") s = i; else if (i == 1 && $i == n || s && $i == n) { f = 1 } }
+      if (f) { for (i = 2; i < s; i++) printf "%s ", $i; print ""; exit } }
+    END { exit !f }'
+}
+
+board_run() {
+  local file=$1 build=$2 booted='' dirty=0 rc=0 c settings t0
+  shift 2
+  trap 'board_stop; exit 1' INT TERM HUP
+  local names=("$@")
+  if [ $# = 1 ] && grep -q "^$1 " "$file"; then
+    read -r -a names <<<"$(sed -n "s/^$1 .*: //p" "$file")"
+  fi
+  for c in "${names[@]}"; do
+    settings=$(board_settings_of "$file" "$c") && type "case_$c" >/dev/null 2>&1 ||
+      { echo "board: no case $c in $file" >&2; rc=1; continue; }
+    if [ -z "${BOARD_TMP:-}" ] || [ "$booted" != "$settings" ] || [ $dirty = 1 ] ||
+      ! board_exec --timeout 30 true >/dev/null 2>&1; then
+      board_stop || rc=1
+      # shellcheck disable=SC2086
+      board_up "$build" $settings && booted=$settings dirty=0 &&
+        board_wait_ready "${BOARD_GUARD_READY:-300}" || {
+        echo "FAIL $c: no board answering within ${BOARD_GUARD_READY:-300} s" >&2
+        rc=1 dirty=1
+        continue
+      }
+      local ready wan lease g=${BOARD_GUARD_WAN:-600}
+      ready=$(board_ms)
+      board_wait_wan "$(board_left "$g")" && wan=$(board_ms) &&
+        board_wait_lease "$(board_left "$g")" && lease=$(board_ms) &&
+        printf 'board: [%s] channel %d.%d s, WAN up %d.%d s, LAN host leased %d.%d s after qemu'"'"'s start\n' \
+          "${settings% }" $((ready / 1000)) $((ready % 1000 / 100)) $((wan / 1000)) $((wan % 1000 / 100)) \
+          $((lease / 1000)) $((lease % 1000 / 100)) >&2
+    fi
+    t0=$SECONDS
+    if (
+      BOARD_CASE=$c
+      "case_$c"
+      [ $BOARD_FAILS = 0 ]
+    ); then
+      echo "$c: passed ($((SECONDS - t0)) s)"
+    else
+      echo "$c: FAILED ($((SECONDS - t0)) s)"
+      echo "--- $c: the lab's log, netmgr's output, the refused lines; the console" >&2
+      board_exec --timeout 30 'cat /board/log/lab.log; tail -n 30 /var/log/netmgr.log; cat /board/refused' >&2
+      tail -n 20 "$BOARD_TMP/console.log" >&2
+      rc=1 dirty=1
+    fi
+  done
+  board_stop || rc=1
+  return $rc
+}
+
+# board_stop: board_down, and a check that neither qemu nor the run's
+# directory is left behind.
+board_stop() {
+  local qemu=${BOARD_QEMU:-} tmp=${BOARD_TMP:-}
+  board_down
+  BOARD_QEMU=
+  if [ -n "$qemu" ] && kill -0 "$qemu" 2>/dev/null; then echo "board: left behind: qemu (pid $qemu)" >&2; return 1; fi
+  if [ -n "$tmp" ] && [ -e "$tmp" ]; then echo "board: left behind: $tmp" >&2; return 1; fi
+  return 0
+}

@@ -4,7 +4,7 @@
 # meta-package names) with its modules (depmod run on the extracted tree),
 # and the mipsel userland of the router and of the lab's hosts (busybox,
 # dash, iptables, iproute2, arptables, bridge-utils, vlan, ppp, pppoe,
-# dnsmasq) with the libraries they depend on. Also installs the PC's side
+# dnsmasq, xl2tpd, pptp-linux, pptpd) with the libraries they depend on. Also installs the PC's side
 # when missing (qemu-system-mips, qemu-user, cpio, kmod, e2fsprogs, python3,
 # binutils-mipsel-linux-gnu). Downloads are cached in BUILD/debs and
 # extracted into BUILD/pkgs (one tree) and BUILD/kernel; a second run
@@ -53,6 +53,9 @@ fi
 kernel=$(apt-cache depends linux-image-4kc-malta:mipsel | sed -n 's/^ *Depends: \(linux-image-[^ ]*\):mipsel$/\1/p' | head -n 1)
 [ -n "$kernel" ] || { echo "board: no linux-image-4kc-malta:mipsel in the package lists" >&2; exit 1; }
 wanted=(busybox-static dash iptables iproute2 arptables bridge-utils vlan ppp pppoe dnsmasq-base)
+# The tunnels: xl2tpd (the router's L2TP client, the ISP's LNS), pptp (the
+# router's PPTP client) and pptpd (the ISP's PPTP server).
+wanted+=(xl2tpd pptp-linux pptpd)
 skip=" debconf debconf-2.0 cdebconf libcap2-bin libpam-modules libpam-modules-bin libpam-runtime "
 skip+=" procps passwd perl-base dpkg init-system-helpers lsb-base sysvinit-utils adduser libelogind0 "
 

@@ -35,13 +35,16 @@ command -v $readelf >/dev/null || { echo "board: $readelf is missing (binutils-m
 
 root=$build/root
 rm -rf "$root"
-mkdir -p "$root"/{proc,sys,dev,tmp,run,var/log,var/run,root,etc,lib,bin,sbin,usr/bin,usr/sbin}
+mkdir -p "$root"/{proc,sys,dev,tmp,run,var/log,var/run,var/lock,root,etc,lib,bin,sbin,usr/bin,usr/sbin}
 
 # --- programs (those the router and the lab run), with the links
 # Debian's maintainer scripts would make
 programs=(bin/busybox bin/dash bin/ip sbin/ip sbin/tc sbin/brctl sbin/vconfig usr/sbin/xtables-legacy-multi
   usr/sbin/arptables-legacy usr/sbin/arptables-legacy-save usr/sbin/arptables-legacy-restore
   usr/sbin/pppd usr/sbin/pppoe usr/sbin/pppoe-server usr/sbin/pppoe-discovery usr/sbin/dnsmasq)
+# the tunnels' programs: xl2tpd, pptp, and the ISP's pptpd with its
+# per-call pptpctrl
+programs+=(usr/sbin/xl2tpd usr/sbin/xl2tpd-control usr/sbin/pptp usr/sbin/pptpd usr/sbin/pptpctrl)
 for p in "${programs[@]}"; do
   mkdir -p "$root/$(dirname "$p")"
   cp -a "$pkgs/$p" "$root/$p"
@@ -64,6 +67,12 @@ cp -a "$pkgs/usr/lib/pppd" "$root/usr/lib/"
 # The board's path of pppd's PPPoE plugin, which options.pppoe names
 mkdir -p "$root/etc_ro/ppp/plugins"
 ln -s "$(cd "$pkgs" && ls -d usr/lib/pppd/*/rp-pppoe.so | sed 's|^|/|')" "$root/etc_ro/ppp/plugins/rp-pppoe.so"
+# The board's path of the PPTP client, which options.pptp names
+ln -s /usr/sbin/pptp "$root/bin/pptp"
+# The router's /etc/ppp holds what netmgr writes: not Debian's global
+# options file (whose "auth", "crtscts" and "modem" every pppd would read
+# first) nor its ip-up.d hooks.
+rm -rf "$root/etc/ppp/options" "$root/etc/ppp/"*.d "$root/etc/ppp/ipv6-"* "$root/etc/ppp/ip-pre-up"
 # glibc's converter for GBK (routerstat shows the system log's GBK texts as
 # UTF-8 with iconv), with the module lists that name it
 gconv=usr/lib/mipsel-linux-gnu/gconv

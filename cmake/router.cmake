@@ -6,13 +6,15 @@ function(router_daemon_code target)
   target_compile_options(${target} PRIVATE ${ROUTER_DAEMON_FLAGS})
 endfunction()
 
-# router_unit_test(name SOURCES ... LIBS ... [IPC] [STORE_KEYS program])
+# router_unit_test(name SOURCES ... LIBS ... [IPC] [STORE_KEYS program [STORE_TABLE table]])
 # One GoogleTest executable per module, labelled "unit". With IPC the test
 # runs in a private System V IPC namespace (needs root; skipped otherwise).
 # With STORE_KEYS every store key the tests made the program read must be
-# listed for it in docs/operations.md and in config/default.nvram.
+# listed for it in docs/operations.md and in config/default.nvram; with
+# STORE_TABLE (the program's rc::SettingTable) the keys must be declared in
+# it, and its keys are the ones docs/operations.md lists.
 function(router_unit_test name)
-  cmake_parse_arguments(T "IPC" "STORE_KEYS" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "IPC" "STORE_KEYS;STORE_TABLE" "SOURCES;LIBS" ${ARGN})
   if(NOT ROUTER_TESTS)
     return()
   endif()
@@ -21,6 +23,9 @@ function(router_unit_test name)
     target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/testkit/store_keys.cpp)
     target_compile_definitions(${name} PRIVATE ROUTER_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
                                                ROUTER_STORE_PROGRAM="${T_STORE_KEYS}")
+  endif()
+  if(T_STORE_TABLE)
+    target_compile_definitions(${name} PRIVATE ROUTER_STORE_TABLE=${T_STORE_TABLE})
   endif()
   target_link_libraries(${name} PRIVATE ${T_LIBS} testkit GTest::gtest GTest::gtest_main)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)

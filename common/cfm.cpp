@@ -27,6 +27,12 @@ int ConfigStore::GetCfmValue(const char *key, char *dst, size_t size) {
   return 1;
 }
 
+int ConfigStore::GetCfmNumber(const char *key) {
+  char value[64];  // a number needs no more; a longer value is cut, as atoi stops anyway
+  GetCfmValue(key, value);
+  return atoi(value);
+}
+
 void NvramStore::open() { nvram_init(0); }
 void NvramStore::close() { nvram_close(0); }
 

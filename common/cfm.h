@@ -20,6 +20,8 @@ class ConfigStore {
   int GetCfmValue(const char *key, char (&dst)[N]) {
     return GetCfmValue(key, dst, N);
   }
+  // The number a key holds, read as atoi reads it (0 when absent or empty).
+  int GetCfmNumber(const char *key);
 
  protected:
   virtual void open() = 0;

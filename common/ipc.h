@@ -8,21 +8,11 @@
 
 #include <cstddef>
 
+#include "common/abi/cmdmsg.h"
+
 namespace rc {
 
 constexpr int kIpcFlags = 950;  // IPC_CREAT | 0666
-constexpr size_t kCmdTextSize = 1024;
-
-// The command message as every receiver reads it: the type is the command
-// number; the text is never read. `long` is the platform's own width (4 bytes
-// on the router, 8 on a 64-bit PC), as msgsnd/msgrcv expect.
-struct cmdmsg {
-  long mtype;
-  char mtext[kCmdTextSize];
-};
-static_assert(offsetof(cmdmsg, mtype) == 0, "mtype at 0");
-static_assert(offsetof(cmdmsg, mtext) == sizeof(long), "text right after the native long");
-static_assert(sizeof(cmdmsg) == sizeof(long) + kCmdTextSize, "no padding: 1028 bytes on the router");
 
 // Prints "errno = %d , errstr: %s\n" for the current errno.
 void print_errno();

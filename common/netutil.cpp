@@ -43,6 +43,21 @@ long GetUptime(const char *path) {
   return atol(line);
 }
 
+const char *wan_ifname(int conntype) {
+  switch (conntype) {
+    case 1: case 2: case 4: return "eth2.2";
+    case 3: case 5: case 6: return "ppp0";
+    default: return nullptr;
+  }
+}
+
+void lan_network(uint32_t ip, uint32_t mask, char (&out)[16], int &netsize, int &ndepth) {
+  getdepth(mask, netsize, ndepth);
+  const unsigned char *a = reinterpret_cast<const unsigned char *>(&ip);
+  const unsigned char *m = reinterpret_cast<const unsigned char *>(&mask);
+  snprintf(out, sizeof out, "%d.%d.%d.%d", a[0] & m[0], a[1] & m[1], a[2] & m[2], a[3] & m[3]);
+}
+
 int getdepth(uint32_t mask, int &netsize, int &ndepth) {
   uint32_t m = ntohl(mask);
   for (int bit = 31; bit >= 0 && netsize < 32; --bit) {

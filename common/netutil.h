@@ -21,6 +21,15 @@ long GetUptime(const char *path);
 // this once at start. Always 0.
 int getdepth(uint32_t mask, int &netsize, int &ndepth);
 
+// The WAN interface of a connection type: "eth2.2" for the types carried on
+// the WAN port itself (1 static, 2 DHCP, 4 DHCP+), "ppp0" for the PPP types
+// (3 PPPoE, 5 PPTP, 6 L2TP), nullptr for any other number.
+const char *wan_ifname(int conntype);
+
+// The LAN network of an address and mask (network byte order) as a dotted
+// quad into out, with netsize and ndepth set from the mask as getdepth sets them.
+void lan_network(uint32_t ip, uint32_t mask, char (&out)[16], int &netsize, int &ndepth);
+
 // Copies the n-th (1 = first) "nameserver" address of the resolv.conf file at
 // path into out[size] (cut to fit). Returns n when found, otherwise 0.
 int getDns(int n, char *out, size_t size, const char *path);

@@ -27,7 +27,7 @@ const char *const kKeys[] = {"arp_defence", "arp_defence"};
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   using namespace rc::fuzz;
   quiet_stdout();
-  static MapStore store;
+  static rc::test::MemStore store;
   static QuietLink link;
   // The first value is read at start, the second (if any) by command 1.
   const uint8_t *nul = static_cast<const uint8_t *>(memchr(data, 0, size));

@@ -1,7 +1,7 @@
-// Services for the fuzz targets: a shell that runs nothing, a store filled
-// from the fuzz input, a clock that stands still, and a scratch directory
-// (system root and kernel root) made once per process, where a target writes
-// the input as the file the code under test opens.
+// What the fuzz targets share beside the test doubles (tests/testkit): a
+// store filled from the fuzz input, a clock that stands still, and a scratch
+// directory (system root and kernel root) made once per process, where a
+// target writes the input as the file the code under test opens.
 #pragma once
 #include <fcntl.h>
 #include <ftw.h>
@@ -13,79 +13,30 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <map>
 #include <string>
 
-#include "common/cfm.h"
-#include "common/clock.h"
 #include "common/paths.h"
-#include "common/proc.h"
-#include "common/shell.h"
+#include "tests/testkit/doubles.h"
 
 namespace rc::fuzz {
 
-class NullShell : public Shell {
- public:
-  NullShell() : Shell(ShellOptions{1024, false}) {}
-  size_t lines = 0;
-
- protected:
-  int run(RunKind, const char *line) override {
-    lines += line[0] != '\0';
-    return 0;
-  }
-};
-
-class MapStore : public ConfigStore {
- public:
-  std::map<std::string, std::string> values;
-
- protected:
-  void open() override {}
-  void close() override {}
-  bool lookup(const char *key, char *dst, size_t size) override {
-    auto it = values.find(key);
-    if (it == values.end()) return false;
-    if (size) {
-      size_t n = strnlen(it->second.c_str(), size - 1);
-      memcpy(dst, it->second.data(), n);
-      dst[n] = '\0';
-    }
-    return true;
-  }
-};
-
-// Fills the store from the input: the values of keys[0..n) in order, each
+// The store filled from the input: the values of keys[0..n) in order, each
 // ended by a NUL byte (the last one by the end of the input). Keys the input
 // does not reach stay absent.
-inline void fill_store(MapStore &store, const char *const *keys, size_t n, const uint8_t *data,
+inline void fill_store(test::MemStore &store, const char *const *keys, size_t n, const uint8_t *data,
                        size_t size) {
-  store.values.clear();
+  store.clear();
   size_t pos = 0;
   for (size_t i = 0; i < n && pos <= size; ++i) {
     const uint8_t *end = static_cast<const uint8_t *>(memchr(data + pos, 0, size - pos));
     size_t len = end ? static_cast<size_t>(end - (data + pos)) : size - pos;
-    store.values[keys[i]] = std::string(reinterpret_cast<const char *>(data + pos), len);
+    store.set(keys[i], std::string(reinterpret_cast<const char *>(data + pos), len));
     pos += len + 1;
   }
 }
 
-class StillClock : public Clock {
- public:
-  time_t now() override { return 1765189362; }  // 2025-12-08 10:22:42 UTC
-  void localNow(struct tm *out) override {
-    time_t t = now();
-    gmtime_r(&t, out);
-  }
-  void sleepSeconds(unsigned) override {}
-  void sleepMicros(unsigned) override {}
-};
-
-class NoProcesses : public Processes {
- public:
-  int get_proc_pid(const char *) override { return 0; }
-  int send_signal(int, const char *) override { return 0; }
-};
+// The time of every target's clock (test::FixedClock): 2025-12-08 10:22:42 UTC.
+constexpr time_t kStillTime = 1765189362;
 
 inline int remove_entry(const char *path, const struct stat *, int, struct FTW *) {
   return remove(path);
@@ -116,21 +67,7 @@ inline const Paths &scratch_paths() {
 }
 
 // Writes bytes to <scratch>/<rel>, creating the parent directories.
-inline void put_file(const char *rel, const void *data, size_t size) {
-  std::string path = scratch() + "/" + rel;
-  for (size_t i = scratch().size() + 1; i < path.size(); ++i)
-    if (path[i] == '/') mkdir(path.substr(0, i).c_str(), 0755);
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd < 0) abort();
-  const char *p = static_cast<const char *>(data);
-  while (size) {
-    ssize_t n = write(fd, p, size);
-    if (n <= 0) abort();
-    p += n;
-    size -= static_cast<size_t>(n);
-  }
-  close(fd);
-}
+inline void put_file(const char *rel, const void *data, size_t size) { test::put_file(scratch(), rel, data, size); }
 
 // The daemons print what they skip; the fuzzer's own output stays readable.
 inline void quiet_stdout() {

@@ -17,10 +17,10 @@ inline int wanAddress(const char *, uint32_t *addr, uint32_t *mask) {
 
 inline void run_fwmgr(const char *const *keys, size_t n, const uint8_t *data, size_t size) {
   quiet_stdout();
-  static NullShell sh;
-  static MapStore store;
-  static StillClock clock;
-  static NoProcesses procs;
+  static rc::test::CountingShell sh;
+  static rc::test::MemStore store;
+  static rc::test::FixedClock clock(rc::fuzz::kStillTime);
+  static rc::test::FakeProcesses procs;
   fill_store(store, keys, n, data, size);
   static const char *const kOn[][2] = {
       {"lan_ip", "192.168.0.1"}, {"lan_mask", "255.255.255.0"}, {"wan_connecttype", "2"},
@@ -29,7 +29,8 @@ inline void run_fwmgr(const char *const *keys, size_t n, const uint8_t *data, si
       {"dmzen", "1"},            {"webipen", "1"},               {"wanweben", "1"},
       {"ddns_en", "1"},          {"dnsen", "1"},                 {"upnpen", "1"},
   };
-  for (auto &kv : kOn) store.values.emplace(kv[0], kv[1]);  // the input's values win
+  for (auto &kv : kOn)
+    if (!store.has(kv[0])) store.set(kv[0], kv[1]);  // the input's values win
   auto *mgr = new FwMgr(FwServices{sh, store, clock, scratch_paths(), procs, wanAddress});
   mgr->start();
   mgr->onCommand(2);

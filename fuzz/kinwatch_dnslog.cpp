@@ -12,9 +12,9 @@ void noDetach() {}
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   using namespace rc::fuzz;
   quiet_stdout();
-  static NullShell sh;
-  static MapStore store;
-  static StillClock clock;
+  static rc::test::CountingShell sh;
+  static rc::test::MemStore store;
+  static rc::test::FixedClock clock(rc::fuzz::kStillTime);
   static volatile sig_atomic_t run = 1;
   static rc::KinWatch *kw = [] {
     put_file("var/.keep", "", 0);

@@ -17,8 +17,8 @@ class NoNet : public rc::SmtpSocket {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   using namespace rc::fuzz;
   quiet_stdout();
-  static MapStore store;
-  static StillClock clock;
+  static rc::test::MemStore store;
+  static rc::test::FixedClock clock(rc::fuzz::kStillTime);
   static NoNet net;
   static rc::LogMail *mail = new rc::LogMail(rc::MailServices{store, clock, net, 60});
   fill_store(store, kKeys, sizeof kKeys / sizeof *kKeys, data, size);

@@ -5,10 +5,10 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   using namespace rc::fuzz;
   quiet_stdout();
-  static NullShell sh;
-  static MapStore store;
-  static StillClock clock;
-  static NoProcesses procs;
+  static rc::test::CountingShell sh;
+  static rc::test::MemStore store;
+  static rc::test::FixedClock clock(rc::fuzz::kStillTime);
+  static rc::test::FakeProcesses procs;
   static rc::syslog_ring ring{};
   static rc::NetMgr mgr(rc::NetServices{sh, store, clock, scratch_paths(), procs, nullptr});
   mgr.shmptr = &ring;

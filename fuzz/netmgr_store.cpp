@@ -26,10 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   quiet_stdout();
   static bool dirs = (put_file("etc/ppp/.keep", "", 0), put_file("kernel/dev/flash0", "", 0), true);
   (void)dirs;
-  static NullShell sh;
-  static MapStore store;
-  static StillClock clock;
-  static NoProcesses procs;
+  static rc::test::CountingShell sh;
+  static rc::test::MemStore store;
+  static rc::test::FixedClock clock(rc::fuzz::kStillTime);
+  static rc::test::FakeProcesses procs;
   fill_store(store, kKeys, sizeof kKeys / sizeof *kKeys, data, size);
   auto *mgr = new rc::NetMgr(rc::NetServices{sh, store, clock, scratch_paths(), procs, noAuth});
   mgr->start();

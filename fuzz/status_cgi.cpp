@@ -13,7 +13,7 @@ bool noAddr(const char *, bool, uint32_t *) { return false; }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static FILE *null = fopen("/dev/null", "w");
-  static rc::fuzz::MapStore store;
+  static rc::test::MemStore store;
   static struct {
     rc::syslog_ring ring;
     rc::hosttable hosts;

@@ -9,9 +9,9 @@
 namespace rc::fuzz {
 
 inline TrafMon &trafmon() {
-  static NullShell sh;
-  static MapStore store;
-  static StillClock clock;
+  static rc::test::CountingShell sh;
+  static rc::test::MemStore store;
+  static rc::test::FixedClock clock(rc::fuzz::kStillTime);
   static hosttable *seg = new hosttable{};
   static sysstat *sys = new sysstat{};
   static TrafMon *mon = [] {

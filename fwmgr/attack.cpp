@@ -59,7 +59,7 @@ bool readSourceList(const char *key, const char *value, char (&dst)[256]) {
 
 int FwMgr::readattackconfig() {
   int f[kAttackFields] = {};
-  cfm_.GetCfmValue("lan_attack_defence", value);
+  settings_.get("lan_attack_defence", value);
   const char *p = value;
   for (int i = 0; i < kAttackFields && *p; ++i) {
     f[i] = atoi(p);
@@ -92,9 +92,9 @@ int FwMgr::readattackconfig() {
   eDonkey = f[18];
   Virus = f[19];
   // A refused list leaves the blocking off rather than on for every source.
-  cfm_.GetCfmValue("qqip", value);
+  settings_.get("qqip", value);
   if (!readSourceList("qqip", value, qqip)) QQ = 0;
-  cfm_.GetCfmValue("msnip", value);
+  settings_.get("msnip", value);
   if (!readSourceList("msnip", value, msnip)) MSN = 0;
   return 1;
 }

@@ -90,7 +90,7 @@ int FwMgr::readspecialdata(char *buf, size_t size, int count, const char *prefix
   bool cut = false;
   for (int i = 0; i < keys; ++i) {
     snprintf(key, sizeof key, "%s%d", prefix, i);
-    cfm_.GetCfmValue(key, value);
+    settings_.get(key, value);
     if (i > 0) bappend_text(buf, size, "~");
     size_t before = strlen(buf);
     bappend_text(buf, size, value);

@@ -1,5 +1,6 @@
-// fwmgr start-up, the command table of queue 203, WAN up and down, the UPnP
-// switch, the process watchdog and process restarts.
+// fwmgr start-up and the restart flush, the dispatch of queue 203 over the
+// feature records, WAN up and down, the UPnP switch, the process watchdog
+// and process restarts.
 #include "fwmgr/fwmgr.h"
 
 #include <arpa/inet.h>
@@ -15,42 +16,15 @@
 namespace rc {
 
 namespace {
-constexpr const char *kWanAdminChain = "web_wanadmin";
-constexpr const char *kLanAdminChain = "web_lanadmin";
-constexpr const char *kAccessChain = "web_access";
 constexpr const char *kUpnpChain = "MINIUPNPD";
 }  // namespace
 
-// Queue 203. Numbers without a row (1, 6, 19 and above) are taken off the
-// queue and ignored.
-const FwMgr::Command FwMgr::kCommands[] = {
-    {2, &FwMgr::wanUp},      // WAN link up
-    {3, &FwMgr::cmdWanDown},  // WAN link down
-    {4, &FwMgr::cmdPortmap},  // port forwarding changed
-    {5, &FwMgr::cmdDmz},      // DMZ changed
-    {7, &FwMgr::cmdAlg},      // ALG blocking changed
-    {8, &FwMgr::cmdClient},   // client filter changed
-    {9, &FwMgr::cmdUrl},      // URL filter changed
-    {10, &FwMgr::cmdMac},     // MAC filter changed
-    {11, &FwMgr::cmdIpMacBind},  // IP-MAC binding changed
-    {12, &FwMgr::cmdQos},        // QoS changed
-    {13, &FwMgr::cmdWanWeb},     // WAN management access changed
-    {14, &FwMgr::cmdLanWeb},     // LAN management access changed
-    {15, &FwMgr::cmdAttack},     // attack defence changed
-    {16, &FwMgr::upnpSwitch},    // UPnP switch changed
-    {17, &FwMgr::cmdDdns},       // DDNS changed
-    {18, &FwMgr::cmdDns},        // DNS settings changed
-};
+FwMgr::FwMgr(const FwServices &s) : s_(s), sh_(s.sh), cfm_(s.cfm), settings_(s.cfm, kFwSettings) {}
 
-FwMgr::FwMgr(const FwServices &s) : s_(s), sh_(s.sh), cfm_(s.cfm) {}
-
-int FwMgr::readNumber(const char *key) {
-  cfm_.GetCfmValue(key, value);
-  return atoi(value);
-}
+int FwMgr::readNumber(const char *key) { return settings_.number(key); }
 
 void FwMgr::readAddress(const char *key, char (&dst)[16]) {
-  cfm_.GetCfmValue(key, value);
+  settings_.get(key, value);
   if (value[0] && !is_ipv4(value)) {
     char seen[kShownSize];
     printf("fwmgr: %s \"%s\" is not an IPv4 address; refused\n", key, shown(value, seen));
@@ -67,11 +41,7 @@ void FwMgr::readLan() {
   readAddress("lan_mask", mask);
   lanip = strlanip[0] ? inet_addr(strlanip) : 0;
   lanmask = mask[0] ? inet_addr(mask) : 0;
-  getdepth(lanmask, netsize, ndepth);
-  const unsigned char *ip = reinterpret_cast<const unsigned char *>(&lanip);
-  const unsigned char *mk = reinterpret_cast<const unsigned char *>(&lanmask);
-  snprintf(strlannet, sizeof strlannet, "%d.%d.%d.%d", ip[0] & mk[0], ip[1] & mk[1], ip[2] & mk[2],
-           ip[3] & mk[3]);
+  lan_network(lanip, lanmask, strlannet, netsize, ndepth);
   // The LAN network is the source of the SNAT lines. Without an address, or
   // with a mask that is empty, refused, 0.0.0.0 or not a run of leading ones
   // (netsize would count only the first run), it is left empty: no SNAT line
@@ -86,11 +56,7 @@ void FwMgr::readLan() {
 }
 
 void FwMgr::setWanName() {
-  switch (wanconntype) {
-    case 1: case 2: case 4: bcopy_text(wanname, "eth2.2"); break;
-    case 3: case 5: case 6: bcopy_text(wanname, "ppp0"); break;
-    default: break;  // the name stays as it was
-  }
+  if (const char *name = wan_ifname(wanconntype)) bcopy_text(wanname, name);  // else it stays as it was
 }
 
 void FwMgr::start() {
@@ -108,45 +74,28 @@ void FwMgr::start() {
     readAddress("wan_mask", strwanmask);
     wanconnflag = 1;
   }
-  readportmapconfig();
-  readdmzconfig();
-  readalgconfig();
-  readclientconfig();
-  readurlconfig();
-  readmacconfig();
-  readipmacbindconfig();
-  readqosconfig();
-  readattackconfig();
-  readwebaccessconfig();
-  readwanwebconfig();
-  upnpen = readNumber("upnpen");
-  readddnsconfig();
-  loadnatlimitconfig();
-  loadroutestatic();
+  for (size_t i = 0; i < kFeatureCount; ++i)
+    if (kFeatures[i].read) kFeatures[i].read(*this);
   cfm_.CloseCfm();
 
   removeLeftovers();
-  loadalgconfig();
-  loadipmacbindconfig(1);
-  loadattackconfig();
-  loadkinwatch();
-  loadlanwebrules();
+  for (size_t i = 0; i < kFeatureCount; ++i)
+    if (kFeatures[i].load) kFeatures[i].load(*this);
 }
 
 // An instance that was killed leaves its rules and its WAN services behind.
 // Before the load steps add them again, the chains that only fwmgr fills are
-// emptied, and its own single rules in the chains it shares with netmgr and
+// emptied (the chains its feature records own, filter chains first), and
+// its own single rules in the chains it shares with netmgr and
 // kinwatch are deleted with the values just read, which are the values the
 // killed instance added them with. Every start removes them before anything
 // adds them, so at most one copy can be left and one deletion suffices. The
 // filter records start unapplied, as their chains now are; alg_filter is
 // emptied by loadalgconfig; the WAN rules come back with the next command 2.
 void FwMgr::removeLeftovers() {
-  static const char *const kFilterChains[] = {"ip_filter", "url_filter", "mac_filter", "qos", kAccessChain};
-  static const char *const kNatChains[] = {"port_forward_pre", "port_forward_post", "dmz_forward_pre",
-                                           "dmz_forward_post", kWanAdminChain,     kLanAdminChain};
-  for (const char *chain : kFilterChains) sh_.vk_SystemEx("iptables -t filter -F %s", chain);
-  for (const char *chain : kNatChains) sh_.vk_SystemEx("iptables -t nat -F %s", chain);
+  static const char *const kTables[] = {"filter", "nat"};
+  for (const char *table : kTables)
+    for (size_t i = 0; i < kFeatureCount; ++i) flushChains(kFeatures[i], table);
   unloadattackconfig();    // ping and safe_filter emptied, the FIREWALL rule of mangle PREROUTING
   loadipmacbindconfig(0);  // the IP-MAC rules of arptables INPUT and mangle PREROUTING
 
@@ -182,102 +131,53 @@ void FwMgr::removeLeftovers() {
 
 // ---------------------------------------------------------------- commands
 
+const FwFeature *FwMgr::featureFor(long cmd) {
+  for (size_t i = 0; i < kFeatureCount; ++i)
+    if (cmd != 0 && kFeatures[i].cmd == cmd) return &kFeatures[i];
+  return nullptr;
+}
+
+// Queue 203: 2 and 3 are the WAN's, the others the features'. Numbers
+// without a record (1, 6, 19 and above) are taken off the queue and ignored.
 void FwMgr::onCommand(long cmd) {
-  for (const Command &c : kCommands) {
-    if (c.cmd == cmd) {
-      Shell::Batch batch(sh_);  // a command's lines (WAN-up, a feature's reload) through one shell
-      (this->*c.run)();
-      return;
-    }
-  }
+  const FwFeature *f = featureFor(cmd);
+  if (cmd != 2 && cmd != 3 && !f) return;
+  Shell::Batch batch(sh_);  // a command's lines (WAN-up, a feature's reload) through one shell
+  if (cmd == 2)
+    wanUp();
+  else if (cmd == 3) {
+    if (wanconnflag == 1) wanDown();
+  } else if (f->command)
+    f->command(*this, *f);
+  else
+    reload(*f);
 }
 
-void FwMgr::cmdWanDown() {
-  if (wanconnflag == 1) wanDown();
-}
-
-void FwMgr::cmdPortmap() {
-  unloadportmapconfig();
+void FwMgr::reload(const FwFeature &f) {
+  const bool wan = wanconnflag == 1;
+  if (f.unload)
+    f.unload(*this);
+  else if (wan && f.wanUnload)
+    f.wanUnload(*this);
   cfm_.Init_vxm810_cfm();
-  readportmapconfig();
+  if (f.reread)
+    f.reread(*this);
+  else if (f.read)
+    f.read(*this);
   cfm_.CloseCfm();
-  if (wanconnflag == 1) {
-    loadportmapconfig();
+  if (f.load) f.load(*this);
+  if (wan && f.wanLoad) {
+    f.wanLoad(*this);
     wanloaded = 1;
   }
 }
 
-void FwMgr::cmdDmz() {
-  unloaddmzconfig();
-  cfm_.Init_vxm810_cfm();
-  readdmzconfig();
-  cfm_.CloseCfm();
-  if (wanconnflag == 1) {
-    loaddmzconfig();
-    wanloaded = 1;
-  }
+void FwMgr::flushChains(const FwFeature &f, const char *table) {
+  for (const FwChain &c : f.chains)
+    if (c.name && (!table || strcmp(c.table, table) == 0)) sh_.vk_SystemEx("iptables -t %s -F %s", c.table, c.name);
 }
 
-void FwMgr::cmdAlg() {
-  cfm_.Init_vxm810_cfm();
-  readalgconfig();
-  cfm_.CloseCfm();
-  loadalgconfig();
-}
-
-// The filters' rules come back with the next pass's load steps.
-void FwMgr::cmdClient() {
-  unloadclientconfig();
-  cfm_.Init_vxm810_cfm();
-  readclientconfig();
-  cfm_.CloseCfm();
-}
-
-void FwMgr::cmdUrl() {
-  unloadurlconfig();
-  cfm_.Init_vxm810_cfm();
-  readurlconfig();
-  cfm_.CloseCfm();
-}
-
-void FwMgr::cmdMac() {
-  unloadmacconfig();
-  cfm_.Init_vxm810_cfm();
-  readmacconfig();
-  cfm_.CloseCfm();
-}
-
-void FwMgr::cmdIpMacBind() {
-  loadipmacbindconfig(0);  // the old list and flags
-  cfm_.Init_vxm810_cfm();
-  readipmacbindconfig();
-  cfm_.CloseCfm();
-  loadipmacbindconfig(1);
-}
-
-void FwMgr::cmdQos() {
-  if (wanconnflag == 1) unloadqosconfig();
-  cfm_.Init_vxm810_cfm();
-  readqosconfig();
-  cfm_.CloseCfm();
-  if (wanconnflag == 1) {
-    loadqosconfig();
-    wanloaded = 1;
-  }
-}
-
-void FwMgr::cmdWanWeb() {
-  sh_.vk_SystemEx("iptables -t nat -F %s", kWanAdminChain);
-  cfm_.Init_vxm810_cfm();
-  readwanwebconfig();
-  cfm_.CloseCfm();
-  if (wanconnflag == 1) {
-    loadwanwebrule();
-    wanloaded = 1;
-  }
-}
-
-void FwMgr::cmdLanWeb() {
+void FwMgr::cmdLanWeb(const FwFeature &self) {
   // The settings are read before the flush: a refused address with the host
   // limit on keeps the rules in force (and their settings), since replacing
   // them could only lift the limit.
@@ -295,50 +195,21 @@ void FwMgr::cmdLanWeb() {
     bcopy_text(lanwebip, oldIp);
     return;
   }
-  sh_.vk_SystemEx("iptables -t filter -F %s", kAccessChain);
-  sh_.vk_SystemEx("iptables -t nat -F %s", kLanAdminChain);
+  flushChains(self);  // web_access, web_lanadmin
   loadlanwebrules();
 }
 
-void FwMgr::cmdAttack() {
-  unloadattackconfig();
-  cfm_.Init_vxm810_cfm();
-  readattackconfig();
-  cfm_.CloseCfm();
-  loadattackconfig();
-  if (wanconnflag == 1) {
-    wanPingRule('A');  // the flush of ping took it
-    wanloaded = 1;
-  }
-}
-
-void FwMgr::cmdDdns() {
+void FwMgr::clearDdnsStatus() {
   int status = sh_.doSystemCmd("echo 0 > /etc/ddns");
   if (status != 0)
     printf("fwmgr: cannot write /etc/ddns: exit status %d\n", WIFEXITED(status) ? WEXITSTATUS(status) : status);
-  unloadddnsconfig();  // the client of the old settings
-  cfm_.Init_vxm810_cfm();
-  readddnsconfig();
-  cfm_.CloseCfm();
-  if (wanconnflag == 1) {
-    loadddnsconfig();
-    wanloaded = 1;
-  }
 }
 
-void FwMgr::cmdDns() {
-  if (wanconnflag == 1) unloaddnsproxy();
-  cfm_.Init_vxm810_cfm();
-  cfm_.GetCfmValue("dnsen", value);
-  if (atoi(value) == 1)
+void FwMgr::readdnsconfig() {
+  if (readNumber("dnsen") == 1)
     dnsOverride();
   else
     dnsRestore();
-  cfm_.CloseCfm();
-  if (wanconnflag == 1) {
-    loaddnsproxy();
-    wanloaded = 1;
-  }
 }
 
 // ---------------------------------------------------------------- WAN up and down
@@ -409,28 +280,16 @@ void FwMgr::wanUp() {
       break;
   }
   cfm_.CloseCfm();
-  loadportmapconfig();
-  loaddmzconfig();
-  loadqosconfig();
-  wanPingRule('A');
-  loadwanwebrule();
-  loadddnsconfig();
-  loaddnsproxy();
-  if (upnpen == 1) sh_.doSystemCmd("upnp %s &", wanname);
+  for (size_t i = 0; i < kFeatureCount; ++i)
+    if (kFeatures[i].wanLoad) kFeatures[i].wanLoad(*this);
   wanloaded = 1;
 }
 
 void FwMgr::wanDown() {
   if (wanconntype == 1 || wanconntype == 2 || wanconntype == 4) arpRule('D');
   wanconnflag = 0;
-  unloadportmapconfig();
-  unloaddmzconfig();
-  unloadqosconfig();
-  wanPingRule('D');
-  sh_.vk_SystemEx("iptables -t nat -F %s", kWanAdminChain);
-  unloadddnsconfig();
-  unloaddnsproxy();
-  if (upnpen == 1) upnpStop();
+  for (size_t i = 0; i < kFeatureCount; ++i)
+    if (kFeatures[i].wanUnload) kFeatures[i].wanUnload(*this);
   wanloaded = 0;
 }
 
@@ -443,11 +302,13 @@ void FwMgr::upnpSwitch() {
   cfm_.CloseCfm();
   if (upnpen == old) return;
   if (wanconnflag == 1 && upnpen == 1) {
-    sh_.doSystemCmd("upnp %s &", wanname);
+    upnpStart();
     wanloaded = 1;
   } else if (upnpen == 0)
     upnpStop();
 }
+
+void FwMgr::upnpStart() { sh_.doSystemCmd("upnp %s &", wanname); }
 
 void FwMgr::upnpStop() {
   sh_.doSystemCmd("killall -9 upnp");
@@ -487,9 +348,8 @@ void FwMgr::onTick() {
   ++tickcount;
   struct tm now;
   s_.clock.localNow(&now);
-  loadclientconfig(now);
-  loadurlconfig(now);
-  loadmacconfig(now);
+  for (size_t i = 0; i < kFeatureCount; ++i)
+    if (kFeatures[i].pass) kFeatures[i].pass(*this, now);
   if (tickcount % kWatchdogEvery == 0) watchdog();
 }
 

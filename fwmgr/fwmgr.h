@@ -9,8 +9,10 @@
 //
 // All process-wide state lives in this object under the names the system's
 // documents use; the outside world is reached only through the services
-// passed in. Every feature is a read step (store to table, no shell), a load
-// step (table to command lines) and, where it has one, an unload step.
+// passed in. Every feature is a record of kFeatures (features.cpp): a read
+// step (store to table, no shell), a load step (table to command lines)
+// and, where it has them, an unload step and WAN steps; its store keys are
+// declared in kFwSettings (settings.cpp).
 #pragma once
 #include <sys/types.h>
 
@@ -22,6 +24,7 @@
 #include "common/clock.h"
 #include "common/paths.h"
 #include "common/proc.h"
+#include "common/settings.h"
 #include "common/shell.h"
 #include "common/tick.h"
 
@@ -93,6 +96,36 @@ struct QosRecord {
   char startIp[16], endIp[16];
 };
 
+class FwMgr;
+
+// The store keys fwmgr reads, by feature (settings.cpp).
+extern const SettingTable kFwSettings;
+
+// A chain of the firewall that only one feature fills.
+struct FwChain {
+  const char *table;  // "filter" or "nat"
+  const char *name;
+};
+
+// One feature of fwmgr: which command re-reads it, which chains it alone
+// fills (emptied when fwmgr restarts) and its steps. A step left out is not
+// run. The WAN steps run only while the WAN is up: on WAN-up and WAN-down,
+// and after the feature's command when the WAN counts as up.
+struct FwFeature {
+  using Step = void (*)(FwMgr &);
+  const char *name;
+  long cmd;             // command of queue 203 that re-reads it; 0 = none
+  FwChain chains[2];    // chains it alone fills
+  Step read;            // store to state, with the store open; start and command
+  Step load;            // the rules that do not need the WAN
+  Step unload;          // removes the rules before the command re-reads
+  Step wanLoad;         // the rules that need the WAN
+  Step wanUnload;
+  Step reread;          // the command's read step, where it differs from read
+  void (*pass)(FwMgr &, const struct tm &now);     // on every pass
+  void (*command)(FwMgr &, const FwFeature &self);  // replaces FwMgr::reload
+};
+
 class FwMgr : public TickDaemon {
  public:
   static constexpr key_t kQueueKey = 203;
@@ -102,7 +135,6 @@ class FwMgr : public TickDaemon {
   static constexpr int kMaxMacs = 256;
   static constexpr int kMaxIpMac = 256;
   static constexpr int kMaxQos = 32;
-  static constexpr int kMaxConnLimits = 32;
   static constexpr int kMaxRoutes = 10;
   // A per-address QoS record classes at most this many addresses.
   static constexpr unsigned kMaxQosRange = 1024;
@@ -122,10 +154,24 @@ class FwMgr : public TickDaemon {
   void onTick() override;
 
   // --- Skeleton (fwmgr.cpp) ---
+  // The features, in the order of their lines (features.cpp).
+  static const FwFeature kFeatures[];
+  static const size_t kFeatureCount;
+  // The record of a command number, or nullptr.
+  static const FwFeature *featureFor(long cmd);
+  // The usual command: the old rules go (with the WAN up, the WAN rules
+  // too, for a feature without an unload step), the keys are read again,
+  // the rules loaded, the WAN rules while the WAN is up.
+  void reload(const FwFeature &f);
   void wanUp();    // command 2
   void wanDown();  // command 3, and before a repeated command 2
-  void upnpSwitch();
+  void upnpSwitch();  // command 16
+  void upnpStart();
   void upnpStop();
+  void cmdLanWeb(const FwFeature &self);  // command 14
+  // Empties the chains the feature owns (of one table, or all).
+  void flushChains(const FwFeature &f, const char *table = nullptr);
+  void clearDdnsStatus();  // "echo 0 > /etc/ddns" before command 17
   // Start-up: the rules and WAN services a killed instance left are removed.
   void removeLeftovers();
   void watchdog();
@@ -180,11 +226,13 @@ class FwMgr : public TickDaemon {
   int readwanwebconfig();
   void loadlanwebrules();
   void loadwanwebrule();
+  void unloadwanwebrule();
   int readddnsconfig();
   int loadddnsconfig();
   int unloadddnsconfig();
   void dnsOverride();  // with the store open
   void dnsRestore();
+  void readdnsconfig();  // command 18: dnsOverride or dnsRestore by dnsen
   int loaddnsproxy();
   int unloaddnsproxy();
   int loadnatlimitconfig();  // with the store open
@@ -252,29 +300,9 @@ class FwMgr : public TickDaemon {
   char value[2048] = "";               // one store value
   char pairlist[kMaxIpMac * 36 + 1] = "";  // the IP-MAC pairs as the targets take them
 
- private:
-  struct Command {
-    long cmd;
-    void (FwMgr::*run)();
-  };
-  static const Command kCommands[];
-
-  void cmdWanDown();
-  void cmdPortmap();
-  void cmdDmz();
-  void cmdAlg();
-  void cmdClient();
-  void cmdUrl();
-  void cmdMac();
-  void cmdIpMacBind();
-  void cmdQos();
-  void cmdWanWeb();
-  void cmdLanWeb();
-  void cmdAttack();
-  void cmdDdns();
-  void cmdDns();
-
   int readNumber(const char *key);
+
+ private:
   // Reads an address key into dst; a value that is not an IPv4 address is
   // refused (printed) and leaves dst empty.
   void readAddress(const char *key, char (&dst)[16]);
@@ -296,6 +324,7 @@ class FwMgr : public TickDaemon {
   FwServices s_;
   Shell &sh_;
   ConfigStore &cfm_;
+  SettingsStore settings_;  // every store read, through the key tables
 };
 
 }  // namespace rc

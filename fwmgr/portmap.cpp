@@ -58,7 +58,7 @@ bool FwMgr::natAddressesOk(const char *feature) {
 int FwMgr::readportmapconfig() {
   memset(portinfo, 0, sizeof portinfo);
   portmnum = 0;
-  cfm_.GetCfmValue("virtualser_list", value);
+  settings_.get("virtualser_list", value);
   size_t len = strlen(value);
   if (len < kMinListLen) return 1;
 
@@ -155,7 +155,7 @@ int FwMgr::unloaddmzconfig() {
 
 // ---------------------------------------------------------------- ALG blocking
 
-void FwMgr::readalgconfig() { cfm_.GetCfmValue("alg_service", algMask); }
+void FwMgr::readalgconfig() { settings_.get("alg_service", algMask); }
 
 int FwMgr::loadalgconfig() {
   // The drop lines of each position of algMask ("0" = blocked), by position.

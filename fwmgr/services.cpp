@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/abi/connlimit.h"
 #include "common/bstr.h"
 #include "common/netutil.h"
 #include "fwmgr/fields.h"
@@ -53,7 +54,7 @@ void putLe32(unsigned char *at, uint32_t v) {
 }  // namespace
 
 int FwMgr::readPort(const char *key, int fallback) {
-  cfm_.GetCfmValue(key, value);
+  settings_.get(key, value);
   int port = atoi(value);
   if (port >= 1 && port <= 65535) return port;
   char seen[kShownSize];
@@ -64,7 +65,7 @@ int FwMgr::readPort(const char *key, int fallback) {
 // ---------------------------------------------------------------- management access
 
 bool FwMgr::readNet(const char *key, char (&dst)[20]) {
-  cfm_.GetCfmValue(key, value);
+  settings_.get(key, value);
   bool ok = !value[0] || (strlen(value) < sizeof dst && is_ipv4_net(value));
   bcopy_text(dst, ok ? value : "");
   return ok;
@@ -115,6 +116,8 @@ void FwMgr::loadlanwebrules() {
   }
 }
 
+void FwMgr::unloadwanwebrule() { sh_.vk_SystemEx("iptables -t nat -F %s", kWanAdminChain); }
+
 void FwMgr::loadwanwebrule() {
   if (wanweben != 1 || wanwebport < 1) return;
   // A refused source address adds no rule: without "-s" the pages would be
@@ -134,9 +137,9 @@ void FwMgr::loadwanwebrule() {
 int FwMgr::readddnsconfig() {
   ddnsen = readNumber("ddns_en");
   ddnstype = readNumber("ddns_type");
-  cfm_.GetCfmValue("ddns_user", ddnsuser);
-  cfm_.GetCfmValue("ddns_pwd", ddnspwd);
-  cfm_.GetCfmValue("ddns_domain", ddnsdomain);
+  settings_.get("ddns_user", ddnsuser);
+  settings_.get("ddns_pwd", ddnspwd);
+  settings_.get("ddns_domain", ddnsdomain);
   return 1;
 }
 
@@ -266,18 +269,18 @@ int FwMgr::unloaddnsproxy() {
 // ---------------------------------------------------------------- connection limits
 
 int FwMgr::loadnatlimitconfig() {
-  // The kernel's record: enable word, then 16-byte entries (start and end
-  // address in network byte order, two limit numbers), little-endian.
-  unsigned char rec[4 + 16 * kMaxConnLimits];
-  putLe32(rec, static_cast<uint32_t>(readNumber("natlimit_enble")));
-  size_t len = 4;
-  cfm_.GetCfmValue("natlimit_list", value);
+  // The kernel's table (connlimit_table), written byte by byte: its words
+  // are little-endian whatever this processor's order.
+  unsigned char rec[sizeof(connlimit_table)];
+  putLe32(rec + offsetof(connlimit_table, enable), static_cast<uint32_t>(readNumber("natlimit_enble")));
+  size_t len = offsetof(connlimit_table, entry);
+  settings_.get("natlimit_list", value);
   const char *p = value, *listEnd = value + strlen(value);
   for (int n = 1; p < listEnd; ++n) {
     const char *end = static_cast<const char *>(memchr(p, ',', static_cast<size_t>(listEnd - p)));
     if (!end) end = listEnd;
     if (len == sizeof rec) {
-      printf("fwmgr: natlimit_list holds more than %d entries; entry %d and later dropped\n", kMaxConnLimits, n);
+      printf("fwmgr: natlimit_list holds more than %d entries; entry %d and later dropped\n", kConnLimits, n);
       break;
     }
     FieldReader f(p, end);
@@ -293,11 +296,12 @@ int FwMgr::loadnatlimitconfig() {
       printf("fwmgr: natlimit_list entry %d dropped: %s\n", n, why);
     } else {
       uint32_t a = inet_addr(start), b = inet_addr(last);  // network byte order, copied as they are
-      memcpy(rec + len, &a, 4);
-      memcpy(rec + len + 4, &b, 4);
-      putLe32(rec + len + 8, static_cast<uint32_t>(first));
-      putLe32(rec + len + 12, static_cast<uint32_t>(second));
-      len += 16;
+      unsigned char *e = rec + len;
+      memcpy(e + offsetof(connlimit_entry, start), &a, 4);
+      memcpy(e + offsetof(connlimit_entry, end), &b, 4);
+      putLe32(e + offsetof(connlimit_entry, first), static_cast<uint32_t>(first));
+      putLe32(e + offsetof(connlimit_entry, second), static_cast<uint32_t>(second));
+      len += sizeof(connlimit_entry);
     }
     p = end + 1;
   }
@@ -322,7 +326,7 @@ int FwMgr::loadroutestatic() {
   char key[24];
   for (int i = 0; i < kMaxRoutes; ++i) {
     snprintf(key, sizeof key, "static_route_%d", i);
-    cfm_.GetCfmValue(key, value);
+    settings_.get(key, value);
     if (strlen(value) < 11) break;
     FieldReader f(value, value + strlen(value));
     char net[16], mask[16], gw[16];

@@ -89,7 +89,7 @@ void KinWatch::takeRecords(const unsigned char *buf, size_t len) {
     const unsigned char *rec = buf + off;
     if (!record_name(rec, name)) continue;
     uint32_t ip;
-    memcpy(&ip, rec, 4);
+    memcpy(&ip, rec + offsetof(dnslog_record, addr), sizeof ip);
     if (ip != lastIp) {
       lastIp = ip;
       logRecord(ip, name);

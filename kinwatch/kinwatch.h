@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/abi/dnslog.h"
 #include "common/cfm.h"
 #include "common/clock.h"
 #include "common/paths.h"
@@ -39,9 +40,9 @@ int diffUlr(const char *name, const char *last);
 
 class KinWatch {
  public:
-  static constexpr size_t kRecordSize = 132;  // 4 address bytes, 128 name bytes
-  static constexpr size_t kNameSize = 128;
-  static constexpr size_t kReadSize = 2640;   // 20 records a read
+  static constexpr size_t kRecordSize = sizeof(dnslog_record);
+  static constexpr size_t kNameSize = kDnsNameSize;
+  static constexpr size_t kReadSize = kDnsLogPerRead * kRecordSize;
   static constexpr size_t kSlotSize = 128;
   static constexpr int kSlots = 3;
   static constexpr int kPassSeconds = 5;

@@ -49,7 +49,7 @@ int diffUlr(const char *name, const char *last) {
 }
 
 bool record_name(const unsigned char *record, char (&out)[KinWatch::kNameSize]) {
-  const unsigned char *name = record + 4;
+  const unsigned char *name = record + offsetof(dnslog_record, name);
   const void *end = memchr(name, '\0', KinWatch::kNameSize);
   if (!end) return false;
   size_t n = static_cast<size_t>(static_cast<const unsigned char *>(end) - name);

@@ -15,7 +15,7 @@
 #include "common/cfm.h"
 #include "common/clock.h"
 #include "common/tick.h"
-#include "netmgr/syslog_ring.h"
+#include "common/abi/syslog_ring.h"
 #include "smtp/smtp.h"
 
 namespace rc {

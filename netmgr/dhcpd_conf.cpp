@@ -53,19 +53,19 @@ long long leaseSeconds(const char *minutes) {
 
 int NetMgr::GenDhcpdCfgFile() {
   char start[16], end[16], mask[16], dns1[16], dns2[16], ip[16], lease[16], num[16], mtu[16];
-  cfm_.GetCfmValue("dhcps_start", start);
-  cfm_.GetCfmValue("dhcps_end", end);
-  cfm_.GetCfmValue("lan_mask", mask);
-  cfm_.GetCfmValue("dhcps_dns1", dns1);
-  cfm_.GetCfmValue("dhcps_dns2", dns2);
+  settings_.get("dhcps_start", start);
+  settings_.get("dhcps_end", end);
+  settings_.get("lan_mask", mask);
+  settings_.get("dhcps_dns1", dns1);
+  settings_.get("dhcps_dns2", dns2);
   if (!dns1[0]) {
-    cfm_.GetCfmValue("dns_dns1", dns1);
-    cfm_.GetCfmValue("dns_dns2", dns2);
+    settings_.get("dns_dns1", dns1);
+    settings_.get("dns_dns2", dns2);
   }
-  cfm_.GetCfmValue("lan_ip", ip);
-  cfm_.GetCfmValue("lease_time", lease);
-  cfm_.GetCfmValue("dhcpStaticnum", num);
-  cfm_.GetCfmValue("dhcpStaticip", dhcpStaticip);
+  settings_.get("lan_ip", ip);
+  settings_.get("lease_time", lease);
+  settings_.get("dhcpStaticnum", num);
+  settings_.get("dhcpStaticip", dhcpStaticip);
 
   Paths::Buf path;
   FILE *f = fopen(s_.paths.sys("/etc/udhcpd.conf", path), "w");
@@ -85,9 +85,9 @@ int NetMgr::GenDhcpdCfgFile() {
   fprintf(f, "option\tlease\t%lld\n", leaseSeconds(lease));
 
   switch (readNumber("wan_connecttype")) {
-    case 1: cfm_.GetCfmValue("staticMTU", mtu); break;
-    case 2: cfm_.GetCfmValue("dynamicMTU", mtu); break;
-    case 3: cfm_.GetCfmValue("ppoe_mtu", mtu); break;
+    case 1: settings_.get("staticMTU", mtu); break;
+    case 2: settings_.get("dynamicMTU", mtu); break;
+    case 3: settings_.get("ppoe_mtu", mtu); break;
     default: bcopy_text(mtu, "1500"); break;
   }
   if (!digitsOnly(mtu)) {

@@ -84,7 +84,7 @@ int NetMgr::Init_Eth() {
     bcopy_text(wanmac, derivedWan);
   }
   char wanMacAddr[32];
-  cfm_.GetCfmValue("wan_mac_addr", wanMacAddr);
+  settings_.get("wan_mac_addr", wanMacAddr);
   if (wanMacAddr[0] && strcmp(wanMacAddr, wanmac) != 0) {
     if (is_mac(wanMacAddr))
       bcopy_text(wanmac, wanMacAddr);

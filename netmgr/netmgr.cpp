@@ -4,6 +4,8 @@
 
 #include <arpa/inet.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <climits>
@@ -22,6 +24,10 @@ constexpr const char *kPppd = "pppd";
 constexpr const char *kUdhcpdConf = "/etc/udhcpd.conf";
 // On-demand PPPoE with no idle limit: a limit that is never reached.
 constexpr int kNoIdleLimit = 268435456;
+// xl2tpd's control pipe, and how long netmgr waits for a starting xl2tpd to
+// make it (in steps of 50 ms: at most 5 s).
+constexpr const char *kL2tpControl = "/var/run/xl2tpd/l2tp-control";
+constexpr int kL2tpPipeSteps = 100;
 
 // Firewall chains the other daemons fill, in creation order.
 constexpr const char *kNatChains[] = {"web_wanadmin",     "web_lanadmin",     "port_forward_pre",
@@ -48,12 +54,9 @@ int plainNumber(const char *text) {
 
 }  // namespace
 
-NetMgr::NetMgr(const NetServices &s) : s_(s), sh_(s.sh), cfm_(s.cfm) {}
+NetMgr::NetMgr(const NetServices &s) : s_(s), sh_(s.sh), cfm_(s.cfm), settings_(s.cfm, kNetSettings) {}
 
-int NetMgr::readNumber(const char *key) {
-  cfm_.GetCfmValue(key, scratch);
-  return atoi(scratch);
-}
+int NetMgr::readNumber(const char *key) { return settings_.number(key); }
 
 bool NetMgr::checkAddress(const char *what, const char *value, bool allowEmpty) {
   if (is_ipv4(value) || (allowEmpty && !*value)) return true;
@@ -76,8 +79,8 @@ void NetMgr::start() {
   cfm_.Init_vxm810_cfm();
   Init_Eth();
   bcopy_text(lanname, "br0");
-  cfm_.GetCfmValue("lan_ip", lan_ip);
-  cfm_.GetCfmValue("lan_mask", lan_mask);
+  settings_.get("lan_ip", lan_ip);
+  settings_.get("lan_mask", lan_mask);
 
   bool lanOk = checkAddress("lan_ip", lan_ip, false) && checkAddress("lan_mask", lan_mask, false);
   if (lanOk) {
@@ -109,11 +112,7 @@ void NetMgr::start() {
   write_kernel_lanip(lan_ip, lan_mask);
   lanip = inet_addr(lan_ip);
   lanmask = inet_addr(lan_mask);
-  getdepth(lanmask, netsize, ndepth);
-  const unsigned char *ip = reinterpret_cast<const unsigned char *>(&lanip);
-  const unsigned char *mk = reinterpret_cast<const unsigned char *>(&lanmask);
-  snprintf(strlannet, sizeof strlannet, "%d.%d.%d.%d", ip[0] & mk[0], ip[1] & mk[1], ip[2] & mk[2],
-           ip[3] & mk[3]);
+  lan_network(lanip, lanmask, strlannet, netsize, ndepth);
 
   switch (readNumber("wanparam")) {
     case 1: setwanmodespeed(0, 0); break;
@@ -145,10 +144,22 @@ void NetMgr::startPppoe() {
   pppd_alive_flag = 1;
 }
 
+// xl2tpd makes its control pipe anew when it starts, dropping whatever file
+// was there: a tunnel command written before that is lost (the tunnel never
+// comes up), and one written into an earlier xl2tpd's pipe waits for a reader
+// that never comes. So the old pipe goes first, and the command follows once
+// the new one exists (or the wait is over), not after a fixed 50 ms.
 void NetMgr::startL2tpLink() {
+  Paths::Buf pipe;
+  s_.paths.sys(kL2tpControl, pipe);
+  unlink(pipe);
   sh_.doSystemCmd("xl2tpd &");
-  s_.clock.sleepMicros(50000);
-  sh_.doSystemCmd("echo 'c Linkn'> /var/run/xl2tpd/l2tp-control");
+  struct stat st;
+  for (int i = 0; i < kL2tpPipeSteps; ++i) {
+    s_.clock.sleepMicros(50000);
+    if (stat(pipe, &st) == 0 && S_ISFIFO(st.st_mode)) break;
+  }
+  sh_.doSystemCmd("echo 'c Linkn'> %s", kL2tpControl);
 }
 
 namespace {
@@ -166,45 +177,41 @@ int dayMinute(int hours, int minutes) {
 }  // namespace
 
 void NetMgr::applyWanType(bool reconfigure) {
-  switch (wanconntype) {
-    case 1: case 2: case 4: bcopy_text(wanname, "eth2.2"); break;
-    case 3: case 5: case 6: bcopy_text(wanname, "ppp0"); break;
-    default: break;
-  }
+  if (const char *name = wan_ifname(wanconntype)) bcopy_text(wanname, name);
 
   switch (wanconntype) {
     case 1:
-      cfm_.GetCfmValue("wan_ip", strwanip);
-      cfm_.GetCfmValue("wan_mask", strwanmask);
-      cfm_.GetCfmValue("wan_gateway", strwangate);
-      cfm_.GetCfmValue("wan_dns1", strwandns1);
-      cfm_.GetCfmValue("wan_dns2", strwandns2);
-      cfm_.GetCfmValue("staticMTU", strwanmtu);
+      settings_.get("wan_ip", strwanip);
+      settings_.get("wan_mask", strwanmask);
+      settings_.get("wan_gateway", strwangate);
+      settings_.get("wan_dns1", strwandns1);
+      settings_.get("wan_dns2", strwandns2);
+      settings_.get("staticMTU", strwanmtu);
       setwanstaticip(wanname, strwanip, strwanmask, strwangate, strwandns1, strwandns2, strwanmtu);
       wanUpNotice();
       break;
 
     case 2:
-      cfm_.GetCfmValue("dynamicMTU", strwanmtu);
+      settings_.get("dynamicMTU", strwanmtu);
       setwandhcp(wanname, strwanmtu, "2", "3");
       break;
 
     case 3: {
       ppp_conn_type = 0;
-      if (cfm_.GetCfmValue("ppoe_conmode", scratch) == 1) ppp_conn_type = atoi(scratch);
+      if (settings_.get("ppoe_conmode", scratch) == 1) ppp_conn_type = atoi(scratch);
       ppp_conn_wait_time = 0;
-      if (cfm_.GetCfmValue("ppoe_idletime", scratch) == 1) ppp_conn_wait_time = atoi(scratch);
+      if (settings_.get("ppoe_idletime", scratch) == 1) ppp_conn_wait_time = atoi(scratch);
       if (ppp_conn_type == 2 && ppp_conn_wait_time == 0) ppp_conn_wait_time = kNoIdleLimit;
       int hs = readNumber("ppoe_h_s"), ms = readNumber("ppoe_m_s");
       int he = readNumber("ppoe_h_e"), me = readNumber("ppoe_m_e");
       ppp_conn_start_min = dayMinute(hs, ms);
       ppp_conn_end_min = dayMinute(he, me);
-      cfm_.GetCfmValue("ppoe_userid", pppoe.user);
-      cfm_.GetCfmValue("ppoe_pwd", pppoe.pwd);
-      cfm_.GetCfmValue("ppoe_mtu", pppoe.mtu);
+      settings_.get("ppoe_userid", pppoe.user);
+      settings_.get("ppoe_pwd", pppoe.pwd);
+      settings_.get("ppoe_mtu", pppoe.mtu);
       if (!pppoe.mtu[0]) bcopy_text(pppoe.mtu, "1492");
-      cfm_.GetCfmValue("ppoe_sev", pppoe.service);
-      cfm_.GetCfmValue("ppoe_ac", pppoe.ac);
+      settings_.get("ppoe_sev", pppoe.service);
+      settings_.get("ppoe_ac", pppoe.ac);
       Set_pppoe_conf(pppoe.user, pppoe.pwd, pppoe.service, pppoe.ac, pppoe.mtu);
       if (ppp_conn_type == 0) {
         startPppoe();
@@ -217,7 +224,7 @@ void NetMgr::applyWanType(bool reconfigure) {
     }
 
     case 4:
-      cfm_.GetCfmValue("DHCP_plus_mtu", strwanmtu);
+      settings_.get("DHCP_plus_mtu", strwanmtu);
       setwandhcp(wanname, strwanmtu, "21", "22");
       break;
 
@@ -255,7 +262,7 @@ void NetMgr::readTunnel(const char *prefix, Tunnel &t, char (&server)[32]) {
   char key[32];
   auto get = [&](const char *suffix, char *dst, size_t size) {
     snprintf(key, sizeof key, "%s%s", prefix, suffix);
-    cfm_.GetCfmValue(key, dst, size);
+    settings_.get(key, dst, size);
   };
   get("IP", server, sizeof server);
   get("PUN", t.user, sizeof t.user);
@@ -442,8 +449,8 @@ void NetMgr::onCommand(long cmd) {
     case 21:
       sh_.vk_SystemEx("echo \"0 0\" > /etc/at");
       cfm_.Init_vxm810_cfm();
-      cfm_.GetCfmValue("DHCP_plus_Name", dhcpplus_name);
-      cfm_.GetCfmValue("DHCP_plus_Pwd", dhcpplus_pwd);
+      settings_.get("DHCP_plus_Name", dhcpplus_name);
+      settings_.get("DHCP_plus_Pwd", dhcpplus_pwd);
       cfm_.CloseCfm();
       if (s_.dodhcpauth && s_.dodhcpauth(dhcpplus_name, dhcpplus_pwd) == 1) {
         unsetwandhcp(wanname, strwanmtu);

@@ -13,11 +13,15 @@
 #include "common/clock.h"
 #include "common/paths.h"
 #include "common/proc.h"
+#include "common/settings.h"
 #include "common/shell.h"
 #include "common/tick.h"
 #include "netmgr/syslog_ring.h"
 
 namespace rc {
+
+// The store keys netmgr reads, by feature (settings.cpp).
+extern const SettingTable kNetSettings;
 
 // The ISP login exchange: 1 when the server accepted the password.
 using DhcpAuthFn = int (*)(const char *name, const char *pwd);
@@ -127,7 +131,7 @@ class NetMgr : public TickDaemon {
   void fixedTunnelAddress(const Tunnel &t, const char *server);
   // The PPPoE MTU as a number, or -1 (with a printed reason) when it is not one.
   int pppoeMtu() const;
-  // Reads a key into the scratch buffer and returns atoi of it.
+  // The number a key holds (atoi of its value).
   int readNumber(const char *key);
   // MTU rule of the directly carried WAN: the number when 256 <= m < 1500, else 0.
   static int usableMtu(const char *mtu);
@@ -138,6 +142,7 @@ class NetMgr : public TickDaemon {
   NetServices s_;
   Shell &sh_;
   ConfigStore &cfm_;
+  SettingsStore settings_;  // every store read, through the key tables
 };
 
 }  // namespace rc

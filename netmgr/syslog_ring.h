@@ -1,30 +1,10 @@
-// The system-log ring in shared memory segment 205: netmgr writes it, the
-// log mailer reads it. 256 slots of 128 bytes behind two native 32-bit
-// integers: `count` (records written, up to 256) and `next` (slot of the next
-// record). A record is "YYYY-mm-dd HH:MM:SS <message>\n", NUL-terminated.
+// netmgr's writing of the system-log ring (segment 205, laid out in
+// common/abi/syslog_ring.h) and the GBK texts of its records.
 #pragma once
-#include <sys/types.h>
-
-#include <cstddef>
-#include <cstdint>
-
+#include "common/abi/syslog_ring.h"
 #include "common/clock.h"
 
 namespace rc {
-
-constexpr int kRingSlots = 256;
-constexpr int kRingSlotSize = 128;
-constexpr key_t kRingKey = 205;
-
-struct syslog_ring {
-  int32_t count;
-  int32_t next;
-  char slot[kRingSlots][kRingSlotSize];
-};
-static_assert(sizeof(syslog_ring) == 32776, "segment 205 is 32776 bytes");
-static_assert(offsetof(syslog_ring, count) == 0, "count at 0");
-static_assert(offsetof(syslog_ring, next) == 4, "next at 4");
-static_assert(offsetof(syslog_ring, slot) == 8, "slots from 8");
 
 // Appends one record stamped with the clock's local time. Does nothing when no
 // ring is attached. The text is complete before `next` moves past it.

@@ -64,8 +64,8 @@ void NetMgr::setwanstaticip(const char *ifname, const char *ip, const char *mask
            "DNS servers left as they are");
     } else {
       char user1[32], user2[32];
-      cfm_.GetCfmValue("dns_dns1", user1);
-      cfm_.GetCfmValue("dns_dns2", user2);
+      settings_.get("dns_dns1", user1);
+      settings_.get("dns_dns2", user2);
       if (checkAddress("dns_dns1", user1, true))
         sh_.vk_SystemEx("echo nameserver %s > /etc/resolv.conf", user1);
       if (hasSecondDns(user2) && checkAddress("dns_dns2", user2, false))

@@ -15,12 +15,7 @@
 #include <sys/ipc.h>
 #include <sys/msg.h>
 
-/* The command message: only the type is sent; the text stays empty. */
-struct cmdmsg {
-  long mtype;
-  char mtext[1];
-};
-_Static_assert(offsetof(struct cmdmsg, mtext) == sizeof(long), "text right after the native long");
+#include "common/abi/cmdmsg.h"
 
 static int usage(void) {
   fputs("usage: sendmsg KEY COMMAND\n"

@@ -17,8 +17,8 @@
 #include <cstddef>
 #include <cstdio>
 
-#include "netmgr/syslog_ring.h"
-#include "trafmon/stats.h"
+#include "common/abi/syslog_ring.h"
+#include "common/abi/trafstat.h"
 
 namespace rc {
 

@@ -1,6 +1,5 @@
-// Connection counts per LAN address from the kernel's /proc/vkproc/currconn:
-// 8-byte pairs (address in network order, native count) ended by a zero
-// address, at most 4096 bytes.
+// Connection counts per LAN address from the kernel's /proc/vkproc/currconn
+// (connpair records, common/abi/account.h).
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -27,12 +26,11 @@ void TrafMon::getlinkinfo() {
   close(fd);
   // The buffer was zeroed, so what the read did not fill ends the walk; a
   // file without its end mark is walked to the buffer's end and no further.
-  for (size_t off = 0; off + 8 <= sizeof connbuf_; off += 8) {
-    uint32_t addr, count;
-    memcpy(&addr, connbuf_ + off, 4);
-    memcpy(&count, connbuf_ + off + 4, 4);
-    if (addr == 0) break;
-    if (linknode *e = plink.get(addr)) e->count = count;
+  for (size_t off = 0; off + sizeof(connpair) <= sizeof connbuf_; off += sizeof(connpair)) {
+    connpair pair;
+    memcpy(&pair, connbuf_ + off, sizeof pair);
+    if (pair.addr == 0) break;
+    if (linknode *e = plink.get(pair.addr)) e->count = pair.count;
   }
 }
 

@@ -15,10 +15,14 @@
 #include "common/paths.h"
 #include "common/shell.h"
 #include "common/tick.h"
+#include "common/abi/account.h"
+#include "common/abi/trafstat.h"
 #include "trafmon/hosthash.h"
-#include "trafmon/stats.h"
 
 namespace rc {
+
+// The MAC address published for a host that is not in the ARP table.
+constexpr char kNoMac[] = "00:00:00:00:00:00";
 
 struct TrafServices {
   Shell &sh;
@@ -35,7 +39,6 @@ struct acctpage {
   int16_t second;
 };
 static_assert(sizeof(acctpage) == 8, "page list entry is 8 bytes");
-constexpr int kMaxPages = 9;  // the lists hold 10 entries, the last one ends them
 
 // One host of a snapshot, taken from a page entry.
 struct acctstat {
@@ -136,6 +139,7 @@ class TrafMon : public TickDaemon {
   uint32_t cputotal[2] = {0, 0}, cpuidle[2] = {0, 0};  // [0] even, [1] odd cycles
   int memfd = -1;
 
+  // The page lists: at most kMaxPages pages, then an entry of zeros.
   acctpage account_data[kMaxPages + 1] = {};
   acctpage mapaddr[kMaxPages + 1] = {};  // page: the kernel address it maps
   const acctentry *mapped[kMaxPages + 1] = {};  // where each page of mapaddr is mapped
@@ -156,7 +160,7 @@ class TrafMon : public TickDaemon {
   TrafServices s_;
   Shell &sh_;
   acctentry pagecopy_[kAcctEntries];
-  char connbuf_[4096];
+  char connbuf_[kConnFileSize];
 };
 
 }  // namespace rc

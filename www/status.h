@@ -26,8 +26,8 @@
 
 #include "common/cfm.h"
 #include "common/paths.h"
-#include "netmgr/syslog_ring.h"
-#include "trafmon/stats.h"
+#include "common/abi/syslog_ring.h"
+#include "common/abi/trafstat.h"
 
 namespace rc {
 

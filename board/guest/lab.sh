@@ -10,7 +10,8 @@
 #     a far address in the next /24 on lo that it answers only through its
 #     gateway role (no ARP for it on eth0), busybox udhcpd leasing .100-.199
 #     with itself as gateway and DNS, busybox httpd on port 80 answering
-#     /cgi-bin/whoami with the address a request came from;
+#     /cgi-bin/whoami with the address a request came from, pppoe-server,
+#     the project's DHCP+ login server (log in /board/isp/dhcpplus.log);
 #   - the LAN host (namespace "lan"): busybox udhcpc on eth0, whose script
 #     (lan-udhcpc.script, the simulation's) keeps the lease in
 #     /board/lan/lease;
@@ -99,6 +100,68 @@ nsenter --net=/run/netns/isp unshare -m sh -c 'mount --bind /board/isp/ppp /etc/
   exec pppoe-server -F -I eth0 -C isp-ac -S isp -L 10.64.0.1 -R 10.64.0.2 -N 4 -O /etc/ppp/pppoe-server-options' \
   >/board/isp/pppoe-server.log 2>&1 &
 
+# The ISP's DHCP+ login server (the project's, cross-built) on the login
+# address of the build, with the store's DHCP+ account.
+dp_user=$(sed -n 's/^DHCP_plus_Name=//p' /etc/default.nvram)
+dp_pass=$(sed -n 's/^DHCP_plus_Pwd=//p' /etc/default.nvram)
+nsenter --net=/run/netns/isp /board/bin/dhcpplus_server --user "$dp_user" --password "$dp_pass" \
+  >/board/isp/dhcpplus.log 2>&1 &
+
+# isp_ppp PROGRAM ARG...: runs a PPP server of the ISP host in the ISP's
+# network namespace and in a mount namespace of its own whose /etc/ppp is
+# the ISP's (/board/isp/ppp), not the router's.
+isp_ppp() {
+  nsenter --net=/run/netns/isp unshare -m sh -c 'mount --bind /board/isp/ppp /etc/ppp && exec "$@"' isp_ppp "$@"
+}
+ppp_peer() { # the ISP's end of every PPP session: its address, the router's, the DNS
+  printf '%s\n' "ms-dns $isp" lcp-echo-interval\ 10 lcp-echo-failure\ 3 debug "logfile /board/isp/$1.log"
+}
+
+# PPPoE with CHAP: a second access concentrator "isp-chap-ac" offering the
+# service "isp-chap", whose sessions require CHAP with the same account.
+{ echo require-chap; ppp_peer pppd-chap; } >/board/isp/ppp/pppoe-chap-options
+isp_ppp pppoe-server -F -I eth0 -C isp-chap-ac -S isp-chap -L 10.64.0.1 -R 10.64.0.2 -N 4 \
+  -O /etc/ppp/pppoe-chap-options >/board/isp/pppoe-chap-server.log 2>&1 &
+
+# The tunnels' accounts (the store's PPTP and L2TP user names and
+# passwords) join the PPPoE account in the ISP's CHAP secrets.
+for t in pptp l2tp; do
+  printf '"%s" * "%s" *\n' "$(sed -n "s/^${t}PUN=//p" /etc/default.nvram)" \
+    "$(sed -n "s/^${t}PPW=//p" /etc/default.nvram)" >>/board/isp/ppp/chap-secrets
+done
+
+# PPTP: pptpd on the ISP's address, each call a pppd requiring MS-CHAPv2,
+# 10.64.0.1 for itself and 10.64.0.2 onwards for the router.
+printf '%s\n' "option /etc/ppp/pptpd-options" "localip 10.64.0.1" "remoteip 10.64.0.2-9" \
+  "listen $isp" >/board/isp/pptpd.conf
+{ printf '%s\n' "name isp-pptp" require-mschap-v2 nodefaultroute; ppp_peer pptpd-ppp; } \
+  >/board/isp/ppp/pptpd-options
+isp_ppp pptpd -f -c /board/isp/pptpd.conf -p /board/isp/pptpd.pid >/board/isp/pptpd.log 2>&1 &
+
+# L2TP: xl2tpd as the ISP's LNS on UDP port 1701 of its address, each
+# session a pppd requiring CHAP, the same addresses as PPTP. Its pid file
+# and control pipe lie apart from the router's xl2tpd's.
+printf '%s\n' "[global]" "listen-addr = $isp" "port = 1701" "[lns default]" \
+  "ip range = 10.64.0.2-10.64.0.9" "local ip = 10.64.0.1" "require chap = yes" "refuse pap = yes" \
+  "require authentication = yes" "name = isp-lns" "pppoptfile = /etc/ppp/options.lns" \
+  "length bit = yes" >/board/isp/xl2tpd.conf
+{ printf '%s\n' nodefaultroute; ppp_peer pppd-lns; } >/board/isp/ppp/options.lns
+isp_ppp xl2tpd -D -c /board/isp/xl2tpd.conf -p /board/isp/xl2tpd.pid -C /board/isp/l2tp-control \
+  >/board/isp/xl2tpd.log 2>&1 &
+
+# The ISP's DNS server (the address its DHCP and PPP hand out): dnsmasq
+# answering www.isp.test with the far address, from no other source.
+nsenter --net=/run/netns/isp dnsmasq -k --no-resolv --no-hosts --no-poll --pid-file= \
+  --user=nobody --group=nogroup --host-record=www.isp.test,$far --log-queries \
+  --log-facility=/board/isp/dnsmasq.log >/board/isp/dnsmasq.out 2>&1 &
+
+# Every TCP SYN that reaches the ISP host through a PPP session goes to
+# the kernel log with its TCP options (the MSS as the router left it).
+modprobe nf_log_syslog
+sysctl -qw net.netfilter.nf_log_all_netns=1
+nsenter --net=/run/netns/isp iptables -w -I INPUT -i ppp+ -p tcp --syn -j LOG --log-level 7 \
+  --log-prefix "isp-syn " --log-tcp-options
+
 t "LAN host"
 ip -n lan link set lo up
 ip -n lan link set eth0 address 02:00:00:00:01:0a
@@ -140,8 +203,12 @@ t "router: kernel stand-ins sim_dnslog, sim_account"
 # down), and must see only the router's, not the ISP host's session pppd.
 # A dozen short processes first: process lookup ignores pids below 12. The
 # namespace's first process stays as the reaper of its orphans.
+# The script waits for netmgr's start-up (its queue) before it starts the
+# others: on the emulated 24Kc of a busy PC that takes 10-120 s, not the
+# real board's few seconds, so it waits up to 600 s here.
 t "router: /etc/init.d/router start (in a PID namespace of its own)"
 rm -f /board/router.ready
+export ROUTER_NETMGR_WAIT=600
 unshare --pid --fork --mount --mount-proc sh -c '
   for i in 1 2 3 4 5 6 7 8 9 10 11 12; do /bin/true; done
   /etc/init.d/router start
@@ -151,7 +218,7 @@ unshare --pid --fork --mount --mount-proc sh -c '
     sleep 3600 &
     wait
   done' </dev/null >/board/log/router-start.log 2>&1 &
-n=600
+n=6000
 while [ ! -s /board/router.ready ] && [ $n -gt 0 ]; do
   sleep 0.1
   n=$((n - 1))

@@ -2,7 +2,8 @@
 # The board's report (run through the command channel by board_report):
 # kernel and machine, each daemon of the router with its pid, resident
 # and proportional memory and the architecture of its ELF file, the number
-# of zombie processes, the VLAN devices, the WAN,
+# of zombie processes, the VLAN devices, the WAN (with the router's pppd,
+# xl2tpd and pptp (pptpgw, pptpcm) processes),
 # the LAN host's lease, whether the LAN host reaches the ISP host's far
 # address (and as whom), memory, and every command line a real tool
 # refused.
@@ -44,8 +45,17 @@ echo "   zombies in the board: $z"
 echo "== VLANs (/proc/net/vlan/config)"
 sed 's/^/   /' /proc/net/vlan/config 2>/dev/null || echo "   none"
 echo "== WAN (eth2.2 / ppp0)"
-ip -4 -o addr show | awk '$2 ~ /^(eth2|ppp)/ {print "   " $2 " " $4}'
+ip -4 -o addr show | awk '$2 ~ /^(eth2|ppp)/ {print "   " $2 " " $4 ($5 == "peer" ? " peer " $6 : "")}'
 ip route show default | sed 's/^/   route: /'
+# The router's PPP programs (those in the router's PID namespace, not the
+# ISP host's servers and session pppd) with their command lines.
+own=$(readlink /proc/self/ns/pid)
+for d in /proc/[0-9]*; do
+  read -r c 2>/dev/null <"$d/comm" || continue
+  case $c in pppd | xl2tpd | pptp*) ;; *) continue ;; esac
+  [ "$(readlink "$d/ns/pid")" != "$own" ] || continue
+  printf '   %s pid %s: %s\n' "$c" "${d#/proc/}" "$(tr '\0' ' ' <"$d/cmdline")"
+done
 echo "== LAN host lease from the router's DHCP server"
 if [ -s /board/lan/lease ]; then sed 's/^/   /' /board/lan/lease; else echo "   none"; fi
 echo "== LAN host -> ISP host $BOARD_ISP_FAR (through the WAN's gateway)"

@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "testkit.h"
+#include "testkit_gtest.h"
 
 namespace rc::test {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "common/ipc.h"
 #include "common/tick.h"
-#include "testkit.h"
+#include "testkit_gtest.h"
 
 namespace rc::test {
 namespace {

@@ -1,7 +1,7 @@
 // Byte layouts of the records that cross a process boundary, checked on the
 // bytes themselves so that the same test proves them on the router (32-bit
-// MIPS, run under qemu-mipsel) and on the PC. Each shared record has
-// static_asserts on its size and offsets beside its definition and one test
+// MIPS, run under qemu-mipsel) and on the PC. Each shared record is defined
+// with static_asserts on its size and offsets in common/abi/ and has one test
 // that writes it through the code and reads the bytes at their documented
 // offsets (netmgr's records: netmgr/tests/layout_test.cpp).
 //
@@ -13,7 +13,7 @@
 #include <cstring>
 
 #include "common/ipc.h"
-#include "testkit.h"
+#include "testkit_gtest.h"
 
 namespace rc::test {
 namespace {

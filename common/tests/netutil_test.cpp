@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "common/netutil.h"
-#include "testkit.h"
+#include "testkit_gtest.h"
 
 namespace rc::test {
 namespace {

@@ -1,5 +1,5 @@
-#include "alloc_hooks.h"
-#include "testkit.h"
+#include "alloc_count.h"
+#include "testkit_gtest.h"
 
 namespace rc::test {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "common/bstr.h"
 #include "fwmgr/fwmgr.h"
-#include "testkit.h"
+#include "testkit_gtest.h"
 
 namespace rc::test {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "kinwatch/kinwatch.h"
-#include "testkit.h"
+#include "testkit_gtest.h"
 
 namespace rc::test {
 

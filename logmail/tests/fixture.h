@@ -7,7 +7,7 @@
 #include "common/bstr.h"
 #include "logmail/logmail.h"
 #include "smtp/tests/script_server.h"
-#include "testkit.h"
+#include "testkit_gtest.h"
 
 namespace rc::test {
 

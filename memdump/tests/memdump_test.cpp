@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "testkit.h"
+#include "testkit_gtest.h"
 
 namespace rc::test {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "common/bstr.h"
 #include "netmgr/netmgr.h"
-#include "testkit.h"
+#include "testkit_gtest.h"
 
 namespace rc::test {
 

@@ -2,8 +2,9 @@
 // written by the code at their documented offsets, so that the same test
 // proves them on the router (32-bit MIPS, under qemu-mipsel) and on the PC.
 // The pattern for every record that crosses a process boundary:
-// static_asserts on size and offsets beside the definition, and one test
-// here that writes it through the code and reads literal bytes.
+// static_asserts on size and offsets beside the definition (common/abi/ for
+// the records other programs share), and one test that writes it through
+// the code and reads literal bytes.
 //   segment 205, the system-log ring: below
 //   /dev/flash0 read request: below
 //   /proc/vkproc/lanip: EthTest.KernelLanRecordIsEightBytesInNetworkOrder
@@ -13,7 +14,7 @@
 
 #include "netmgr/flash_req.h"
 #include "netmgr/syslog_ring.h"
-#include "testkit.h"
+#include "testkit_gtest.h"
 
 namespace rc::test {
 namespace {

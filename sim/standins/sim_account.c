@@ -25,8 +25,13 @@
  *     ROUTER_KERNEL_ROOT/proc/vkproc/account as "page=%d third=%d second=%d"
  *     lines, replaced whole (rename), so a reader never sees half of it;
  *   - updates: every 200 ms the changed entries are copied into their pages,
- *     each with one aligned 16-byte store (atomic on x86-64 processors with
- *     AVX), so a reader never sees an entry with some words old and some new;
+ *     so that a reader never sees an entry with some words old and some new:
+ *     on x86-64 each with one aligned 16-byte store (atomic on processors
+ *     with AVX); elsewhere (the emulated MIPS board, where an entry would be
+ *     four word stores and trafmon, copying the page, could run between
+ *     them) each with one pwrite() of its 16 bytes into the file, a copy
+ *     made inside one system call, which no user process interrupts on the
+ *     board's single processor and non-preemptible kernel;
  *   - connections: once a second, the number of connection-tracking entries
  *     per LAN address (original direction's source) from
  *     /proc/net/nf_conntrack, into ROUTER_KERNEL_ROOT/proc/vkproc/currconn as
@@ -59,28 +64,26 @@
 #include <emmintrin.h>
 #endif
 
+#include "common/abi/account.h"
+
 #define MEM_SIZE (32u << 20)
 #define PAGE_BASE (16u << 20) /* physical address of the first page */
-#define KSEG0 0x80000000u
-#define MAX_PAGES 9
+#define PAGE_SIZE ((uint32_t)kAcctPageSize)
 #define MAX_LOCAL 32
-#define MAX_CONN 511
-
-struct entry {
-  uint32_t psent, bsent, precv, brecv;
-};
+#define MAX_CONN ((int)(kConnFileSize / sizeof(connpair)) - 1) /* and the end mark */
 
 static char root[256];
 static unsigned char *mem;
+static int memfd = -1;
 static uint32_t lan_addr, lan_mask; /* host order */
 static uint32_t local_addrs[MAX_LOCAL];
 static int nlocal;
 
 static struct {
   uint32_t block;             /* address >> 8 */
-  struct entry counts[256];   /* the module's own counters */
-  unsigned char dirty[256];
-} pages[MAX_PAGES];
+  acctentry counts[kAcctEntries]; /* the module's own counters */
+  unsigned char dirty[kAcctEntries];
+} pages[kMaxPages];
 static int npages;
 
 static double now(void) {
@@ -105,10 +108,10 @@ static void replace_file(const char *rel, const void *data, size_t len) {
 }
 
 static void write_account(void) {
-  char text[MAX_PAGES * 64];
+  char text[kMaxPages * 64];
   size_t len = 0;
   for (int k = 0; k < npages; ++k) {
-    uint32_t kaddr = KSEG0 + PAGE_BASE + 4096u * (uint32_t)k;
+    uint32_t kaddr = kKsegBase + PAGE_BASE + PAGE_SIZE * (uint32_t)k;
     len += (size_t)snprintf(text + len, sizeof text - len, "page=%d third=%u second=%u\n",
                             (int32_t)kaddr, pages[k].block & 255, (pages[k].block >> 8) & 255);
   }
@@ -120,10 +123,10 @@ static int page_of(uint32_t addr) {
   uint32_t block = addr >> 8;
   for (int k = 0; k < npages; ++k)
     if (pages[k].block == block) return k;
-  if (npages == MAX_PAGES) return -1;
+  if (npages == kMaxPages) return -1;
   pages[npages].block = block;
   printf("sim_account: page %d at 0x%08x for %u.%u.%u.0/24\n", npages,
-         KSEG0 + PAGE_BASE + 4096u * (uint32_t)npages, block >> 16, (block >> 8) & 255, block & 255);
+         kKsegBase + PAGE_BASE + PAGE_SIZE * (uint32_t)npages, block >> 16, (block >> 8) & 255, block & 255);
   ++npages;
   write_account();
   return npages - 1;
@@ -131,14 +134,18 @@ static int page_of(uint32_t addr) {
 
 static void flush_pages(void) {
   for (int k = 0; k < npages; ++k) {
-    struct entry *page = (struct entry *)(mem + PAGE_BASE + 4096u * (uint32_t)k);
-    for (int i = 0; i < 256; ++i) {
+#ifdef __SSE2__
+    acctentry *page = (acctentry *)(mem + PAGE_BASE + PAGE_SIZE * (uint32_t)k);
+#endif
+    for (int i = 0; i < kAcctEntries; ++i) {
       if (!pages[k].dirty[i]) continue;
       pages[k].dirty[i] = 0;
 #ifdef __SSE2__
       _mm_store_si128((__m128i *)&page[i], _mm_loadu_si128((const __m128i *)&pages[k].counts[i]));
 #else
-      page[i] = pages[k].counts[i];
+      off_t at = (off_t)(PAGE_BASE + PAGE_SIZE * (uint32_t)k + sizeof(acctentry) * (uint32_t)i);
+      if (pwrite(memfd, &pages[k].counts[i], sizeof(acctentry), at) != (ssize_t)sizeof(acctentry))
+        perror("pwrite");
 #endif
     }
   }
@@ -167,7 +174,7 @@ static void refresh_local(void) {
 static void count(uint32_t host, int sent, uint32_t bytes) {
   int k = page_of(host);
   if (k < 0) return;
-  struct entry *e = &pages[k].counts[host & 255];
+  acctentry *e = &pages[k].counts[host & 255];
   if (sent) {
     e->psent++;
     e->bsent += bytes;
@@ -205,13 +212,13 @@ static void write_currconn(void) {
     }
     fclose(f);
   }
-  unsigned char buf[(MAX_CONN + 1) * 8];
+  connpair buf[MAX_CONN + 1];
   memset(buf, 0, sizeof buf);
   for (int i = 0; i < n; ++i) {
-    memcpy(buf + 8 * i, &addr[i], 4);
-    memcpy(buf + 8 * i + 4, &cnt[i], 4);
+    buf[i].addr = addr[i];
+    buf[i].count = cnt[i];
   }
-  replace_file("/proc/vkproc/currconn", buf, (size_t)(n + 1) * 8);
+  replace_file("/proc/vkproc/currconn", buf, (size_t)(n + 1) * sizeof(connpair));
 }
 
 /* Address and mask of br0 (host order); 0 when it has none yet. */
@@ -239,7 +246,7 @@ int main(void) {
 
   char path[512];
   snprintf(path, sizeof path, "%s/dev/mem", root);
-  int memfd = open(path, O_RDWR | O_CREAT, 0644);
+  memfd = open(path, O_RDWR | O_CREAT, 0644);
   if (memfd < 0 || ftruncate(memfd, MEM_SIZE) < 0) {
     perror(path);
     return 1;

@@ -38,12 +38,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#define RECORD 132
-#define NAME 128
-#define PER_READ 20
+#include "common/abi/dnslog.h"
+
 #define KEEP 256
 
-static unsigned char pending[KEEP][RECORD];
+static dnslog_record pending[KEEP];
 static int npending;
 
 static int nl_config(int fd, uint16_t group, int type, const void *data, int len) {
@@ -76,23 +75,23 @@ static int nl_config(int fd, uint16_t group, int type, const void *data, int len
 }
 
 /* The question name of a DNS query in an IPv4/UDP packet, dotted, at most
- * 127 characters, into rec (address first). 0 when it is not one. */
-static int take_query(const unsigned char *p, size_t len, unsigned char rec[RECORD]) {
+ * 127 characters, into rec with the asking address. 0 when it is not one. */
+static int take_query(const unsigned char *p, size_t len, dnslog_record *rec) {
   if (len < 20 || (p[0] >> 4) != 4 || p[9] != 17) return 0;
   size_t ihl = (size_t)(p[0] & 15) * 4;
   if (len < ihl + 8 + 12) return 0;
   const unsigned char *dns = p + ihl + 8;
   size_t dlen = len - ihl - 8;
   if (((dns[4] << 8) | dns[5]) == 0) return 0; /* no question */
-  memset(rec, 0, RECORD);
-  memcpy(rec, p + 12, 4);
-  char *name = (char *)rec + 4;
+  memset(rec, 0, sizeof *rec);
+  memcpy(&rec->addr, p + 12, 4);
+  char *name = rec->name;
   size_t out = 0, at = 12;
   while (at < dlen && dns[at] != 0) {
     size_t l = dns[at];
     if (l >= 0xc0 || at + 1 + l > dlen) return 0;
-    if (out > 0 && out < NAME - 1) name[out++] = '.';
-    for (size_t i = 1; i <= l && out < NAME - 1; ++i) name[out++] = (char)dns[at + i];
+    if (out > 0 && out < kDnsNameSize - 1) name[out++] = '.';
+    for (size_t i = 1; i <= l && out < kDnsNameSize - 1; ++i) name[out++] = (char)dns[at + i];
     at += 1 + l;
   }
   name[out] = 0;
@@ -111,12 +110,12 @@ static void take_netlink(int fd) {
       struct nlattr *at = (struct nlattr *)a;
       if (at->nla_len < NLA_HDRLEN || a + at->nla_len > end) break;
       if ((at->nla_type & NLA_TYPE_MASK) == NFULA_PAYLOAD) {
-        unsigned char rec[RECORD];
-        if (take_query(a + NLA_HDRLEN, at->nla_len - NLA_HDRLEN, rec)) {
+        dnslog_record rec;
+        if (take_query(a + NLA_HDRLEN, at->nla_len - NLA_HDRLEN, &rec)) {
           char addr[16];
-          inet_ntop(AF_INET, rec, addr, sizeof addr);
-          printf("dnslog: %s %s\n", addr, (char *)rec + 4);
-          if (npending < KEEP) memcpy(pending[npending++], rec, RECORD);
+          inet_ntop(AF_INET, &rec.addr, addr, sizeof addr);
+          printf("dnslog: %s %s\n", addr, rec.name);
+          if (npending < KEEP) pending[npending++] = rec;
         }
       }
       a += NLA_ALIGN(at->nla_len);
@@ -135,9 +134,9 @@ static void serve(const char *path) {
     served = 0;
     return;
   }
-  int k = npending < PER_READ ? npending : PER_READ;
-  if (!served && k > 0 && write(w, pending, (size_t)k * RECORD) == (ssize_t)k * RECORD) {
-    memmove(pending, pending[k], (size_t)(npending - k) * RECORD);
+  int k = npending < kDnsLogPerRead ? npending : kDnsLogPerRead;
+  if (!served && k > 0 && write(w, pending, (size_t)k * sizeof *pending) == (ssize_t)(k * sizeof *pending)) {
+    memmove(pending, pending + k, (size_t)(npending - k) * sizeof *pending);
     npending -= k;
   }
   served = 1;

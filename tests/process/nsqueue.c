@@ -25,10 +25,7 @@
 #include <time.h>
 #include <unistd.h>
 
-struct cmdmsg {
-  long mtype;
-  char mtext[1];
-};
+#include "common/abi/cmdmsg.h"
 
 /* Enters PID's IPC namespace; -1 when it cannot. */
 static int enter(int pid) {

@@ -3,6 +3,8 @@
 // table in docs/operations.md and in config/default.nvram, so that neither
 // drifts from the code. Numbered record keys (client_filter_3) count as the
 // family the documents list by its first member (`client_filter_0`..).
+// A program with a settings table (STORE_TABLE) is held to it as well: every
+// key it read is declared there, and its keys are exactly the documented ones.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -10,7 +12,14 @@
 #include <set>
 #include <string>
 
-#include "testkit.h"
+#include "testkit_gtest.h"
+
+#ifdef ROUTER_STORE_TABLE
+#include "common/settings.h"
+namespace rc {
+extern const SettingTable ROUTER_STORE_TABLE;
+}
+#endif
 
 namespace {
 
@@ -53,6 +62,20 @@ class StoreKeysListed : public ::testing::Environment {
     auto documented = documentedKeys(ROUTER_STORE_PROGRAM);
     auto defaults = defaultKeys();
     EXPECT_FALSE(documented.empty()) << "no row for " ROUTER_STORE_PROGRAM " in docs/operations.md";
+#ifdef ROUTER_STORE_TABLE
+    const rc::SettingTable &table = rc::ROUTER_STORE_TABLE;
+    std::set<std::string> declared;
+    for (size_t g = 0; g < table.count; ++g)
+      for (size_t i = 0; i < table.groups[g].count; ++i) declared.insert(familyHead(table.groups[g].keys[i].key));
+    for (const auto &key : read)
+      EXPECT_TRUE(table.find(key.c_str())) << ROUTER_STORE_PROGRAM " reads \"" << key << "\", which its table does not declare";
+    std::set<std::string> documentedHeads;
+    for (const auto &key : documented) documentedHeads.insert(familyHead(key));
+    EXPECT_EQ(declared, documentedHeads) << "the keys of " ROUTER_STORE_PROGRAM "'s table and its row in docs/operations.md";
+    for (size_t g = 0; g < table.count; ++g)
+      for (size_t i = 0; i < table.groups[g].count; ++i)
+        EXPECT_TRUE(defaults.count(table.groups[g].keys[i].key)) << ROUTER_STORE_PROGRAM " declares \"" << table.groups[g].keys[i].key << "\", which config/default.nvram does not hold";
+#endif
     for (const auto &key : read) {
       std::string head = familyHead(key);
       EXPECT_TRUE(documented.count(key) || documented.count(head))

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "testkit.h"
+#include "testkit_gtest.h"
 #include "trafmon/trafmon.h"
 
 namespace rc::test {

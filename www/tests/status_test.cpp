@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "testkit.h"
+#include "testkit_gtest.h"
 #include "tools/statjson.h"
 #include "www/status.h"
 

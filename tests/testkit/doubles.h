@@ -1,9 +1,11 @@
-// Test doubles for the daemons' services: a shell that records every command
-// line with its runner, an in-memory configuration store, a clock stepped by
-// hand, a process table, and temporary directories.
+// Test doubles for the daemons' services, shared by the unit tests, the fuzz
+// targets and the benchmarks (no test framework here; testkit.h adds the
+// GoogleTest helpers): shells that record or count command lines, an
+// in-memory configuration store, clocks, a process table, temporary
+// directories and file writers.
 #pragma once
-#include <gtest/gtest.h>
-
+#include <cstddef>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <set>
@@ -47,23 +49,35 @@ class RecordingShell : public Shell {
   std::vector<std::pair<std::string, int>> results_;
 };
 
-// Compares the recorded lines with an expected literal list, reports the first
-// line that differs, and clears the record.
-::testing::AssertionResult SameLines(RecordingShell &shell, const std::vector<std::string> &expected);
-::testing::AssertionResult SameLines(const std::vector<std::string> &actual,
-                                     const std::vector<std::string> &expected);
+// Runs nothing and keeps nothing but the number of lines it was given: for
+// the fuzz targets and the benchmarks, where recording would allocate.
+class CountingShell : public Shell {
+ public:
+  explicit CountingShell(ShellOptions opts = ShellOptions{1024, false}) : Shell(opts) {}
+  long lines = 0;
 
+ protected:
+  int run(RunKind, const char *) override {
+    ++lines;
+    return 0;
+  }
+};
+
+// Looking up a key that is already known allocates nothing, so a periodic
+// pass that reads the store can be measured with it.
 class MemStore : public ConfigStore {
  public:
   MemStore() = default;
   MemStore(std::initializer_list<std::pair<const std::string, std::string>> init) : values_(init) {}
   void set(const std::string &k, const std::string &v) { values_[k] = v; }
   void unset(const std::string &k) { values_.erase(k); }
+  bool has(const std::string &k) const { return values_.count(k) != 0; }
+  void clear() { values_.clear(); }
   int opens = 0, closes = 0;
   bool isOpen() const { return opens > closes; }
-  // Every key any MemStore of this test program looked up, present or not:
-  // what the program under test reads (checked against the documented keys).
-  static std::set<std::string> &keysRead();
+  // Every key any MemStore of this program looked up, present or not: what
+  // the program under test reads (checked against the documented keys).
+  static std::set<std::string, std::less<>> &keysRead();
 
  protected:
   void open() override { ++opens; }
@@ -71,7 +85,7 @@ class MemStore : public ConfigStore {
   bool lookup(const char *key, char *dst, size_t size) override;
 
  private:
-  std::map<std::string, std::string> values_;
+  std::map<std::string, std::string, std::less<>> values_;
 };
 
 // Time starts at `start` (seconds since the epoch, read as local time in UTC)
@@ -99,6 +113,21 @@ class FakeClock : public Clock {
  private:
   time_t now_;
   long micros_ = 0;
+};
+
+// Always `at` (read as local time in UTC); waits return at once and record
+// nothing: for the fuzz targets and the benchmarks, which run the same code
+// many times over.
+class FixedClock : public Clock {
+ public:
+  explicit FixedClock(time_t at) : at_(at) {}
+  time_t now() override { return at_; }
+  void localNow(struct tm *out) override { gmtime_r(&at_, out); }
+  void sleepSeconds(unsigned) override {}
+  void sleepMicros(unsigned) override {}
+
+ private:
+  time_t at_;
 };
 
 class FakeProcesses : public Processes {
@@ -134,18 +163,19 @@ class TempDir {
   std::string path_;
 };
 
+// Writes len bytes to dir/rel, making the directories below dir on the way;
+// a write that fails ends the program (the fixture would be wrong).
+void put_file(const std::string &dir, const std::string &rel, const void *data, size_t len);
+void put_text(const std::string &dir, const std::string &rel, const std::string &text);
+
+// Reads a whole file; "" when it cannot be opened.
+std::string read_file(const std::string &path);
+
 // The parts one after the other (expected lines built from named groups).
 inline std::vector<std::string> cat(std::vector<std::vector<std::string>> parts) {
   std::vector<std::string> out;
   for (auto &p : parts) out.insert(out.end(), p.begin(), p.end());
   return out;
 }
-
-// Reads a whole file; "" when it cannot be opened.
-std::string read_file(const std::string &path);
-
-// The GBK bytes of a UTF-8 text, by the C library's iconv: the reference the
-// daemons' stored GBK texts are checked against.
-std::string toGbk(const std::string &utf8);
 
 }  // namespace rc::test
