@@ -38,7 +38,7 @@ built=$(date +%s)
 # PC build. As root nothing may be skipped (the IPC tests need root only).
 log=$build/ctest-unit.log
 set +e
-(cd $build && ctest -L unit --output-on-failure) 2>&1 | tee "$log"
+(cd $build && ctest -L unit --output-on-failure -j"$(nproc)") 2>&1 | tee "$log"
 rc=${PIPESTATUS[0]}
 set -e
 [ "$rc" -eq 0 ] || { echo "cross: unit tests failed under qemu-mipsel"; exit 1; }

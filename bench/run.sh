@@ -6,10 +6,12 @@
 #
 #   instructions per steady pass    bench/passes.sh (callgrind, budgets)
 #   one command line                build-bench/bin/spawn: vk_SystemEx("true")
-#                                   against posix_spawn of "sh -c true", and a
-#                                   line of a batch against posix_spawn of true
+#                                   against posix_spawn of "sh -c true", a
+#                                   line of a batch against posix_spawn of true,
+#                                   320 lines sent ahead in a stream against
+#                                   the same lines from a script
 #   idle CPU and memory, start-up   bench/idle.sh (simulation, 120 s; root)
-#   WAN-up against a shell script   bench/fwmgr_wanup.sh (simulation; root)
+#   WAN-up against a shell script   bench/fwmgr_wanup.sh (simulation, 5 rounds; root)
 #   stripped mipsel sizes           build-mipsel/stage, made by .ci/cross.sh
 #                                   (slow; run it first when sizes are wanted)
 #
@@ -50,11 +52,17 @@ row "one command line (median)" 'vk_SystemEx("true")' "$v" us ""
 row "one command line (median)" "posix_spawn sh -c true + waitpid" "$b" us ""
 row "one command line (median)" "ratio vk_SystemEx / posix_spawn" "$r" x "target <= 1.05"
 v=$(echo "$spawn" | sed -n 's/.*batch vk_SystemEx("\/bin\/true"): \([0-9.]*\) us.*/\1/p')
-b=$(echo "$spawn" | sed -n 's/.*posix_spawn \/bin\/true: \([0-9.]*\) us.*/\1/p')
-r=$(echo "$spawn" | sed -n 's/.*posix_spawn \/bin\/true: .*ratio \([0-9.]*\).*/\1/p')
+b=$(echo "$spawn" | sed -n 's/^batch .*posix_spawn \/bin\/true: \([0-9.]*\) us.*/\1/p')
+r=$(echo "$spawn" | sed -n 's/^batch .*posix_spawn \/bin\/true: .*ratio \([0-9.]*\).*/\1/p')
 row "one command line of a batch (median)" 'vk_SystemEx("/bin/true") in a Shell::Batch' "$v" us ""
 row "one command line of a batch (median)" "posix_spawn /bin/true + waitpid (a script's line)" "$b" us ""
 row "one command line of a batch (median)" "ratio batch line / posix_spawn" "$r" x ""
+v=$(echo "$spawn" | sed -n 's/^stream vk_SystemEx("\/bin\/true"): \([0-9.]*\) us.*/\1/p')
+b=$(echo "$spawn" | sed -n 's/^stream .*sh script of the same lines: \([0-9.]*\) us.*/\1/p')
+r=$(echo "$spawn" | sed -n 's/^stream .*ratio \([0-9.]*\).*/\1/p')
+row "one command line of a batch (median)" 'vk_SystemEx("/bin/true") sent ahead in a Shell::Stream (320 lines)' "$v" us ""
+row "one command line of a batch (median)" "the same 320 lines from a script (sh FILE)" "$b" us ""
+row "one command line of a batch (median)" "ratio stream line / script line" "$r" x "target <= 1.0"
 
 if [ $sim = 1 ]; then
   idle=$(bash bench/idle.sh "$BUILD" 120)
@@ -84,7 +92,7 @@ if [ $sim = 1 ]; then
   if [ -f bench/fwmgr_wanup.sh ]; then
     wan=$(bash bench/fwmgr_wanup.sh "$BUILD" 2>&1)
     wv() { echo "$wan" | sed -n "s/.*$1 *\([0-9.]*\).*/\1/p" | head -n 1; }
-    g="WAN-up, everything configured ($(wv 'UPnP:') lines)"
+    g="WAN-up, everything configured ($(wv 'UPnP:') lines; medians of $(wv 'medians of') rounds)"
     row "$g" "fwmgr, sendmsg 203 2 to the last line (with the wait for a pass)" "$(wv 'to the last line:')" ms ""
     row "$g" "fwmgr, first line to the last" "$(wv 'first line to the last:')" ms ""
     row "$g" "the same lines from a shell script" "$(wv 'from a shell script:')" ms ""

@@ -1,5 +1,5 @@
 // trafmon_cycle: runs trafmon's one-second cycle without the waits, for the
-// callgrind measurement in trafmon_cycle.sh.
+// callgrind measurement in passes.sh.
 //
 //   trafmon_cycle DIR CYCLES
 //

@@ -24,10 +24,10 @@ Shell::Shell(ShellOptions opts) : opts_(opts), vkBuf_(new char[opts.vkBufSize]) 
 
 namespace {
 
-// Formats into buf[size], cut to fit; the rest of the buffer is zeroed.
+// Formats into buf[size], cut to fit. Only the line is written: zeroing
+// the rest of fwmgr's 32768 bytes cost more than the formatting.
 void format_line(char *buf, size_t size, const char *fmt, va_list ap) {
-  memset(buf, 0, size);
-  vsnprintf(buf, size, fmt, ap);
+  if (vsnprintf(buf, size, fmt, ap) < 0) buf[0] = '\0';
 }
 }  // namespace
 
@@ -37,7 +37,10 @@ int Shell::vk_SystemEx(const char *fmt, ...) {
   va_start(ap, fmt);
   format_line(buf, opts_.vkBufSize, fmt, ap);
   va_end(ap);
-  if (opts_.vkEcho) printf("%s\n", buf);
+  if (opts_.vkEcho) {
+    settle();  // the lines sent ahead print first
+    printf("%s\n", buf);
+  }
   return run(RunKind::VK, buf);
 }
 
@@ -46,6 +49,7 @@ int Shell::doSystemCmd(const char *fmt, ...) {
   va_start(ap, fmt);
   format_line(dBuf_, sizeof dBuf_, fmt, ap);
   va_end(ap);
+  settle();
   printf("%s\n", dBuf_);
   return run(RunKind::D, dBuf_);
 }
@@ -73,7 +77,7 @@ void close_to_63(int from) {
 // memory until it execs, so no page tables are copied (fork's cost grows with
 // the daemon). Every signal is blocked meanwhile: no handler of ours may run
 // in the child. The child only makes system calls: with sock >= 0 it becomes
-// a process group of its own and gets sock as descriptors 0 and 3; it closes
+// a process group of its own and gets sock as descriptor 0; it closes
 // the other descriptors up to 63, sets every signal to the default (ignored
 // ones would stay ignored across exec), restores the mask and execs.
 pid_t start_sh(char *const argv[], int sock) {
@@ -88,9 +92,8 @@ pid_t start_sh(char *const argv[], int sock) {
     if (sock >= 0) {
       setpgid(0, 0);
       dup2(sock, 0);
-      dup2(sock, 3);
     }
-    close_to_63(sock >= 0 ? 4 : 3);
+    close_to_63(3);
     for (int sig = 1; sig < 32; ++sig) sigaction(sig, &dfl, nullptr);
     sigprocmask(SIG_SETMASK, &old, nullptr);
     execve("/bin/sh", argv, environ);
@@ -153,10 +156,11 @@ int PosixShell::run(RunKind kind, const char *line) {
 int BatchPosixShell::run(RunKind kind, const char *line) {
   if (inBatch() && kind != RunKind::SYS && !runs_alone(line)) {
     fflush(stdout);
-    int status = runBatched(line);
+    int status = runBatched(line, kind == RunKind::VK && inStream());
     if (status != kNoShell) return kind == RunKind::VK ? 0 : status;
     // No batch shell could be started: the line runs alone.
   }
+  settle();  // a line that runs alone runs after the lines sent ahead
   return PosixShell::run(kind, line);
 }
 
@@ -174,6 +178,8 @@ bool BatchPosixShell::startBatchShell() {
   setpgid(pid, pid);  // as the child does: whichever runs first
   batchPid_ = pid;
   batchFd_ = sv[0];
+  inLen_ = 0;
+  headSince_ = now_ms();
   return true;
 }
 
@@ -227,31 +233,32 @@ bool plain_line(const char *line) {
 }  // namespace
 
 // Sends
-//   ( eval 'LINE' ) </dev/null 3>&-; echo $? >&3
+//   ( eval 'LINE' ) </dev/null; echo $? >&0
 // with every ' of the line written '\'': the batch shell always reads one
 // whole command, whatever the line holds, and the line sees neither the
-// shell's input nor descriptor 3. A line of plain words needs neither the
-// quotes nor the subshell (it cannot run into the next line, and the shell
-// runs its program in a child anyway):
-//   LINE </dev/null 3>&-; echo $? >&3
+// shell's input nor the status it writes there (both are descriptor 0, the
+// socket). A line of plain words needs neither the quotes nor the subshell
+// (it cannot run into the next line, and the shell runs its program in a
+// child anyway):
+//   LINE </dev/null; echo $? >&0
 bool BatchPosixShell::sendLine(const char *line) {
-  static const char head[] = "( eval '", tail[] = "' ) </dev/null 3>&-; echo $? >&3\n";
+  static const char head[] = "( eval '", tail[] = "' ) </dev/null; echo $? >&0\n";
   bool plain = plain_line(line);
   bool ok = true;
+  size_t len = 0;
   auto put = [&](const char *p, size_t n) {
     while (ok && n > 0) {
-      if (outLen_ == sizeof out_) {
-        ok = send_all(batchFd_, out_, outLen_);
-        outLen_ = 0;
+      if (len == sizeof out_) {
+        ok = send_all(batchFd_, out_, len);
+        len = 0;
       }
-      size_t k = n < sizeof out_ - outLen_ ? n : sizeof out_ - outLen_;
-      memcpy(out_ + outLen_, p, k);
-      outLen_ += k;
+      size_t k = n < sizeof out_ - len ? n : sizeof out_ - len;
+      memcpy(out_ + len, p, k);
+      len += k;
       p += k;
       n -= k;
     }
   };
-  outLen_ = 0;
   if (!plain) put(head, sizeof head - 1);
   for (const char *p = line; *p;) {
     const char *q = strchr(p, '\'');
@@ -265,58 +272,128 @@ bool BatchPosixShell::sendLine(const char *line) {
     put(tail + 3, sizeof tail - 4);
   else
     put(tail, sizeof tail - 1);
-  if (ok) ok = send_all(batchFd_, out_, outLen_);
-  outLen_ = 0;
-  return ok;
+  return ok && send_all(batchFd_, out_, len);
 }
 
-// Waits for the line's "STATUS\n" within the line's time limit. Returns the
-// status in waitpid's form (exit status 3 is 3 << 8); a line over its limit
-// is killed with the batch shell's process group (SIGKILL); a batch shell
-// that ended during the line gives its own wait status.
-int BatchPosixShell::readStatus() {
-  char buf[16];
-  size_t len = 0;
-  long long deadline = now_ms() + options().batchLineLimitMs;
-  for (;;) {
-    long long left = deadline - now_ms();
-    if (left <= 0) {
+bool BatchPosixShell::sendQueued() {
+  for (; sent_ < queued_; ++sent_)
+    if (!sendLine(queue_[sent_])) return false;
+  return true;
+}
+
+void BatchPosixShell::popHead(int status) {
+  lastStatus_ = status;
+  --queued_;
+  if (sent_ > 0) --sent_;
+  memmove(queue_, queue_ + 1, static_cast<size_t>(queued_) * sizeof *queue_);
+  if (queued_ == 0) {
+    keptLen_ = 0;
+    callersLine_ = false;
+  }
+  headSince_ = now_ms();
+}
+
+// Takes "STATUS\n" records off the socket's bytes; each belongs to the line
+// at the head of the queue (exit status 3 becomes waitpid's 3 << 8). False
+// for bytes that are no status of a line sent.
+bool BatchPosixShell::takeStatuses(const char *p, size_t n) {
+  for (; n > 0; ++p, --n) {
+    if (*p != '\n') {
+      if (inLen_ == sizeof in_ - 1) return false;
+      in_[inLen_++] = *p;
+      continue;
+    }
+    in_[inLen_] = '\0';
+    inLen_ = 0;
+    if (sent_ == 0) return false;
+    popHead((atoi(in_) & 0xff) << 8);
+  }
+  return true;
+}
+
+void BatchPosixShell::shellLost(int status) {
+  if (batchPid_ < 0) return;
+  ::kill(-batchPid_, SIGKILL);
+  int ended = wait_child(batchPid_);
+  // Statuses the shell wrote before it ended belong to lines that ran.
+  char buf[64];
+  ssize_t k;
+  while ((k = recv(batchFd_, buf, sizeof buf, MSG_DONTWAIT)) > 0 && takeStatuses(buf, static_cast<size_t>(k))) {
+  }
+  close(batchFd_);
+  batchPid_ = batchFd_ = -1;
+  if (sent_ > 0) popHead(status >= 0 ? status : ended);
+  sent_ = 0;
+  headSince_ = now_ms();
+}
+
+int BatchPosixShell::waitQueued() {
+  bool retried = false;
+  while (queued_ > 0) {
+    if (sent_ < queued_) {
+      // Lines for a new shell: one more shell when the last one took none.
+      if (retried || (batchPid_ < 0 && !startBatchShell())) break;
+      int before = queued_;
+      if (!sendQueued()) {
+        shellLost(-1);
+        retried = queued_ == before;
+        continue;
+      }
+    }
+    long long wait = headSince_ + options().batchLineLimitMs - now_ms();
+    if (wait <= 0) {
       printf("shell: line still running after %u ms, killed\n", options().batchLineLimitMs);
       fflush(stdout);
-      stopBatchShell(true);
-      return SIGKILL;
+      shellLost(SIGKILL);
+      continue;
     }
     struct pollfd p = {batchFd_, POLLIN, 0};
-    int r = poll(&p, 1, static_cast<int>(left));
-    if (r < 0 && errno != EINTR) break;
-    if (r <= 0) continue;
-    ssize_t k = read(batchFd_, buf + len, sizeof buf - 1 - len);
+    int r = poll(&p, 1, static_cast<int>(wait));
+    if (r == 0 || (r < 0 && errno == EINTR)) continue;
+    char buf[64];
+    ssize_t k = r < 0 ? -1 : read(batchFd_, buf, sizeof buf);
     if (k < 0 && errno == EINTR) continue;
-    if (k <= 0) break;
-    len += static_cast<size_t>(k);
-    buf[len] = '\0';
-    if (strchr(buf, '\n')) return (atoi(buf) & 0xff) << 8;
-    if (len == sizeof buf - 1) break;
+    if (k <= 0 || !takeStatuses(buf, static_cast<size_t>(k))) shellLost(-1);  // the shell ended
   }
-  // The shell ended (killed from outside, or a line killed it).
-  ::kill(-batchPid_, SIGKILL);
-  close(batchFd_);
-  int status = wait_child(batchPid_);
-  batchPid_ = batchFd_ = -1;
-  return status;
+  if (queued_ == 0) return lastStatus_;
+  // No batch shell: the lines sent ahead run alone, in order; a line that
+  // waits for its status (alone in the queue) is left to the caller.
+  stopBatchShell(true);
+  sent_ = 0;
+  if (callersLine_) queued_ = 0;
+  while (queued_ > 0) {
+    PosixShell::run(RunKind::VK, queue_[0]);
+    popHead(0);
+  }
+  callersLine_ = false;
+  keptLen_ = 0;
+  return kNoShell;
 }
 
-int BatchPosixShell::runBatched(const char *line) {
+void BatchPosixShell::settle() {
+  if (queued_ > 0) waitQueued();
+}
+
+int BatchPosixShell::runBatched(const char *line, bool ahead) {
+  size_t n = strlen(line) + 1;
+  if (n > sizeof kept_) ahead = false;
+  // A line that waits for its status runs after the lines sent ahead.
+  if (!ahead || queued_ == kAheadLines || keptLen_ + n > sizeof kept_) settle();
   if (batchPid_ < 0 && !startBatchShell()) return kNoShell;
-  if (!sendLine(line)) {
-    // The shell ended between two lines: this line never reached it.
-    stopBatchShell(true);
-    if (!startBatchShell() || !sendLine(line)) {
-      stopBatchShell(true);
-      return kNoShell;
-    }
+  if (ahead) {
+    memcpy(kept_ + keptLen_, line, n);
+    line = kept_ + keptLen_;
+    keptLen_ += n;
   }
-  return readStatus();
+  callersLine_ = !ahead;
+  queue_[queued_++] = line;
+  if (queued_ == 1) headSince_ = now_ms();
+  if (!sendQueued()) shellLost(-1);  // the shell ended between two lines
+  if (ahead) {
+    if (sent_ < queued_) settle();
+    return 0;
+  }
+  return waitQueued();
 }
 
 void line_buffered(FILE *f, char *buf, size_t size) {

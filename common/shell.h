@@ -27,8 +27,19 @@
 // descriptor the status comes back on, and the runner waits for it before
 // it returns. A line still running after batchLineLimitMs is killed with
 // the batch shell's whole process group; the next line starts a new one.
-// Lines that run alone even inside a batch: see runsAlone in shell.cpp.
+// Lines that run alone even inside a batch: see runs_alone in shell.cpp.
 // Batches nest; only the outermost one starts and ends the shell.
+//
+// Streams: inside a Shell::Stream (a loop of lines between which the daemon
+// prints nothing and looks at nothing the lines change), BatchPosixShell
+// sends vk_SystemEx lines ahead, without waiting for each one, and reads
+// their statuses behind: the shell goes from one line to the next without
+// a round trip through the daemon. The lines still run one after the
+// other, each as above, with its own time limit; a line killed at its limit
+// or one that ends the shell does not take the lines sent after it, which
+// go to a new shell. settle() waits until every line sent has run; the end
+// of the stream does, and so does every line that echoes, runs alone or
+// returns its status, before it runs.
 #pragma once
 #include <cstddef>
 #include <cstdio>
@@ -59,6 +70,9 @@ class Shell {
   int doSystemCmd(const char *fmt, ...) __attribute__((format(printf, 2, 3)));
   int systemQuiet(const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 
+  // Waits until every line sent ahead has run (see Stream).
+  virtual void settle() {}
+
   // The scope of one procedure's lines. A runner without a batch mode (the
   // recording shell of the unit tests) runs them as it runs any line.
   class Batch {
@@ -76,6 +90,22 @@ class Shell {
     Shell &sh_;
   };
 
+  // A series of lines that nothing between them looks at (see the top of
+  // this file). Outside a batch, or in a runner without a batch mode, it
+  // changes nothing.
+  class Stream {
+   public:
+    explicit Stream(Shell &sh) : sh_(sh) { ++sh_.streamDepth_; }
+    ~Stream() {
+      if (--sh_.streamDepth_ == 0) sh_.settle();
+    }
+    Stream(const Stream &) = delete;
+    Stream &operator=(const Stream &) = delete;
+
+   private:
+    Shell &sh_;
+  };
+
  protected:
   // Runs a finished line. The base class has already formatted and echoed it.
   virtual int run(RunKind kind, const char *line) = 0;
@@ -83,10 +113,12 @@ class Shell {
   virtual void batchBegin() {}
   virtual void batchEnd() {}
   bool inBatch() const { return batchDepth_ > 0; }
+  bool inStream() const { return streamDepth_ > 0; }
   const ShellOptions &options() const { return opts_; }
 
  private:
   int batchDepth_ = 0;
+  int streamDepth_ = 0;
   ShellOptions opts_;
   std::unique_ptr<char[]> vkBuf_;
   char dBuf_[kDoSystemBufSize];
@@ -107,26 +139,60 @@ class PosixShell : public Shell {
 class BatchPosixShell : public PosixShell {
  public:
   using PosixShell::PosixShell;
-  ~BatchPosixShell() override { stopBatchShell(false); }
+  ~BatchPosixShell() override { batchEnd(); }
+  void settle() override;
 
  protected:
   int run(RunKind kind, const char *line) override;
-  void batchEnd() override { stopBatchShell(false); }
+  void batchEnd() override {
+    settle();
+    stopBatchShell(false);
+  }
 
  private:
   static constexpr int kNoShell = -2;
-  // Runs the line in the batch shell (started when there is none) and
-  // returns its status as waitpid gives it, or kNoShell.
-  int runBatched(const char *line);
+  // Lines sent ahead in a stream, at most, and the bytes they may fill.
+  static constexpr int kAheadLines = 32;
+  static constexpr size_t kAheadBytes = 4096;
+
+  // Runs the line in the batch shell (started when there is none). A line
+  // sent ahead returns 0 at once; any other returns its status as waitpid
+  // gives it, or kNoShell when no batch shell could be started.
+  int runBatched(const char *line, bool ahead);
   bool startBatchShell();
   bool sendLine(const char *line);
-  int readStatus();
+  // Sends the queued lines not sent yet; false when a send failed (the
+  // shell ended).
+  bool sendQueued();
+  // Reads the statuses of the queued lines (sending them to a new shell
+  // when one ended) until none is left; the status of the last one, or
+  // kNoShell when no batch shell would take them.
+  int waitQueued();
+  // Ends the shell (killed with its process group) and takes the statuses
+  // it wrote off the queue; a line it had been sent and not finished (the
+  // head) takes `status`, or with status < 0 the shell's own wait status.
+  // The lines after it stay queued for a new shell.
+  void shellLost(int status);
+  bool takeStatuses(const char *p, size_t n);
+  void popHead(int status);
   void stopBatchShell(bool kill);
 
   int batchPid_ = -1;
   int batchFd_ = -1;  // our end of the socket pair: the lines out, the statuses in
-  char out_[512];     // the quoted line, sent in pieces of this size
-  size_t outLen_ = 0;
+  // The lines given to the shell whose status has not come back, oldest
+  // first: those sent ahead are copied into kept_ (to be sent again to a
+  // new shell); a line that waits for its status is the caller's text.
+  const char *queue_[kAheadLines];
+  int queued_ = 0;
+  int sent_ = 0;              // queue_[0 .. sent_) reached the shell
+  bool callersLine_ = false;  // the queue holds the caller's line
+  int lastStatus_ = 0;       // of the last line taken off the queue
+  long long headSince_ = 0;  // when the head of the queue started, at the latest
+  char kept_[kAheadBytes];
+  size_t keptLen_ = 0;
+  char in_[16];  // a status not read whole yet
+  size_t inLen_ = 0;
+  char out_[512];  // the quoted line, sent in pieces of this size
 };
 
 // Line-buffers standard output. Every program calls this first, so an

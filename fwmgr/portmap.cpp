@@ -100,6 +100,7 @@ int FwMgr::loadportmapconfig() {
     int protocolBit;
     const char *name;
   } kProtocols[] = {{1, "tcp"}, {2, "udp"}};
+  Shell::Stream stream(sh_);  // up to 128 lines, nothing printed or read between them
   for (int i = 0; i < portmnum; ++i) {
     const PortEntry &e = portinfo[i];
     if (e.enable != 1) continue;

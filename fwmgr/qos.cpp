@@ -66,6 +66,7 @@ void FwMgr::qosAddressLines(const QosRecord &r) {
   uint32_t first = ntohl(inet_addr(r.startIp)), last = ntohl(inet_addr(r.endIp));
   if (last < first) return;
   if (last - first >= kMaxQosRange) {
+    sh_.settle();  // after the output of the lines before it
     printf("fwmgr: QoS range %s-%s holds more than %u addresses; no classes per address\n", r.startIp,
            r.endIp, kMaxQosRange);
     return;
@@ -99,6 +100,8 @@ void FwMgr::qosAddressLines(const QosRecord &r) {
 
 int FwMgr::loadqosconfig() {
   if (activeqos <= 0) return 1;
+  // Up to 8 lines a record and 6 an address, nothing read between them.
+  Shell::Stream stream(sh_);
   sh_.vk_SystemEx("tc qdisc add dev %s root handle 1: htb", lanname);
   sh_.vk_SystemEx("tc qdisc add dev %s root handle 1: htb", wanname);
   for (int i = 0; i < qosnum; ++i) {

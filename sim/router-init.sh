@@ -27,7 +27,8 @@
 # of the router.
 #
 # Environment: SIM_DIR, SIM_MNT (an empty directory for the mounts),
-# SIM_BUILD (the build tree), SIM_SRC (the source tree).
+# SIM_BUILD (the build tree), SIM_SRC (the source tree), SIM_START_WAIT (the
+# daemons' start wait in seconds; empty: the real wait).
 set -u
 die() {
   echo "router: $*" >&2
@@ -36,14 +37,8 @@ die() {
 mnt=$SIM_MNT
 root=$mnt/root
 
-mount --make-rprivate / || die "cannot make the mount namespace private"
-mount -t tmpfs -o mode=0755 simrouter "$mnt" || die "cannot mount a tmpfs on $mnt"
-mkdir -p "$mnt/upper" "$mnt/work" "$root"
-mount -t overlay overlay -o "lowerdir=/,upperdir=$mnt/upper,workdir=$mnt/work" "$root" ||
-  die "cannot mount an overlay of /"
-mount -t proc proc "$root/proc" || die "cannot mount /proc"
-mount --rbind /dev "$root/dev" || die "cannot bind /dev"
-mount -t sysfs sysfs "$root/sys" 2>/dev/null || echo "router: warning: no /sys inside" >&2
+. "$SIM_SRC/tests/sandbox/overlay.sh"
+overlay_root "$mnt" simrouter || die "$OVERLAY_ERR"
 mkdir -p "$root/sim" && mount --bind "$SIM_DIR" "$root/sim" || die "cannot bind $SIM_DIR to /sim"
 ln -sf /sim/bin/pptp "$root/bin/pptp" || die "cannot install /bin/pptp"
 # The programs in /bin as on the board (fwmgr starts /bin/kinwatch; trafmon
@@ -67,7 +62,10 @@ for _ in 1 2 3 4 5 6 7 8 9 10 11 12; do /bin/true; done
 export PATH=/sim/bin:$SIM_BUILD/bin:/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
 export NVRAM_FILE=/sim/nvram.conf ROUTER_KERNEL_ROOT=/sim/kernel SIM_JOURNAL=/sim/journal
 export SIM_STANDINS=/sim/standins SIM_REAL=/sim/real HOME=/root TMPDIR=/tmp
-unset SIM_MNT SIM_DIR
+# The daemons' start wait: the real one, or SIM_START_WAIT seconds when the
+# tests shorten it (ROUTER_START_WAIT, read by the daemons).
+if [ -n "${SIM_START_WAIT:-}" ]; then export ROUTER_START_WAIT=$SIM_START_WAIT; else unset ROUTER_START_WAIT; fi
+unset SIM_MNT SIM_DIR SIM_START_WAIT
 
 # The router kernel's DNS query log, /proc/dns_log2 (fed by the ULOG rule),
 # and its accounting (a stand-in, see sim/standins/sim_account.c).

@@ -22,6 +22,9 @@
 #                               router's web server (ended by sim_down)
 #   sim_check_clean             after sim_down: fails when anything is left
 #
+# SIM_START_WAIT, when set, is the daemons' start wait in seconds
+# (ROUTER_START_WAIT in the router); unset or empty, they wait as on the board.
+#
 # Names: network namespaces $SIM_ID-router, $SIM_ID-lan, $SIM_ID-isp; files
 # in $SIM_TMP (router: $SIM_TMP/router, seen inside as /sim; hosts:
 # $SIM_TMP/lan and $SIM_TMP/isp).
@@ -208,7 +211,7 @@ sim_up() {
     "$net.100" "$net.199" "$user" "$pwd" "$port"
   sim_wait_file 10 "$SIM_TMP/isp/ready" || { echo "sim: the ISP host did not start" >&2; return 1; }
 
-  SIM_DIR=$dir SIM_MNT=$SIM_TMP/mnt SIM_BUILD=$build SIM_SRC=$SIM_SRC \
+  SIM_DIR=$dir SIM_MNT=$SIM_TMP/mnt SIM_BUILD=$build SIM_SRC=$SIM_SRC SIM_START_WAIT=${SIM_START_WAIT:-} \
     "${SIM_DETACH[@]}" nsenter --net="/run/netns/$r" unshare --ipc --mount --pid --fork --kill-child \
     bash "$SIM_SRC/sim/router-init.sh" </dev/null >>"$SIM_TMP/router.out" 2>&1 &
   SIM_PID_router=$!
@@ -356,7 +359,7 @@ sim_router() {
   nsenter -t "$SIM_ROUTER_INIT" -i -m -n -p -- chroot "$SIM_TMP/mnt/root" /usr/bin/env -i \
     PATH="/sim/bin:$SIM_BUILD/bin:$SIM_INNER_PATH" NVRAM_FILE=/sim/nvram.conf ROUTER_KERNEL_ROOT=/sim/kernel \
     SIM_JOURNAL=/sim/journal SIM_STANDINS=/sim/standins SIM_REAL=/sim/real HOME=/root \
-    /bin/sh -c 'cd /sim && exec "$@"' sh "$@"
+    ${SIM_START_WAIT:+ROUTER_START_WAIT=$SIM_START_WAIT} /bin/sh -c 'cd /sim && exec "$@"' sh "$@"
 }
 sim_lan() { nsenter --net="/run/netns/$SIM_ID-lan" "$@"; }
 sim_isp() { nsenter --net="/run/netns/$SIM_ID-isp" "$@"; }
@@ -381,12 +384,12 @@ sim_wait_lease() { sim_poll "$1" test -s "$SIM_TMP/lan/lease"; }
 sim_lease_value() { sed -n "s/^$1=//p" "$SIM_TMP/lan/lease" 2>/dev/null; }
 sim_journal() { cat "$SIM_TMP/router/journal"; }
 
-# sim_whoami [ADDR]: the address the ISP host (at ADDR, default its far
+# sim_whoami [ADDR [SECONDS]]: the address the ISP host (at ADDR, default its far
 # address SIM_ISP_FAR, reached only through the WAN's gateway) sees a request
 # from the LAN host come from; empty when the request does not get through
-# within 5 s (busybox 1.35 wget crashes with its own -T, so timeout(1)
+# within SECONDS (5; busybox 1.35 wget crashes with its own -T, so timeout(1)
 # bounds it).
-sim_whoami() { sim_lan timeout 5 busybox wget -q -O - "http://${1:-$SIM_ISP_FAR}/cgi-bin/whoami" 2>/dev/null; }
+sim_whoami() { sim_lan timeout "${2:-5}" busybox wget -q -O - "http://${1:-$SIM_ISP_FAR}/cgi-bin/whoami" 2>/dev/null; }
 
 # sim_daemons: one line per program of the router that runs (or "stopped"):
 # name, pid, state letter, resident memory in kB, anonymous resident memory

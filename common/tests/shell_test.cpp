@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "alloc_count.h"
@@ -174,36 +175,63 @@ TEST_F(PosixShellTest, DoSystemCmdReturnsTheStatus) {
 // Inside a batch every line keeps its own status and effects: a line that
 // exits, execs, reads standard input, is cut, hangs (killed at its limit),
 // kills the batch shell or changes the shell's state stops or changes none
-// of the lines after it; a line of plain words as well.
+// of the lines after it; a line of plain words as well. The same when the
+// lines are sent ahead in a stream (their statuses are not returned).
 TEST(PosixShellBatch, EachLineStandsOnItsOwn) {
-  TempDir dir;
-  // A program run by a line of plain words (no subshell): stdin, descriptor 3.
-  dir.write("p.sh", "read x; [ -e /proc/$$/fd/3 ] && echo fd3 >> \"$0.log\"; echo \"$1 [$x]\" >> \"$0.log\"; exit 5\n");
-  chmod((dir / "p.sh").c_str(), 0755);
-  BatchPosixShell sh(ShellOptions{1024, false, 2000});
-  struct Case {
-    const char *line;
-    int status;
-  } cases[] = {
-      {"exit 3", 3 << 8},
-      {"%s/p.sh plain", 5 << 8},
-      {"read x || echo eof >> %s/p.sh.log", 0},
-      {"cat; echo 'unbalanced", 2 << 8},
-      {")", 2 << 8},
-      {"sleep 600", SIGKILL},
-      {"exec echo exec >> %s/p.sh.log", 0},
-      {"cd /; X=1; trap 'echo trap >> %s/p.sh.log' EXIT; exit 4", 4 << 8},
-      {"[ \"$PWD\" != / ] && echo \"X=$X\" >> %s/p.sh.log", 0},
-      {"kill -9 $$", SIGKILL},
-      {"echo \"a'b\" 'c\"d' >> %s/p.sh.log", 0},
-  };
-  Shell::Batch batch(sh);
-  for (const auto &c : cases) {
-    EXPECT_EQ(sh.doSystemCmd(c.line, dir.path().c_str()), c.status) << c.line;
-    sh.vk_SystemEx("echo next >> %s/p.sh.log", dir.path().c_str());
+  for (bool stream : {false, true}) {
+    TempDir dir;
+    // A program run by a line of plain words (no subshell): stdin, descriptor 3.
+    dir.write("p.sh", "read x; [ -e /proc/$$/fd/3 ] && echo fd3 >> \"$0.log\"; echo \"$1 [$x]\" >> \"$0.log\"; exit 5\n");
+    chmod((dir / "p.sh").c_str(), 0755);
+    BatchPosixShell sh(ShellOptions{1024, false, 2000});
+    struct Case {
+      const char *line;
+      int status;
+    } cases[] = {
+        {"exit 3", 3 << 8},
+        {"%s/p.sh plain", 5 << 8},
+        {"read x || echo eof >> %s/p.sh.log", 0},
+        {"cat; echo 'unbalanced", 2 << 8},
+        {")", 2 << 8},
+        {"sleep 600", SIGKILL},
+        {"exec echo exec >> %s/p.sh.log", 0},
+        {"cd /; X=1; trap 'echo trap >> %s/p.sh.log' EXIT; exit 4", 4 << 8},
+        {"[ \"$PWD\" != / ] && echo \"X=$X\" >> %s/p.sh.log", 0},
+        {"kill -9 $$", SIGKILL},
+        {"echo \"a'b\" 'c\"d' >> %s/p.sh.log", 0},
+    };
+    {
+      Shell::Batch batch(sh);
+      std::optional<Shell::Stream> ahead;
+      if (stream) ahead.emplace(sh);
+      for (const auto &c : cases) {
+        if (stream)
+          sh.vk_SystemEx(c.line, dir.path().c_str());
+        else
+          EXPECT_EQ(sh.doSystemCmd(c.line, dir.path().c_str()), c.status) << c.line;
+        sh.vk_SystemEx("echo next >> %s/p.sh.log", dir.path().c_str());
+      }
+    }
+    EXPECT_EQ(dir.read("p.sh.log"), "next\nplain []\nnext\neof\nnext\nnext\nnext\nnext\nexec\nnext\ntrap\nnext\n"
+                                    "X=\nnext\nnext\na'b c\"d\nnext\n") << stream;
   }
-  EXPECT_EQ(dir.read("p.sh.log"), "next\nplain []\nnext\neof\nnext\nnext\nnext\nnext\nexec\nnext\ntrap\nnext\n"
-                                  "X=\nnext\nnext\na'b c\"d\nnext\n");
+}
+
+// The output of lines sent ahead (more than one window of them) comes
+// before the echo and output of a line that returns its status.
+TEST(PosixShellBatch, StreamKeepsTheOutputInOrder) {
+  BatchPosixShell sh(ShellOptions{1024, false});
+  testing::internal::CaptureStdout();
+  {
+    Shell::Batch batch(sh);
+    Shell::Stream stream(sh);
+    for (int i = 0; i < 40; ++i) sh.vk_SystemEx("echo %d", i);
+    EXPECT_EQ(sh.doSystemCmd("exit 7"), 7 << 8);
+    sh.vk_SystemEx("echo last");
+  }
+  std::string want;
+  for (int i = 0; i < 40; ++i) want += std::to_string(i) + "\n";
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), want + "exit 7\nlast\n");
 }
 
 // The hardening sweep's payloads: quoted, each reaches the program as one
@@ -233,8 +261,10 @@ TEST(PosixShellBatch, InjectionPayloads) {
   EXPECT_FALSE(dir.exists("canary"));
   int err = dup(2), null = open("/dev/null", O_WRONLY);  // the lines' error messages
   dup2(null, 2);
-  {
+  for (bool stream : {false, true}) {  // and sent ahead
     Shell::Batch batch(sh);
+    std::optional<Shell::Stream> ahead;
+    if (stream) ahead.emplace(sh);
     for (const auto &p : payloads) {
       sh.vk_SystemEx("%s", p.c_str());
       sh.vk_SystemEx("echo >> %s", log.c_str());
@@ -243,7 +273,7 @@ TEST(PosixShellBatch, InjectionPayloads) {
   dup2(err, 2);
   close(err);
   close(null);
-  EXPECT_EQ(read_file(log), std::string(200, '\n'));
+  EXPECT_EQ(read_file(log), std::string(400, '\n'));
 }
 
 // A line that starts a program in the background, and killall, run alone

@@ -1,8 +1,9 @@
-# Sourced by the simulation's stand-ins: journal_line appends the tool's name
-# and its arguments to the journal ($SIM_JOURNAL, default /sim/journal), each
-# argument preceded by one space, under an flock so parallel calls never
-# interleave (the format of the process tests' stand-ins). A newline inside
-# an argument is written as the two characters \n.
+# The one journal writer, sourced by the simulation's stand-ins and by the
+# process tests' (tests/standins/standin): journal_line appends the tool's
+# name and its arguments to the journal ($JOURNAL_FILE, else $SIM_JOURNAL,
+# default /sim/journal), each argument preceded by one space, under an flock
+# so parallel calls never interleave. A newline inside an argument is written
+# as the two characters \n.
 journal_line() {
   local line=${0##*/} arg
   for arg in "$@"; do
@@ -11,5 +12,5 @@ journal_line() {
   {
     flock 9
     printf '%s\n' "$line" >&9
-  } 9>>"${SIM_JOURNAL:-/sim/journal}"
+  } 9>>"${JOURNAL_FILE:-${SIM_JOURNAL:-/sim/journal}}"
 }

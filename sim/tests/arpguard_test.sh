@@ -41,4 +41,4 @@ case_arpguard_announces_to_the_lan() {
   expect_eq "$(capture 6 | wc -l)" 0 "announcements after turning them off"
 }
 
-sim_run_case
+run_case "$CASE"

@@ -66,4 +66,4 @@ case_kinwatch_logs_lan_lookups() {
   dnslog_has "$lan www.unlogged.org" && fail "a lookup was logged after the rule was removed"
 }
 
-sim_run_case
+run_case "$CASE"

@@ -145,4 +145,4 @@ case_interval_rule() {
   all_mailed || fail "the second mail does not hold the new record"
 }
 
-sim_run_case
+run_case "$CASE"

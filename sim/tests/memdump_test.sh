@@ -27,4 +27,4 @@ i=27647 j=1020 mem=1affffc' "memdump's lines"
   expect_eq "$(sim_router memdump)" "open /dev/mem error" "without the memory file"
 }
 
-sim_run_case
+run_case "$CASE"

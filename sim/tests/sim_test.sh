@@ -95,7 +95,7 @@ case_dhcpplus_wrong_password() {
   router_file /etc/udhcpc.script | grep -qxF '        sendmsg 204 21 &' || fail "the script is not the DHCP+ one"
   nat_rules | grep -q MASQUERADE && fail "masquerading without a login: $(nat_rules)"
   journal_has "iptables -t nat -A POSTROUTING -o eth2.2 -j MASQUERADE" && fail "command 2 ran"
-  expect_eq "$(sim_whoami)" "" "what the ISP host sees from the LAN host"
+  expect_eq "$(sim_whoami "" 2)" "" "what the ISP host sees from the LAN host"
 }
 
 # expect_ppp_traffic MSS: the LAN host reaches the ISP host through ppp0,
@@ -225,4 +225,4 @@ case_dhcp_server_restart_keeps_lease() {
   expect_reaches_isp_as "${wan%/*}"
 }
 
-sim_run_case
+run_case "$CASE"

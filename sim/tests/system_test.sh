@@ -68,6 +68,7 @@ url_log() { sim_router cat /var/url.log 2>/dev/null; }
 #    default configuration and the status page, which the router's httpd
 #    serves from /www.
 case_startup_and_staging_root() {
+  SIM_START_WAIT= # the start-up as on the board, with the daemons' real waits
   start_whole
   expect_eq "$(sed -n 's/^router: \([a-z]*\) started (pid [0-9]*, output in \/var\/log\/\1.log)$/\1/p' \
     "$SIM_TMP/router/router-start.log" | tr '\n' ' ')" "netmgr fwmgr logmail arpguard " "programs started, in order"
@@ -201,7 +202,7 @@ case_converge_arpguard() {
   kill_at_random arpguard
   sim_router busybox sh /etc/init.d/router start arpguard >/dev/null || fail "router start arpguard"
   wait_until 15 "arpguard running again" restarted arpguard
-  # It sleeps 5 s after its start, then announces every 2 s.
+  # It waits at its start (ROUTER_START_WAIT here), then announces every 2 s.
   expect_eq "$(sim_lan "$SIM_BUILD/bin/sim_arpcap" eth0 30 2 "ffffffffffff$mac" 2>/dev/null | wc -l)" 2 \
     "announcements after the restart"
   same_rules || fail "the rule set changed"
@@ -237,4 +238,4 @@ case_converge_fwmgr() {
   runs_once fwmgr || fail "fwmgr processes: $(daemon_pids fwmgr)"
 }
 
-sim_run_case
+run_case "$CASE"

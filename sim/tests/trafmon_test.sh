@@ -226,4 +226,4 @@ case_traffic_monitor_restart() {
   stop_bg
 }
 
-sim_run_case
+run_case "$CASE"

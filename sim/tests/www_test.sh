@@ -94,4 +94,4 @@ case_status_page_in_browser() {
   wait "$dl" 2>/dev/null
 }
 
-sim_run_case
+run_case "$CASE"

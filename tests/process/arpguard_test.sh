@@ -8,18 +8,10 @@ MAC=020000000701  # br0's MAC and address 192.168.7.1 (c0a80701)
 FRAME=ffffffffffff${MAC}08060001080006040001${MAC}c0a80701${MAC}c0a80701$(printf '0%.0s' $(seq 1 44))
 
 setup_lan() {
-  ip link add br0 type bridge &&
-    ip link set br0 address 02:00:00:00:07:01 &&
-    ip link add lan0 type veth peer name host0 &&
-    ip link set lan0 master br0 &&
-    ip link set lan0 up && ip link set host0 up && ip link set br0 up &&
-    ip addr add 192.168.7.1/24 dev br0 || fail "cannot build br0"
+  make_br0 192.168.7.1/24 02:00:00:00:07:01
+  make_lan_port
 }
 
-start_arpguard() {
-  arpguard >/tmp/arpguard.out 2>&1 &
-  ARPGUARD_PID=$!
-}
 
 # capture SECONDS COUNT: the announcements from br0 that arrive on host0.
 capture() { sim_arpcap host0 "$1" "$2" "ffffffffffff$MAC" 2>/dev/null; }
@@ -29,7 +21,7 @@ queue_empty() { [ "$(ipcs -q | awk '$1 == "0x000000cf" {print $6}')" = 0 ]; }
 case_announces_on_br0() {
   setup_lan
   nvram set arp_defence=1,1,1,2 || fail "nvram set"
-  start_arpguard
+  start_daemon arpguard /tmp/arpguard.out
   # The first after the 5-second start wait, then one every 2 passes.
   capture 40 3 >/tmp/frames
   expect_eq "$(wc -l </tmp/frames)" 3 "announcements captured"
@@ -41,14 +33,14 @@ case_announces_on_br0() {
     fi
     prev=$t
   done </tmp/frames
-  kill "$ARPGUARD_PID"
+  kill "$PID_arpguard"
   expect_file /tmp/arpguard.out ''
 }
 
 case_command_one_turns_announcements_off() {
   setup_lan
   nvram set arp_defence=1,1,1,1 || fail "nvram set"
-  start_arpguard
+  start_daemon arpguard /tmp/arpguard.out
   expect_eq "$(capture 40 1 | wc -l)" 1 "announcement before the change"
   nvram set arp_defence=1,1,0,1 || fail "nvram set"
   sendmsg 207 1 || fail "sendmsg"
@@ -63,7 +55,7 @@ case_command_one_turns_announcements_off() {
   nvram set arp_defence=1,1,1,1 || fail "nvram set"
   sendmsg 207 1 || fail "sendmsg"
   expect_eq "$(capture 20 1 | wc -l)" 1 "announcement after switching on again"
-  kill "$ARPGUARD_PID"
+  kill "$PID_arpguard"
 }
 
 # The receive memory (Rmem of /proc/net/packet) of arpguard's packet socket,
@@ -77,7 +69,7 @@ rmem_is() { [ "$(arpguard_rmem)" = "$1" ]; }
 case_received_frames_are_not_kept() {
   setup_lan
   nvram set arp_defence=1,1,0,1 || fail "nvram set"
-  start_arpguard
+  start_daemon arpguard /tmp/arpguard.out
   wait_for 30 rmem_is 0
   sim_arpcap host0 20 6 "ffffffffffff$MAC" >/tmp/frames 2>/tmp/capture.err &
   local cap=$! a
@@ -88,7 +80,7 @@ case_received_frames_are_not_kept() {
   # Read again and again: the queue stays empty.
   for a in $(seq 1 20); do rmem_is 0 || break; sleep 0.05; done
   expect_eq "$(arpguard_rmem)" 0 "arpguard's receive memory"
-  kill "$ARPGUARD_PID"
+  kill "$PID_arpguard"
   expect_file /tmp/arpguard.out ''
 }
 

@@ -47,12 +47,9 @@ case_full_filesystems() {
     email_en=1 email_server=127.0.0.1 email_from=router@isp.sim email_to=admin@isp.sim \
     email_user=router email_pwd=wrong email_num=1 email_timeen=0 email_time=60 timezone=12 \
     arp_defence=1,1,0,1 || fail "nvram set"
-  ip link add br0 type bridge && ip link set br0 address 02:00:00:00:07:01 &&
-    ip link add lan0 type veth peer name host0 && ip link set lan0 master br0 &&
-    ip link set lan0 up && ip link set host0 up && ip link set br0 up &&
-    ip addr add 192.168.0.1/24 dev br0 &&
-    ip link add eth2.2 type veth peer name wanpeer && ip addr add 10.9.0.2/24 dev eth2.2 &&
-    ip link set eth2.2 up && ip link set wanpeer up || fail "interfaces"
+  make_br0 192.168.0.1/24 02:00:00:00:07:01
+  make_lan_port
+  make_wan 10.9.0.2/24
   mkdir -p /etc/ppp /var
   echo "nameserver 10.9.0.53" >/etc/resolv.conf
   rm -f /etc/ddns
@@ -195,7 +192,7 @@ case_no_queue() {
   make_flash
   configure
   echo 0 >/proc/sys/kernel/msgmni || fail "msgmni"
-  ip link add br0 type bridge && ip addr add 192.168.0.1/24 dev br0 && ip link set br0 up
+  make_br0 192.168.0.1/24
   local prog
   for prog in netmgr trafmon logmail arpguard fwmgr; do
     timeout 30 $prog >/tmp/$prog.out 2>&1

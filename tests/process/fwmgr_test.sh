@@ -10,16 +10,6 @@ standins() {
   touch /sbx/behave/trafmon.stay /sbx/behave/httpd.stay /sbx/behave/kinwatch.stay /sbx/behave/upnp.stay
 }
 
-start_fwmgr() {
-  fwmgr >/tmp/fwmgr.out 2>/tmp/fwmgr.err &
-  FWMGR_PID=$!
-}
-
-stop_fwmgr() {
-  kill "$FWMGR_PID" 2>/dev/null
-  wait "$FWMGR_PID" 2>/dev/null
-}
-
 out_has() { grep -qxF -- "$1" /tmp/fwmgr.out; }
 
 # A static WAN: up from the start. The first lines fwmgr prints, the ALG
@@ -28,7 +18,7 @@ case_startup_lines() {
   standins
   nvram set lan_ip=192.168.0.1 lan_mask=255.255.255.0 wan_connecttype=1 wan_ip=10.0.0.2 \
     wan_mask=255.255.255.0 alg_service=10111 upnpen=0 || fail "nvram set"
-  start_fwmgr
+  start_daemon fwmgr
   wait_for 30 out_has "httpd &"
   wait_for 5 journal_has "httpd"
   expect_file /tmp/fwmgr.out 'killall -9 kinwatch 1>/dev/null 2>&1
@@ -46,7 +36,7 @@ httpd &
   wait_for 5 test "$("$TESTBIN/msgpeek" 201)" = "2 0"
   # Both run now: the next watchdog pass (8 s later) restarts nothing.
   sleep 9
-  stop_fwmgr
+  stop_daemon fwmgr
   expect_eq "$(journal_count "trafmon")" 1 "trafmon starts"
   expect_eq "$(journal_count "httpd")" 1 "httpd starts"
   expect_eq "$(wc -l </tmp/fwmgr.out)" 5 "lines printed"
@@ -62,12 +52,12 @@ case_answers_commands() {
   nvram set lan_ip=192.168.0.1 lan_mask=255.255.255.0 wan_connecttype=2 alg_service=11111 upnpen=1 \
     "virtualser_list=1;8080;80;0;192.168.0.10;3" dmzen=0 client_filter_en=1 client_filter_num=1 \
     "client_filter_0=0;192.168.0.100-192.168.0.120;6881-6889;0;0:0-0:0;1;1;1;1;1;1;1;" || fail "nvram set"
-  start_fwmgr
+  start_daemon fwmgr
   wait_for 20 journal_has "iptables -t filter -A ip_filter -p tcp --dport 6881:6889 -m iprange --src-range 192.168.0.100-192.168.0.120 -j DROP"
   sendmsg 203 2 && sendmsg 203 12 && sendmsg 203 8 && sendmsg 203 3 || fail "sendmsg"
   wait_for 20 journal_has "killall -9 upnp"
   sleep 1.5
-  stop_fwmgr
+  stop_daemon fwmgr
   # The journal from the WAN-up on (stand-ins started in the background may
   # interleave with the next lines, so they are checked apart).
   sed -n '/^arptables -A/,$p' /sbx/journal | grep -vx 'upnp eth2.2\|kinwatch\|trafmon\|httpd' >/tmp/after
@@ -104,10 +94,10 @@ case_startup_every_feature() {
     ddns_pwd=pw ddns_domain=my.example.net natlimit_enble=1 "natlimit_list=192.168.0.2;192.168.0.3;100;300" \
     "static_route_0=10.20.0.0;255.255.0.0;192.168.0.254" upnpen=0 || fail "nvram set"
   echo "nameserver 10.0.0.53" >/etc/resolv.conf
-  start_fwmgr
+  start_daemon fwmgr
   wait_for 20 journal_has "kinwatch"
   wait_for 5 journal_has "iptables -t nat -A web_lanadmin -i br0 -d 192.168.0.1 -p tcp --dport 8080 -j DNAT --to 192.168.0.1:80"
-  stop_fwmgr
+  stop_daemon fwmgr
   grep -vx 'kinwatch' /sbx/journal >/tmp/start
   # What a killed instance may have left goes first.
   expect_file /tmp/start 'route add -net 10.20.0.0 netmask 255.255.0.0 gw 192.168.0.254

@@ -221,8 +221,7 @@ two_stage_settings() {
 }
 
 case_arpguard() {
-  ip link add br0 type bridge && ip addr add 192.168.0.1/24 dev br0 && ip link set br0 up ||
-    fail "br0"
+  make_br0 192.168.0.1/24
   fast_tools
   settings() { two_stage_settings "$@"; }
   FIXED=() KEYS=(arp_defence) STAGES=(1)
@@ -248,10 +247,8 @@ FWMGR_KEYS=(virtualser_list dmzip alg_service client_filter_0 client_filter_1 ur
             static_route_1 lan_attack_defence qqip msnip webip webport wanwebip wanwebport ddns_user
             ddns_pwd ddns_domain lan_ip lan_mask wan_ip wan_mask dns_dns1 dns_dns2)
 case_fwmgr() {
-  ip link add br0 type bridge && ip addr add 192.168.0.1/24 dev br0 && ip link set br0 up &&
-    ip link add eth2.2 type veth peer name wanpeer && ip addr add 10.0.0.2/24 dev eth2.2 &&
-    ip link set eth2.2 up && ip link set wanpeer up ||
-    fail "interfaces"
+  make_br0 192.168.0.1/24
+  make_wan 10.0.0.2/24
   fast_tools
   FIXED=(wan_connecttype=1 client_filter_en=1 client_filter_num=2 url_filter_en=1 url_filter_num=2
          mac_filter_en=1 mac_filter_num=2 ipbindenable=1 ipbindnum=1 qos_enable=1 qos_num=1

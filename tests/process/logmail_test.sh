@@ -15,10 +15,9 @@ start_all() {
   make_flash
   "$TESTBIN/smtpsink" 127.0.0.1 25 /tmp/transcript "$@" >/tmp/sink.out 2>&1 &
   wait_for 5 grep -q ready /tmp/sink.out
-  netmgr >/tmp/netmgr.out 2>&1 &
+  start_daemon netmgr /tmp/netmgr.out
   wait_for 10 start_record
-  logmail >/tmp/logmail.out 2>&1 &
-  LOGMAIL_PID=$!
+  start_daemon logmail /tmp/logmail.out
 }
 
 records() { routerstat | grep -a '^[0-9]\{4\}-'; }
@@ -66,7 +65,7 @@ case_mails_new_records_of_the_ring() {
   expect_eq "$all" "$n" "records mailed (each once) against records in the ring"
   grep -a ' system ' /tmp/transcript | tail -n +2 | iconv -f GBK -t UTF-8 | grep -q '检测到192.168.1.100正在进行TCP SYN洪水攻击' ||
     fail "the SYN flood record was not mailed"
-  kill "$LOGMAIL_PID"
+  kill "$PID_logmail"
 }
 
 # The server refuses the password: logmail backs off (1 s, then 2 s ...) and
@@ -84,7 +83,7 @@ case_command_one_after_refused_logins() {
   sendmsg 210 1 || fail "sendmsg"
   wait_for 15 sessions_at_least 1
   expect_eq "$(grep -ac ' system ' /tmp/transcript)" "$(records | wc -l)" "records in the one mail"
-  kill "$LOGMAIL_PID"
+  kill "$PID_logmail"
 }
 
 run_case "$@"

@@ -9,24 +9,14 @@ configure_dhcp_wan() {
     lease_time=60 dhcpStaticnum=0 || fail "nvram set"
 }
 
-start_netmgr() {
-  netmgr >/tmp/netmgr.out 2>/tmp/netmgr.err &
-  NETMGR_PID=$!
-}
-
-stop_netmgr() {
-  kill "$NETMGR_PID" 2>/dev/null
-  wait "$NETMGR_PID" 2>/dev/null
-}
-
 
 case_startup_lines() {
   make_flash
   configure_dhcp_wan
-  start_netmgr
+  start_daemon netmgr
   wait_for 10 journal_has "udhcpd /etc/udhcpd.conf"
   sleep 0.2
-  stop_netmgr
+  stop_daemon netmgr
   # The first lines netmgr prints: Ethernet, LAN, kernel settings.
   head -n 30 /tmp/netmgr.out >/tmp/head
   expect_file /tmp/head 'ifconfig eth2 hw ether 00:11:22:33:44:55 up
@@ -72,7 +62,7 @@ case_dhcp_lease_brings_wan_up() {
   configure_dhcp_wan
   # The stand-in udhcpc runs the generated script with "bound" at once.
   printf 'ip=10.9.0.2\nsubnet=255.255.255.0\nrouter=10.9.0.1\ndns=10.9.0.53\n' >/sbx/lease
-  start_netmgr
+  start_daemon netmgr
   wait_for 15 journal_has "iptables -t nat -A POSTROUTING -o eth2.2 -j MASQUERADE"
   wait_for 10 journal_has "killall -9 udhcpd"
   # The DHCP server restart is command 2's last line.
@@ -91,7 +81,7 @@ case_dhcp_lease_brings_wan_up() {
   # Segment 205 holds the start record.
   routerstat >/tmp/log || fail "routerstat"
   grep -q '^[0-9-]* [0-9:]* 系统初始化完成$' /tmp/log || fail "start record missing: $(cat /tmp/log)"
-  stop_netmgr
+  stop_daemon netmgr
 }
 
 case_injected_values_run_nothing() {
@@ -100,10 +90,10 @@ case_injected_values_run_nothing() {
   local evil='x$(touch /tmp/canary)`touch /tmp/canary`;touch /tmp/canary'
   nvram set wan_connecttype=3 ppoe_conmode=0 "ppoe_userid=$evil" "ppoe_pwd=$evil'\"" \
     "ppoe_sev=$evil" "ppoe_ac=$evil" "lan_ip=192.168.0.1;touch /tmp/canary" || fail "nvram set"
-  start_netmgr
+  start_daemon netmgr
   wait_for 10 journal_has "pppd file /etc/options.pppoe"
   sleep 0.3
-  stop_netmgr
+  stop_daemon netmgr
   [ ! -e /tmp/canary ] || fail "an injected command ran"
   grep -q 'is not an IPv4 address' /tmp/netmgr.out || fail "bad lan_ip not reported"
   grep -qxF "user \"$evil\"" /etc/options.pppoe || fail "user name not kept whole: $(grep user /etc/options.pppoe)"
@@ -126,9 +116,9 @@ case_password_files_are_private() {
     echo old >"$file" && chmod 0644 "$file"
     nvram set wan_connecttype="$type" ppoe_pwd=pw-3 pptpPPW=pw-5 l2tpPPW=pw-6 || fail "nvram set"
     rm -f /tmp/netmgr.out # the previous round's output holds the same line
-    start_netmgr
+    start_daemon netmgr
     wait_for 10 grep -qxF -- "$started" /tmp/netmgr.out
-    stop_netmgr
+    stop_daemon netmgr
     expect_eq "$(stat -c %a "$file")" 600 "mode of $file (type $type)"
     grep -q "pw-$type" "$file" || fail "$file lacks the password: $(cat "$file")"
   done
@@ -139,14 +129,14 @@ case_password_files_are_private() {
 case_oversized_message_does_not_block_the_queue() {
   make_flash
   configure_dhcp_wan
-  start_netmgr
+  start_daemon netmgr
   wait_for 10 journal_has "udhcpd /etc/udhcpd.conf"
   "$TESTBIN/msgpeek" --send 204 9 2000 || fail "posting the oversized message"
   sendmsg 204 9 || fail "sendmsg 204 9"
   wait_for 10 eval '[ "$(grep -c "^udhcpd /etc/udhcpd.conf$" /sbx/journal)" = 2 ]'
   wait_for 10 grep -q "ignored an oversized message (type 9) on queue" /tmp/netmgr.out
   expect_eq "$("$TESTBIN/msgpeek" --stat 204)" "mode=0666 qnum=0" "queue 204 afterwards"
-  stop_netmgr
+  stop_daemon netmgr
 }
 
 # The ISP login server on the deployment's server address, on loopback of the
@@ -170,7 +160,7 @@ login_case() {
     fail "nvram set"
   start_login_server
   printf 'ip=10.9.0.2\nsubnet=255.255.255.0\nrouter=10.9.0.1\ndns=10.9.0.53\n' >/sbx/lease
-  start_netmgr
+  start_daemon netmgr
 }
 
 case_login_accepted_restarts_plain_dhcp() {
@@ -178,7 +168,7 @@ case_login_accepted_restarts_plain_dhcp() {
   # After the login the client is restarted with the plain script, whose
   # "bound" then posts command 2.
   wait_for 20 journal_has "iptables -t nat -A POSTROUTING -o eth2.2 -j MASQUERADE"
-  stop_netmgr
+  stop_daemon netmgr
   kill "$LOGIN_PID"
   expect_eq "$(grep -c '^udhcpc -i eth2.2 -s /etc/udhcpc.script -p /var/run/udhcpc.pid$' /sbx/journal)" 2 \
     "udhcpc starts"
@@ -193,7 +183,7 @@ case_login_refused_keeps_login_script() {
   wait_for 20 grep -q '^step=password ' /tmp/login.out
   sleep 3
   grep -q '^step=password .* pwd=ok ' /tmp/login.out && fail "server accepted a wrong password"
-  stop_netmgr
+  stop_daemon netmgr
   kill "$LOGIN_PID"
   expect_eq "$(grep -c '^udhcpc ' /sbx/journal)" 1 "udhcpc starts"
   grep -qxF "        sendmsg 204 21 &" /etc/udhcpc.script || fail "login bound command replaced"

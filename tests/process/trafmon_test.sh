@@ -23,7 +23,7 @@ entry() {
 # A /16 LAN, two pages: physical 0x10000 for 192.168.0.x, 0x11000 for
 # 192.168.5.x (listed first: trafmon sorts them).
 setup_kernel() {
-  ip link add br0 type bridge && ip link set br0 up && ip addr add 192.168.0.1/16 dev br0 || fail "br0"
+  make_br0 192.168.0.1/16
   ip neigh add 192.168.0.100 lladdr 02:00:00:00:01:0a dev br0 nud permanent || fail "ARP entry"
   truncate -s 1M "$K/dev/mem"
   printf 'addr=%d third=5 second=0\naddr=%d third=0 second=0\n' $((0x80011000 - 4294967296)) \
@@ -40,10 +40,6 @@ SH
   chmod +x /sbx/behave/free
 }
 
-start_trafmon() {
-  trafmon >>/tmp/trafmon.out 2>&1 &
-  TRAFMON_PID=$!
-}
 
 json() { routerstat --json 2>/dev/null; }
 json_has() { json | grep -qF -- "$1"; }
@@ -55,7 +51,7 @@ H5_7='{"addr":"192.168.5.7","mac":"00:00:00:00:00:00","pkts_sent":1,"pkts_recv":
 
 case_fills_host_table() {
   setup_kernel
-  start_trafmon
+  start_daemon trafmon /tmp/trafmon.out
   wait_for 20 json_has "\"hosts\":[$H100,$H5_7]"
   json_has '"system":{"cpu":' || fail "no system figures: $(json)"
   json | grep -q '"mem":50,"wan_up":0,"wan_down":0}}$' || fail "memory or WAN figures: $(json)"
@@ -77,33 +73,33 @@ e8 03 00 00 20 4e 00 00 00 00 00 00 00 00 00 00
     fail "no accounting rule: $(cat /sbx/journal)"
   expect_eq "$(grep -c '^free$' /sbx/journal)" 1 "free runs (every 64th cycle)"
   [ -s /tmp/trafmon.out ] && fail "trafmon printed: $(cat /tmp/trafmon.out)"
-  kill -KILL "$TRAFMON_PID"
+  kill -KILL "$PID_trafmon"
 }
 
 case_only_sigkill_ends_it_and_a_restart_attaches() {
   setup_kernel
-  start_trafmon
+  start_daemon trafmon /tmp/trafmon.out
   wait_for 20 json_has "\"hosts\":[$H100,$H5_7]"
   local sig
   for sig in HUP INT QUIT TERM USR1 USR2 PIPE CHLD; do
-    kill -"$sig" "$TRAFMON_PID" || fail "kill -$sig"
+    kill -"$sig" "$PID_trafmon" || fail "kill -$sig"
   done
   entry $((0x10000)) 100 11 1100 21 21000
   wait_for 5 json_has '"bytes_recv":21000'
-  kill -0 "$TRAFMON_PID" || fail "trafmon ended on a catchable signal"
+  kill -0 "$PID_trafmon" || fail "trafmon ended on a catchable signal"
   local before
   before=$("$TESTBIN/shmdump" --id 201)
-  kill -KILL "$TRAFMON_PID"
-  wait "$TRAFMON_PID" 2>/dev/null
+  kill -KILL "$PID_trafmon"
+  wait "$PID_trafmon" 2>/dev/null
 
   # The segments outlive it; a new instance shows the old figures until it
   # overwrites them, in the same segment.
   entry $((0x10000)) 100 13 1300 23 23000
-  start_trafmon
+  start_daemon trafmon /tmp/trafmon.out
   json_has '"bytes_recv":21000' || fail "old figures gone after the restart: $(json)"
   wait_for 20 json_has '"bytes_recv":23000'
   expect_eq "$("$TESTBIN/shmdump" --id 201)" "$before" "segment 201 after the restart"
-  kill -KILL "$TRAFMON_PID"
+  kill -KILL "$PID_trafmon"
 }
 
 case_routerstat_without_monitor() {

@@ -64,15 +64,13 @@ die() {
   exit 1
 }
 
-mount --make-rprivate / || skip "cannot make the mount namespace private"
-mount -t tmpfs -o mode=0755 sandbox "$mnt" || skip "cannot mount a tmpfs on $mnt"
-mkdir -p "$mnt/upper" "$mnt/work" "$root"
-mount -t overlay overlay -o "lowerdir=/,upperdir=$mnt/upper,workdir=$mnt/work" "$root" ||
-  skip "cannot mount an overlay of / (kernel without overlayfs, or / not usable as a lower layer)"
-mount -t proc proc "$root/proc" || die "cannot mount /proc"
-mount --rbind /dev "$root/dev" || die "cannot bind /dev"
-mount -t sysfs -o ro sysfs "$root/sys" 2>/dev/null || mount --rbind -o ro /sys "$root/sys" 2>/dev/null ||
-  echo "sandbox: warning: no /sys inside" >&2
+. "$SANDBOX_SRC/tests/sandbox/overlay.sh"
+overlay_root "$mnt" sandbox ro
+case $? in
+  0) ;;
+  2) skip "$OVERLAY_ERR" ;;
+  *) die "$OVERLAY_ERR" ;;
+esac
 
 # The sandbox's own directory.
 sbx=$root/sbx
