@@ -153,17 +153,22 @@ case_converge_trafmon() {
 }
 
 # 4. kinwatch killed, started again by the start-up script: its one rule
-#    replaced (not added twice), url.log afresh, new lookups logged.
+#    replaced (not added twice), url.log afresh, new lookups logged. kinwatch
+#    writes url.log three lines at a time, so the lookups before the kill
+#    are three and are waited for in url.log: none is left in the kernel's
+#    log for the new kinwatch to take ahead of the three after it.
 case_converge_kinwatch() {
   start_whole
-  lookup www.before.example
   wait_until 30 "a settled rule set" settled
+  local n
+  for n in a b c; do lookup "www.before-$n.example"; done
+  wait_until 30 "three lines in url.log before the kill" \
+    eval 'url_log | grep -c ";$LAN_IP;www\.before-[abc]\.example$" | grep -qx 3'
   kill_at_random kinwatch
   sim_router busybox sh /etc/init.d/router start kinwatch >/dev/null || fail "router start kinwatch"
   wait_until 15 "kinwatch running again" restarted kinwatch
   wait_until 15 "the same rule set" same_rules
   no_duplicates || fail "rules held twice: $(soak_duplicates)"
-  local n
   for n in a b c; do lookup "www.after-$n.example"; done
   wait_until 30 "three new lines in url.log" eval 'url_log | grep -c ";$LAN_IP;www\.after-[abc]\.example$" | grep -qx 3'
   expect_eq "$(url_log | head -n 1)" "$(printf %03d $(($(url_log | wc -l) - 1)))" "url.log counter"
