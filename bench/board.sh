@@ -15,6 +15,9 @@
 #    from the board's uptimes in /board/journal.timed; then the same command
 #    lines, as the journal recorded the first round's pass, from a shell
 #    script in the router's PID and mount namespaces, from the same state.
+#    The script runs as /bin/sh (dash): the board's nsenter is busybox, which
+#    would run a bare "sh" as its own ash, and ash runs its own tc and
+#    killall, not the wrappers.
 #    Both sides run every line through the journaling wrapper
 #    /board/bin/wrap (or the stand-in), so both pay for it alike.
 # 2. A soak of SOAK_SECONDS inside the board, every loop bounded in count
@@ -93,7 +96,7 @@ if [ ! -s /board/replay.sh ]; then
 fi
 fw=$(pidof fwmgr | cut -d" " -f1)
 t2=$(cs)
-PATH=/board/bin:$PATH nsenter -t "$fw" -p -m sh /board/replay.sh >/dev/null 2>&1
+PATH=/board/bin:$PATH nsenter -t "$fw" -p -m /bin/sh /board/replay.sh >/dev/null 2>&1
 t3=$(cs)
 sleep 2
 echo "$(((last - t0) * 10)) $(((last - first) * 10)) $(((t3 - t2) * 10)) $(wc -l </board/replay.sh)"
@@ -194,7 +197,8 @@ EOF
 (setsid sh /board/soak.sh </dev/null >/board/log/soak.log 2>&1 &)" >/dev/null ||
   die "the soak did not start"
 # Waits without asking the board (each question is a shell in it).
-sleep "$SOAK_SECONDS"
+sleep "$SOAK_SECONDS" &
+wait $!
 for ((i = 0; i < 60; i++)); do
   board_exec --timeout 30 test -e /board/soak/done >/dev/null 2>&1 && break
   kill -0 "$BOARD_QEMU" 2>/dev/null || die "qemu ended during the soak"
