@@ -14,6 +14,10 @@
 #   WAN-up against a shell script   bench/fwmgr_wanup.sh (simulation, 5 rounds; root)
 #   stripped mipsel sizes           build-mipsel/stage, made by .ci/cross.sh
 #                                   (slow; run it first when sizes are wanted)
+#   the emulated board              bench/board.sh's result (WAN-up against a
+#                                   script, memory after a soak): run when
+#                                   BENCH_BOARD=1 (root, 15-30 min), else shown
+#                                   from build-board/bench.json when it exists
 #
 # --no-sim leaves out the simulation rows. Times and CPU percentages vary
 # with the machine's load and are reported, never checked; instruction
@@ -117,6 +121,32 @@ if [ -d "$stage/bin" ]; then
   row "stripped mipsel size (.ci/cross.sh)" "all of bin/ (with nvram, routerstat, sendmsg)" "$total" bytes ""
 else
   row "stripped mipsel size (.ci/cross.sh)" "not measured: run bash .ci/cross.sh first" "" "" ""
+fi
+
+board_json=${BOARD_RESULT:-build-board/bench.json}
+if [ "${BENCH_BOARD:-0}" = 1 ]; then
+  BOARD_RESULT=$board_json bash bench/board.sh >/dev/null || echo "run: bench/board.sh failed" >&2
+fi
+if [ -f "$board_json" ]; then
+  while IFS='|' read -r g item value unit; do
+    row "$g" "$item" "$value" "$unit" ""
+  done < <(python3 - "$board_json" <<'PY'
+import json, sys
+b = json.load(open(sys.argv[1]))
+w = b["wanup"]
+g = "emulated board: WAN-up, everything configured (%d lines; medians of %d rounds; %s)" % (w["lines"], w["rounds"], b["date"])
+print("%s|fwmgr, sendmsg 203 2 to the last line|%d|ms" % (g, w["fwmgr_sendmsg_to_last_ms"]))
+print("%s|fwmgr, first line to the last|%d|ms" % (g, w["fwmgr_first_to_last_ms"]))
+print("%s|the same lines from a shell script|%d|ms" % (g, w["script_ms"]))
+print("%s|ratio fwmgr (first to last line) / script|%s|x" % (g, w["ratio"]))
+g = "emulated board: memory after a soak of %d s" % b["soak"]["seconds"]
+for d, m in b["memory_after_soak"].items():
+    print("%s|%s RSS|%d|kB" % (g, d, m["rss_kb"]))
+    print("%s|%s PSS|%d|kB" % (g, d, m["pss_kb"]))
+print("%s|MemTotal|%d|kB" % (g, b["memtotal_kb"]))
+print("%s|MemAvailable|%d|kB" % (g, b["memavailable_kb"]))
+PY
+  )
 fi
 
 # The table.

@@ -1,0 +1,256 @@
+#!/bin/bash
+# The router's costs on the emulated MIPS board (docs/board.md), as root:
+#
+#   bench/board.sh [BUILD]        BUILD: the board's build directory
+#                                 (default build-board; board_build makes
+#                                 what is missing)
+#   ROUNDS=3 SOAK_SECONDS=600 BOARD_RESULT=BUILD/bench.json   (environment)
+#
+# 1. The board boots with the configuration of bench/fwmgr_wanup.sh (32
+#    forwards for TCP and UDP, DMZ, QoS with 32 records, DDNS, the DNS
+#    proxy, UPnP) over the defaults (DHCP WAN). Once the WAN is up and
+#    fwmgr has started upnp, each of ROUNDS rounds times fwmgr's WAN-up:
+#    "sendmsg 203 2" in the board (the WAN is up, so the WAN-down of the
+#    last WAN-up runs first) to the last line of the pass (upnp's start),
+#    from the board's uptimes in /board/journal.timed; then the same command
+#    lines, as the journal recorded the first round's pass, from a shell
+#    script in the router's PID and mount namespaces, from the same state.
+#    The script runs as /bin/sh (dash): the board's nsenter is busybox, which
+#    would run a bare "sh" as its own ash, and ash runs its own tc and
+#    killall, not the wrappers.
+#    Both sides run every line through the journaling wrapper
+#    /board/bin/wrap (or the stand-in), so both pay for it alike.
+# 2. A soak of SOAK_SECONDS inside the board, every loop bounded in count
+#    and ended at the deadline, all traffic between the board's own
+#    namespaces: the WAN flaps every 20 s (netmgr's DHCP release and renew,
+#    then WAN down and up), every 6 s one settings command in turn (fwmgr
+#    4, 5, 7..18, netmgr 9, logmail 1, arpguard 1), the LAN host downloads
+#    1 MB from the ISP host (20 s at most, 4 s apart) and looks up a new
+#    name through br0. Every 60 s each daemon's RSS and PSS are sampled.
+# 3. After the soak: each daemon's RSS and PSS (/proc/PID/smaps_rollup),
+#    the seven together (the six daemons and httpd; memdump is a one-shot
+#    tool and does not run), MemTotal and MemAvailable.
+# Prints a table and the JSON object, which is also written to
+# BOARD_RESULT (bench/run.sh shows it). Times on an emulated 24Kc follow
+# the PC's load; they are reported, never checked.
+set -u
+cd "$(dirname "$0")/.."
+BUILD=${1:-build-board}
+ROUNDS=${ROUNDS:-3}
+SOAK_SECONDS=${SOAK_SECONDS:-600}
+RESULT=${BOARD_RESULT:-$BUILD/bench.json}
+[ "$(id -u)" = 0 ] || { echo "bench/board.sh: run as root" >&2; exit 2; }
+. board/board.sh
+die() { echo "bench/board.sh: $*" >&2; exit 1; }
+
+board_build "$BUILD" >&2 || die "the board's build failed"
+trap 'board_stop >/dev/null 2>&1' EXIT
+trap 'exit 1' INT TERM HUP
+
+fwd= qos=
+for i in $(seq 0 31); do
+  fwd+="${fwd:+,}1;$((2000 + i));80;0;192.168.0.$((100 + i));3"
+  qos+="${qos:+~}192.168.0.$((100 + i))-192.168.0.$((100 + i));0-64;0-256;1;1"
+done
+board_up "$BUILD" "virtualser_list=$fwd" dmzen=1 dmzip=192.168.0.99 qos_enable=1 qos_num=32 \
+  "qoslist0=$(echo "$qos" | cut -d'~' -f1-8)" "qoslist1=$(echo "$qos" | cut -d'~' -f9-16)" \
+  "qoslist2=$(echo "$qos" | cut -d'~' -f17-24)" "qoslist3=$(echo "$qos" | cut -d'~' -f25-32)" \
+  ddns_en=1 ddns_type=5 ddns_user=me ddns_pwd=pw ddns_domain=my.example.net upnpen=1 ||
+  die "the board did not start"
+board_wait_ready 300 || die "no channel within 300 s"
+board_wait_wan 600 || die "no WAN within 600 s of the boot"
+wan_ms=$(board_ms)
+board_poll 600 board_exec --timeout 10 "grep -qx 'upnp eth2.2' /board/journal" ||
+  die "fwmgr's first WAN-up did not start upnp"
+board_exec --timeout 30 sleep 5 >/dev/null
+board_log "WAN up $((wan_ms / 1000)) s after qemu's start; timing fwmgr's WAN-up"
+
+# --- 1. WAN-up: fwmgr against a script of its lines
+# One round in the board; prints "FWMGR_TOTAL FWMGR_RUN SCRIPT LINES" in
+# ms (uptimes in hundredths of a second): sendmsg to the last line, first
+# line to the last, the script from its start to its end.
+round_sh='
+j=/board/journal.timed
+cs() { read -r u _ </proc/uptime; echo "${u%.*}${u#*.}"; }
+n=$(grep -cx "upnp eth2.2" /board/journal)
+s=$(wc -l <$j)
+t0=$(cs)
+sendmsg 203 2 || exit 1
+i=0
+while [ "$(grep -cx "upnp eth2.2" /board/journal)" -le "$n" ]; do
+  i=$((i + 1))
+  [ $i -le 300 ] || { echo "no upnp within 300 s"; exit 1; }
+  sleep 1
+done
+sleep 2
+tail -n +$((s + 1)) $j >/tmp/pass.timed
+first=$(awk "\$2 == \"arptables\" && \$3 == \"-D\" { print \$1; exit }" /tmp/pass.timed | tr -d .)
+last=$(awk "\$2 == \"upnp\" && \$3 == \"eth2.2\" { print \$1; exit }" /tmp/pass.timed | tr -d .)
+[ -n "$first" ] && [ -n "$last" ] || { echo "pass not found in the journal"; exit 1; }
+if [ ! -s /board/replay.sh ]; then
+  # The pass'"'"'s lines; what fwmgr starts in the background gets its "&"
+  # back. The watchdog'"'"'s restarts (httpd, trafmon, kinwatch) are not
+  # part of it.
+  cut -d" " -f2- /tmp/pass.timed | grep -Ev "^(sendmsg|httpd|trafmon|kinwatch)( |\$)" |
+    sed -E "s/^((upnp|inadyn) .*)\$/\\1 \\&/" >/board/replay.sh
+fi
+fw=$(pidof fwmgr | cut -d" " -f1)
+t2=$(cs)
+PATH=/board/bin:$PATH nsenter -t "$fw" -p -m /bin/sh /board/replay.sh >/dev/null 2>&1
+t3=$(cs)
+sleep 2
+echo "$(((last - t0) * 10)) $(((last - first) * 10)) $(((t3 - t2) * 10)) $(wc -l </board/replay.sh)"
+'
+fws=() runs=() shs=() lines=0
+for ((r = 1; r <= ROUNDS; r++)); do
+  out=$(board_exec --timeout 900 "$round_sh") || die "round $r: $out"
+  read -r a b c lines <<<"$(echo "$out" | tail -n 1)"
+  board_log "round $r: fwmgr $a ms (first line to last $b ms), script $c ms, $lines lines"
+  fws+=("$a") runs+=("$b") shs+=("$c")
+done
+median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+ratios=()
+for ((i = 0; i < ROUNDS; i++)); do ratios+=("$(ratio "${runs[i]}" "${shs[i]}")"); done
+fw_med=$(median "${fws[@]}") run_med=$(median "${runs[@]}") sh_med=$(median "${shs[@]}")
+ratio_med=$(median "${ratios[@]}")
+
+# --- memory of the router's daemons
+# mem_sh prints "NAME PROCESSES RSS_KB PSS_KB" for each name (processes
+# found by their comm, so the hosts' "busybox APPLET" servers never count).
+DAEMONS="netmgr fwmgr trafmon kinwatch logmail arpguard httpd"
+mem_sh='
+for d in '"$DAEMONS"'; do
+  n=0 r=0 p=0
+  for c in /proc/[0-9]*/comm; do
+    [ "$(cat $c 2>/dev/null)" = "$d" ] || continue
+    f=${c%/comm}/smaps_rollup
+    set -- $(awk "/^Rss:/ { r = \$2 } /^Pss:/ { p = \$2 } END { print r + 0, p + 0 }" $f 2>/dev/null)
+    [ $# = 2 ] || continue
+    n=$((n + 1)) r=$((r + $1)) p=$((p + $2))
+  done
+  echo "$d $n $r $p"
+done'
+
+board_log "memory before the soak; soak of $SOAK_SECONDS s"
+before=$(board_exec --timeout 60 "$mem_sh") || die "no memory figures"
+
+# --- 2. the soak, inside the board
+soak_sh='
+S='"$SOAK_SECONDS"'
+end=$(($(date +%s) + S))
+. /board/lab.conf
+mkdir -p /board/soak
+rm -f /board/soak/*
+dd if=/dev/urandom of=/board/isp/www/soak1m bs=1024 count=1024 2>/dev/null
+# loop NAME MAX PAUSE CMD: CMD until the deadline or MAX runs; counts.
+loop() {
+  name=$1 max=$2 pause=$3 n=0 ok=0 bad=0
+  shift 3
+  while [ "$(date +%s)" -lt $end ] && [ $n -lt $max ]; do
+    n=$((n + 1))
+    if eval "$*" >/dev/null 2>&1; then ok=$((ok + 1)); else bad=$((bad + 1)); fi
+    echo "$ok $bad" >/board/soak/$name
+    sleep $pause
+  done
+}
+flap=0
+flap() {
+  flap=$((flap + 1))
+  if [ $((flap % 2)) = 1 ]; then sendmsg 204 5 && sleep 2 && sendmsg 204 6
+  else sendmsg 204 3 && sleep 2 && sendmsg 204 2; fi
+}
+set_i=0
+setting() {
+  set -- 203:4 203:5 203:7 203:8 203:9 203:10 203:11 203:12 203:13 203:14 203:15 203:16 203:17 203:18 204:9 210:1 207:1
+  shift $((set_i % $#))
+  set_i=$((set_i + 1))
+  sendmsg ${1%%:*} ${1#*:}
+}
+site=0
+download() {
+  site=$((site + 1))
+  nsenter --net=/run/netns/lan timeout 3 busybox nslookup www.site$site.example. 192.168.0.1
+  nsenter --net=/run/netns/lan timeout 20 busybox wget -q -O /dev/null http://$BOARD_ISP_ADDR/soak1m
+}
+sample() {
+  t=0
+  while [ "$(date +%s)" -lt $end ] && [ $t -le $S ]; do
+    sh /board/mem.sh | sed "s/^/$t /" >>/board/soak/memory
+    sleep 60
+    t=$((t + 60))
+  done
+}
+(sleep 10; loop flap $((S / 20 + 1)) 18 flap) &
+(loop setting $((S / 6 + 1)) 6 setting) &
+(loop download $((S / 4 + 1)) 4 download) &
+sample &
+wait
+touch /board/soak/done
+'
+board_exec --timeout 60 "cat >/board/mem.sh <<'EOF'
+$mem_sh
+EOF
+cat >/board/soak.sh <<'EOF'
+$soak_sh
+EOF
+(setsid sh /board/soak.sh </dev/null >/board/log/soak.log 2>&1 &)" >/dev/null ||
+  die "the soak did not start"
+# Waits without asking the board (each question is a shell in it).
+sleep "$SOAK_SECONDS" &
+wait $!
+for ((i = 0; i < 60; i++)); do
+  board_exec --timeout 30 test -e /board/soak/done >/dev/null 2>&1 && break
+  kill -0 "$BOARD_QEMU" 2>/dev/null || die "qemu ended during the soak"
+  sleep 5
+done
+[ $i -lt 60 ] || die "the soak did not end within $((SOAK_SECONDS + 300)) s"
+board_wait_wan 300 || die "no WAN after the soak"
+board_exec --timeout 30 sleep 10 >/dev/null
+counts=$(board_exec --timeout 30 'cd /board/soak && for f in flap setting download; do echo "$f $(cat $f 2>/dev/null || echo 0 0)"; done')
+samples=$(board_exec --timeout 30 cat /board/soak/memory)
+after=$(board_exec --timeout 60 "$mem_sh") || die "no memory figures"
+meminfo=$(board_exec --timeout 30 "awk '/^MemTotal:|^MemAvailable:/ { print \$1, \$2 }' /proc/meminfo")
+memtotal=$(echo "$meminfo" | awk '$1 == "MemTotal:" { print $2 }')
+memavail=$(echo "$meminfo" | awk '$1 == "MemAvailable:" { print $2 }')
+
+# --- 3. the table and the JSON
+{
+  printf 'fwmgr WAN-up on the emulated board (WAN-down first), %d command lines, medians of %d rounds\n' "$lines" "$ROUNDS"
+  printf '  fwmgr, sendmsg 203 2 to the last line: %8d ms\n' "$fw_med"
+  printf '  fwmgr, first line to the last:         %8d ms\n' "$run_med"
+  printf '  the same lines from a shell script:    %8d ms\n' "$sh_med"
+  printf '  ratio fwmgr (first to last) / script:  %8s\n' "$ratio_med"
+  printf '  rounds (fwmgr first to last / script, ms): '
+  for ((i = 0; i < ROUNDS; i++)); do printf '%s/%s ' "${runs[i]}" "${shs[i]}"; done
+  printf '\nsoak of %d s (ok failed): %s\n' "$SOAK_SECONDS" "$(echo "$counts" | tr '\n' ',' | sed 's/,$//; s/,/, /g')"
+  printf '%-10s %5s %12s %12s %12s %12s\n' daemon procs "RSS before" "PSS before" "RSS after" "PSS after"
+  join <(echo "$before" | sort) <(echo "$after" | sort) | while read -r d n r p n2 r2 p2; do
+    printf '%-10s %5s %9s kB %9s kB %9s kB %9s kB\n' "$d" "$n2" "$r" "$p" "$r2" "$p2"
+  done
+  echo "$before" | awk '{ r += $3; p += $4 } END { printf "%-10s %5s %9d kB %9d kB", "the seven", "", r, p }'
+  echo "$after" | awk '{ r += $3; p += $4 } END { printf " %9d kB %9d kB\n", r, p }'
+  printf 'MemTotal %d kB, MemAvailable %d kB after the soak\n' "$memtotal" "$memavail"
+  echo "PSS over the soak (kB, every 60 s):"
+  echo "$samples" | awk '{ v[$2] = v[$2] " " $5 } END { for (d in v) printf "  %-10s%s\n", d, v[d] }' | sort
+} >&2
+
+mem_json() {
+  echo "$1" | awk '{ printf "%s\"%s\": {\"processes\": %d, \"rss_kb\": %d, \"pss_kb\": %d}", (NR > 1 ? ", " : ""), $1, $2, $3, $4
+    r += $3; p += $4 } END { printf ", \"the seven\": {\"rss_kb\": %d, \"pss_kb\": %d}", r, p }'
+}
+list() { local IFS=,; echo "$*"; }
+{
+  printf '{"date": "%s", "commit": "%s", "wan_up_after_boot_ms": %d,\n' "$(date -u +%FT%TZ)" "$(git rev-parse --short HEAD)" "$wan_ms"
+  printf ' "wanup": {"lines": %d, "rounds": %d, "fwmgr_sendmsg_to_last_ms": %d, "fwmgr_first_to_last_ms": %d, "script_ms": %d, "ratio": %s,\n' \
+    "$lines" "$ROUNDS" "$fw_med" "$run_med" "$sh_med" "$ratio_med"
+  printf '   "fwmgr_first_to_last_rounds_ms": [%s], "script_rounds_ms": [%s]},\n' "$(list "${runs[@]}")" "$(list "${shs[@]}")"
+  printf ' "soak": {"seconds": %d, %s},\n' "$SOAK_SECONDS" \
+    "$(echo "$counts" | awk '{ printf "%s\"%s\": {\"ok\": %d, \"failed\": %d}", (NR > 1 ? ", " : ""), $1, $2, $3 }')"
+  printf ' "memory_before_soak": {%s},\n' "$(mem_json "$before")"
+  printf ' "memory_after_soak": {%s},\n' "$(mem_json "$after")"
+  printf ' "pss_over_soak_kb": {%s},\n' "$(echo "$samples" | awk '{ v[$2] = v[$2] (v[$2] == "" ? "" : ", ") $5 }
+    END { for (d in v) printf "%s\"%s\": [%s]", (n++ ? ", " : ""), d, v[d] }')"
+  printf ' "memtotal_kb": %d, "memavailable_kb": %d}\n' "$memtotal" "$memavail"
+} >"$RESULT.tmp" && mv "$RESULT.tmp" "$RESULT"
+cat "$RESULT"
