@@ -47,15 +47,8 @@ board_build "$BUILD" >&2 || die "the board's build failed"
 trap 'board_stop >/dev/null 2>&1' EXIT
 trap 'exit 1' INT TERM HUP
 
-fwd= qos=
-for i in $(seq 0 31); do
-  fwd+="${fwd:+,}1;$((2000 + i));80;0;192.168.0.$((100 + i));3"
-  qos+="${qos:+~}192.168.0.$((100 + i))-192.168.0.$((100 + i));0-64;0-256;1;1"
-done
-board_up "$BUILD" "virtualser_list=$fwd" dmzen=1 dmzip=192.168.0.99 qos_enable=1 qos_num=32 \
-  "qoslist0=$(echo "$qos" | cut -d'~' -f1-8)" "qoslist1=$(echo "$qos" | cut -d'~' -f9-16)" \
-  "qoslist2=$(echo "$qos" | cut -d'~' -f17-24)" "qoslist3=$(echo "$qos" | cut -d'~' -f25-32)" \
-  ddns_en=1 ddns_type=5 ddns_user=me ddns_pwd=pw ddns_domain=my.example.net upnpen=1 ||
+. bench/wanup_config.sh
+board_up "$BUILD" "${WANUP_SETTINGS[@]}" ||
   die "the board did not start"
 board_wait_ready 300 || die "no channel within 300 s"
 board_wait_wan 600 || die "no WAN within 600 s of the boot"

@@ -22,15 +22,8 @@ SIM_QUIET=1
 sim_require
 trap 'sim_down >/dev/null 2>&1' EXIT
 
-fwd= qos=
-for i in $(seq 0 31); do
-  fwd+="${fwd:+,}1;$((2000 + i));80;0;192.168.0.$((100 + i));3"
-  qos+="${qos:+~}192.168.0.$((100 + i))-192.168.0.$((100 + i));0-64;0-256;1;1"
-done
-sim_up "$BUILD" "virtualser_list=$fwd" dmzen=1 dmzip=192.168.0.99 qos_enable=1 qos_num=32 \
-  "qoslist0=$(echo "$qos" | cut -d'~' -f1-8)" "qoslist1=$(echo "$qos" | cut -d'~' -f9-16)" \
-  "qoslist2=$(echo "$qos" | cut -d'~' -f17-24)" "qoslist3=$(echo "$qos" | cut -d'~' -f25-32)" \
-  ddns_en=1 ddns_type=5 ddns_user=me ddns_pwd=pw ddns_domain=my.example.net upnpen=1 || exit 1
+. bench/wanup_config.sh
+sim_up "$BUILD" "${WANUP_SETTINGS[@]}" || exit 1
 journal=$SIM_TMP/router/journal
 count_upnp() { grep -cx 'upnp eth2.2' "$journal"; }
 # wait_upnp N TENTHS_OF_A_SECOND: waits until upnp has been started N times.
