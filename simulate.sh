@@ -87,14 +87,14 @@ sim_wait_lease 60 || { echo "simulate: the LAN host got no lease within 60 s" >&
 up_ms=$((($(date +%s%N) - start) / 1000000))
 # fwmgr starts kinwatch 5 s after its own start, trafmon and httpd at its 8th
 # pass: wait for every daemon (at most 30 s) before the lookups and the report.
-sim_poll 30 eval '! sim_daemons | grep -q " - stopped"' ||
+poll 30 eval '! sim_daemons | grep -q " - stopped"' ||
   echo "simulate: not every daemon runs after 30 s (see the report)" >&2
 # Three lookups from the LAN host through the router, for the URL log, which
 # kinwatch writes three lines at a time every 5 s.
 for site in www.example.com www.example.org www.example.net; do
   sim_lan timeout 2 busybox nslookup "$site." 192.168.0.1 >/dev/null 2>&1
 done
-sim_poll 15 eval '[ "$(sim_router cat /var/url.log 2>/dev/null | wc -l)" -ge 4 ]'
+poll 15 eval '[ "$(sim_router cat /var/url.log 2>/dev/null | wc -l)" -ge 4 ]'
 echo
 echo "Router simulation: up in $((up_ms / 1000)).$(printf %03d $((up_ms % 1000))) s"
 sim_report
@@ -111,7 +111,7 @@ page=
 if port=$(sim_free_port "${SIM_PAGE_PORT:-8080}"); then
   sim_forward_page "$port"
   page=http://127.0.0.1:$port/status.html
-  sim_poll 10 timeout 5 busybox wget -q -O /dev/null "$page" ||
+  poll 10 timeout 5 busybox wget -q -O /dev/null "$page" ||
     echo "simulate: the status page does not answer at $page yet (see $SIM_TMP/forward.log)" >&2
 else
   echo "simulate: no free port from ${SIM_PAGE_PORT:-8080} on for the status page" >&2

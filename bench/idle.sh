@@ -50,7 +50,7 @@ sample() {
 }
 # fwmgr starts kinwatch (and trafmon); give it a moment, then settle.
 running() { [ -n "$(sample "$1")" ]; }
-sim_poll 30 running kinwatch || echo "idle: kinwatch is not running" >&2
+poll 30 running kinwatch || echo "idle: kinwatch is not running" >&2
 sleep 10
 
 declare -A before

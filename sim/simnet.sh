@@ -21,6 +21,8 @@
 #   sim_forward_page PORT       forwards 127.0.0.1:PORT of the PC to the
 #                               router's web server (ended by sim_down)
 #   sim_check_clean             after sim_down: fails when anything is left
+#   poll SECONDS COMMAND...     runs COMMAND every 0.05 s until it succeeds
+#                               (tests/poll.sh, shared with the test kit)
 #
 # SIM_START_WAIT, when set, is the daemons' start wait in seconds
 # (ROUTER_START_WAIT in the router); unset or empty, they wait as on the board.
@@ -33,6 +35,7 @@ SIM_SRC=${SIM_SRC:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 SIM_LAN_MAC=02:00:00:00:01:0a # the LAN host's Ethernet address
 SIM_BASE_MAC='\x02\x52\x54\x00\x00\x01' # flash base MAC: LAN 02:52:54:00:00:01, WAN ...:02
 SIM_INNER_PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
+. "$SIM_SRC/tests/poll.sh"
 
 sim_log() { [ -n "${SIM_QUIET:-}" ] || echo "sim: $*" >&2; }
 
@@ -83,16 +86,6 @@ sim_start_host() {
     bash "$@" </dev/null >>"$SIM_TMP/$name.out" 2>&1 &
   printf -v "SIM_PID_$name" %s $!
   SIM_PIDS+=($!)
-}
-
-# sim_wait_file SECONDS FILE: waits (polling every 0.05 s) until FILE exists.
-sim_wait_file() {
-  local tries=$(($1 * 20))
-  while [ ! -s "$2" ]; do
-    tries=$((tries - 1))
-    [ $tries -gt 0 ] || return 1
-    sleep 0.05
-  done
 }
 
 sim_up() {
@@ -209,14 +202,14 @@ sim_up() {
 
   sim_start_host isp "$i" "$SIM_SRC/sim/hosts/isp.sh" "$SIM_TMP/isp" "$SIM_ISP_ADDR" \
     "$net.100" "$net.199" "$user" "$pwd" "$port"
-  sim_wait_file 10 "$SIM_TMP/isp/ready" || { echo "sim: the ISP host did not start" >&2; return 1; }
+  poll 10 test -s "$SIM_TMP/isp/ready" || { echo "sim: the ISP host did not start" >&2; return 1; }
 
   SIM_DIR=$dir SIM_MNT=$SIM_TMP/mnt SIM_BUILD=$build SIM_SRC=$SIM_SRC SIM_START_WAIT=${SIM_START_WAIT:-} \
     "${SIM_DETACH[@]}" nsenter --net="/run/netns/$r" unshare --ipc --mount --pid --fork --kill-child \
     bash "$SIM_SRC/sim/router-init.sh" </dev/null >>"$SIM_TMP/router.out" 2>&1 &
   SIM_PID_router=$!
   SIM_PIDS+=($!)
-  sim_wait_file 30 "$dir/router.ready" || { echo "sim: the router did not start: $(cat "$SIM_TMP/router.out")" >&2; return 1; }
+  poll 30 test -s "$dir/router.ready" || { echo "sim: the router did not start: $(cat "$SIM_TMP/router.out")" >&2; return 1; }
   SIM_ROUTER_INIT=$(pgrep -P "$SIM_PID_router" | head -n 1)
   [ -n "$SIM_ROUTER_INIT" ] || { echo "sim: the router's first process is gone" >&2; return 1; }
   SIM_ROUTER_NS="$(readlink "/proc/$SIM_ROUTER_INIT/ns/pid") $(readlink "/proc/$SIM_ROUTER_INIT/ns/ipc") $(readlink "/proc/$SIM_ROUTER_INIT/ns/mnt")"
@@ -263,14 +256,11 @@ sim_forward_page() {
 # first process gets SIGTERM (and ends every process of the namespace with
 # it); SIGKILL after 5 s.
 sim_stop_pid() {
-  local pid=$1 child tries=100
+  local pid=$1 child
   kill -0 "$pid" 2>/dev/null || return 0
   child=$(pgrep -P "$pid")
   [ -n "$child" ] && kill -TERM $child 2>/dev/null
-  while kill -0 "$pid" 2>/dev/null && [ $tries -gt 0 ]; do
-    sleep 0.05
-    tries=$((tries - 1))
-  done
+  poll 5 eval '! kill -0 "$pid"'
   if kill -0 "$pid" 2>/dev/null; then
     [ -n "$child" ] && kill -KILL $child 2>/dev/null
     kill -KILL "$pid" 2>/dev/null
@@ -332,11 +322,7 @@ sim_check_clean() {
   done
   # Processes of the namespaces get SIGKILL when the namespace's first
   # process ends; give them a moment to be gone before counting them.
-  local tries=50
-  while [ $tries -gt 0 ] && sim_ns_procs | grep -q .; do
-    sleep 0.1
-    tries=$((tries - 1))
-  done
+  poll 5 eval '! sim_ns_procs | grep -q .'
   for pid in $(sim_ns_procs | sort -u); do
     echo "left behind: process $pid ($(cat "/proc/$pid/cmdline" 2>/dev/null | tr '\0' ' ')) in a simulation namespace" >&2
     left=1
@@ -365,22 +351,10 @@ sim_lan() { nsenter --net="/run/netns/$SIM_ID-lan" "$@"; }
 sim_isp() { nsenter --net="/run/netns/$SIM_ID-isp" "$@"; }
 sim_rnet() { nsenter --net="/run/netns/$SIM_ID-router" "$@"; }
 
-# sim_poll SECONDS COMMAND...: runs COMMAND every 0.1 s until it succeeds;
-# fails when the time is up (a guard against hangs only).
-sim_poll() {
-  local tries=$(($1 * 10))
-  shift
-  until "$@" >/dev/null 2>&1; do
-    tries=$((tries - 1))
-    [ $tries -gt 0 ] || return 1
-    sleep 0.1
-  done
-}
-
 sim_lists_host() { sim_router routerstat 2>/dev/null | grep -q "^  $1 "; }
 sim_masquerading() { sim_rnet iptables -w -t nat -S POSTROUTING | grep -q -- "-j MASQUERADE"; }
-sim_wait_wan() { sim_poll "$1" sim_masquerading; }
-sim_wait_lease() { sim_poll "$1" test -s "$SIM_TMP/lan/lease"; }
+sim_wait_wan() { poll "$1" sim_masquerading; }
+sim_wait_lease() { poll "$1" test -s "$SIM_TMP/lan/lease"; }
 sim_lease_value() { sed -n "s/^$1=//p" "$SIM_TMP/lan/lease" 2>/dev/null; }
 sim_journal() { cat "$SIM_TMP/router/journal"; }
 
@@ -443,12 +417,12 @@ sim_report() {
   # The traffic monitor publishes from 7 s after its start; the request above
   # put the LAN host into its host table.
   ip=$(sim_lease_value ip)
-  [ -z "$ip" ] || sim_poll 15 sim_lists_host "$ip" || echo "   (the LAN host is not in the host table yet)"
+  [ -z "$ip" ] || poll 15 sim_lists_host "$ip" || echo "   (the LAN host is not in the host table yet)"
   sim_router routerstat 2>&1 | sed 's/^/   /'
   echo "== URL access log /var/url.log (kinwatch; last lines)"
   # kinwatch writes three lines at a time, every 5 s.
   [ "$(sim_daemons | awk '$1 == "kinwatch" {print $2}')" = - ] ||
-    sim_poll 12 eval '[ "$(sim_router cat /var/url.log 2>/dev/null | wc -l)" -gt 1 ]'
+    poll 12 eval '[ "$(sim_router cat /var/url.log 2>/dev/null | wc -l)" -gt 1 ]'
   if sim_router test -s /var/url.log; then
     sim_router tail -n 6 /var/url.log | sed 's/^/   /'
   else
@@ -465,7 +439,7 @@ sim_report() {
 sim_last_mail() {
   local box=$SIM_TMP/isp/mail/mail/admin en
   en=$(sim_router nvram get email_en 2>/dev/null)
-  [ "${en:-0}" = 0 ] || sim_poll 20 test -s "$box"
+  [ "${en:-0}" = 0 ] || poll 20 test -s "$box"
   if [ -s "$box" ]; then
     awk '/^From / {mail = ""} {mail = mail $0 "\n"} END {printf "%s", mail}' "$box"
   else

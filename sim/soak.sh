@@ -97,7 +97,7 @@ soak_event() {
   SOAK_EVENT=$((SOAK_EVENT + 1))
   local fwlog=$SIM_TMP/router/kernel/proc/vkproc/fwlog x=$((SOAK_EVENT / 250)) y=$((SOAK_EVENT % 250 + 1))
   printf "$(printf '\\%03o' 10 77 $x $y 0 0 0 0 0 0 0 1)" >"$fwlog"
-  sim_poll 10 eval "sim_router routerstat | grep -q '10\\.77\\.$x\\.$y'"
+  poll 10 eval "sim_router routerstat | grep -q '10\\.77\\.$x\\.$y'"
   local rc=$?
   : >"$fwlog"
   return $rc
@@ -324,7 +324,7 @@ if [ "${BASH_SOURCE[0]}" = "$0" ]; then
   [ "$seconds" -lt 180 ] && warm=$((seconds / 3))
   soak_start "$seconds" "$warm"
   soak_wait_end || echo "soak: the WAN is not back at the end" >&2
-  sim_poll 120 soak_all_mailed
+  poll 120 soak_all_mailed
   problems=$(soak_check)
   soak_report
   [ "$(soak_url_lines)" -gt 0 ] || problems+=$'\n'"no line in /var/url.log"

@@ -34,17 +34,7 @@ expect_file() {
   fi
 }
 
-# poll SECONDS COMMAND...: runs COMMAND (output discarded) every 0.05 s until
-# it succeeds; status 1 when the time is up. A guard against hangs only.
-poll() {
-  local tries=$(($1 * 20))
-  shift
-  until "$@" >/dev/null 2>&1; do
-    tries=$((tries - 1))
-    [ $tries -gt 0 ] || return 1
-    sleep 0.05
-  done
-}
+. "$(dirname "${BASH_SOURCE[0]}")/poll.sh"
 
 # wait_for SECONDS COMMAND...: poll, and a failed check when the time is up.
 wait_for() {
