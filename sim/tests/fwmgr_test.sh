@@ -346,10 +346,11 @@ case_kernel_extensions() {
     fail "class 1:1101 on eth2.2: $(sim_rnet tc class show dev eth2.2)"
   # WAN down takes both roots away.
   sim_router sendmsg 203 3 || fail "sendmsg 203 3"
+  # (The journal has a line as its tool starts, so the state is polled for.)
   wait_until 15 "the roots to go" journal_has "tc qdisc del dev eth2.2 root"
-  sim_rnet tc qdisc show dev br0 | grep -q htb && fail "HTB root left on br0"
-  sim_rnet tc qdisc show dev eth2.2 | grep -q htb && fail "HTB root left on eth2.2"
-  expect_eq "$(rules filter qos | grep -c '^-A')" 0 "qos rules left"
+  wait_until 15 "no HTB root left on br0" eval '! sim_rnet tc qdisc show dev br0 | grep -q htb'
+  wait_until 15 "no HTB root left on eth2.2" eval '! sim_rnet tc qdisc show dev eth2.2 | grep -q htb'
+  wait_eq 15 "qos rules left" 0 eval "rules filter qos | grep -c '^-A'"
 }
 
 run_case "$CASE"
