@@ -46,7 +46,7 @@ status=0
 # One test more than processors: the process and sim tests spend most of
 # their time waiting for the daemons' timers (a sim test keeps about a third
 # of a processor busy); those that keep the processors busy say so
-# (PROCESSORS 2), and at most two sim tests run at once (sim/resources.json).
+# (PROCESSORS 2), and at most three sim tests run at once (sim/resources.json).
 (cd "$BUILD" && ctest --output-on-failure -j"$(($(nproc) + 1))" "$@") | tee "$log" || status=$?
 if grep -q 'Not Run\|\*\*\*Skipped' "$log"; then
   echo "run-tests: some tests were skipped (see above); they must run (as root)" >&2
