@@ -152,24 +152,19 @@ class FwMgr : public Daemon {
   // the WAN counted as up, to the next WAN-down: WAN rules are in place.
   int wanloaded = 0;
 
-  // --- The features' state, one struct each ---
-  PortMap portmap;
+  // One store value, kept for the daemon's whole life.
+  char value[2048] = "";
+
+  // --- The features' state, one struct each. Those with large tables
+  // come last (below): a field within 32 KB of the object's start is
+  // reached with one instruction on the board ---
   Dmz dmz;
   Alg alg;
-  ClientFilter client;
-  UrlFilter url;
-  MacFilter mac;
-  IpMacBind ipmacbind;
-  Qos qos;
   Attack attack;
   WanWeb wanweb;
   LanWeb lanweb;
   Ddns ddns;
   Dns dns;
-
-  // Buffers kept for the daemon's whole life.
-  char listbuf[kMacListBufSize] = "";  // a joined record list
-  char value[2048] = "";               // one store value
 
  private:
   void readLan();
@@ -181,6 +176,18 @@ class FwMgr : public Daemon {
   Shell &sh_;
   ConfigStore &cfm_;
   SettingsStore settings_;  // every store read, through the key tables
+
+ public:
+  // The features with large tables, after everything the steps reach often.
+  PortMap portmap;
+  Qos qos;
+  ClientFilter client;
+  UrlFilter url;
+  MacFilter mac;
+  IpMacBind ipmacbind;
+
+  // A joined record list, kept for the daemon's whole life.
+  char listbuf[kMacListBufSize] = "";
 };
 
 }  // namespace rc
