@@ -64,6 +64,9 @@ class ScriptServer {
     EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
     io_.fd = sv[0];
     fd_ = sv[1];
+    // A server that went silent in an earlier run of the same socket must
+    // not make this one's first wait time out before it has answered.
+    io_.silent = false;
     th_ = std::thread([this] { run(); });
   }
   ~ScriptServer() { join(); }
