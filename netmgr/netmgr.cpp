@@ -66,6 +66,17 @@ void NetMgr::addMssClamp(char op, int mtu) {
       op, mtu - 40);
 }
 
+void NetMgr::echoLines(const char *file, char quote, const char *const *lines, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    if (quote == '\'')
+      sh_.doSystemCmd("echo '%s' >> %s ", lines[i], file);
+    else if (quote == '"')
+      sh_.doSystemCmd("echo \"%s\" >> %s ", lines[i], file);
+    else
+      sh_.doSystemCmd("echo %s >> %s ", lines[i], file);
+  }
+}
+
 // ---------------------------------------------------------------- start-up
 
 void NetMgr::start() {

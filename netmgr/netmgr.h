@@ -159,6 +159,13 @@ class NetMgr : public Daemon {
   void addMssClamp(char op, int mtu);
   // Prints the reason and returns false when a non-empty value is not an address.
   bool checkAddress(const char *what, const char *value, bool allowEmpty);
+  // Appends fixed lines to a file, one doSystemCmd each: "echo LINE >> FILE "
+  // (quote 0), "echo 'LINE' >> FILE " or "echo \"LINE\" >> FILE ".
+  void echoLines(const char *file, char quote, const char *const *lines, size_t n);
+  template <size_t N>
+  void echoLines(const char *file, char quote, const char *const (&lines)[N]) {
+    echoLines(file, quote, lines, N);
+  }
 
   // --- The steps of the types (kWanTypes), one file each ---
   // Static address (wan_static.cpp).

@@ -17,6 +17,24 @@ namespace {
 constexpr const char *kScript = "/etc/udhcpc.script";
 constexpr const char *kPidFile = "/var/run/udhcpc.pid";
 
+// The fixed lines of the script around its command and route lines.
+constexpr const char *kHead[] = {"RESOLV_CONF=\"/etc/resolv.conf\"", "case \"$1\" in",
+                                 "    deconfig)", "        ifconfig $interface 0.0.0.0"};
+// busybox udhcpc gives the dotted mask in $subnet and a prefix length in
+// $mask, which ifconfig refuses (the interface would keep the classful
+// mask); other clients give the dotted mask in $mask.
+constexpr const char *kBound[] = {"        ;;", "    bound)",
+                                  "        ifconfig $interface $ip netmask ${subnet:-$mask}",
+                                  "        for i in $router ; do"};
+constexpr const char *kDns[] = {"        done",
+                                "        echo -n > $RESOLV_CONF",
+                                "        for i in $dns ; do",
+                                "            echo adding dns $i",
+                                "            echo nameserver $i >> $RESOLV_CONF",
+                                "        done"};
+constexpr const char *kTail[] = {"        cat /proc/uptime > /etc/at", "        ;;", "    renew)",
+                                 "        ;;", "esac", "exit 0"};
+
 // The host route of the udhcpc script carries the tunnel server; it is
 // written only for an address or a host name.
 bool routableServer(const char *server) { return is_ipv4(server) || is_hostname(server); }
@@ -42,18 +60,9 @@ void NetMgr::dhcpRelease() {
 void NetMgr::Set_dhcpc_conf(const char *bound, const char *lost) {
   const char *f = kScript;
   sh_.doSystemCmd("echo \"#!/bin/sh\" > %s ", f);
-  sh_.doSystemCmd("echo 'RESOLV_CONF=\"/etc/resolv.conf\"' >> %s ", f);
-  sh_.doSystemCmd("echo 'case \"$1\" in' >> %s ", f);
-  sh_.doSystemCmd("echo '    deconfig)' >> %s ", f);
-  sh_.doSystemCmd("echo '        ifconfig $interface 0.0.0.0' >> %s ", f);
+  echoLines(f, '\'', kHead);
   sh_.doSystemCmd("echo '        sendmsg 204 %s &' >> %s ", lost, f);
-  sh_.doSystemCmd("echo '        ;;' >> %s ", f);
-  sh_.doSystemCmd("echo '    bound)' >> %s ", f);
-  // busybox udhcpc gives the dotted mask in $subnet and a prefix length in
-  // $mask, which ifconfig refuses (the interface would keep the classful
-  // mask); other clients give the dotted mask in $mask.
-  sh_.doSystemCmd("echo '        ifconfig $interface $ip netmask ${subnet:-$mask}' >> %s ", f);
-  sh_.doSystemCmd("echo '        for i in $router ; do' >> %s ", f);
+  echoLines(f, '\'', kBound);
 
   const char *server = nullptr;
   if (strcmp(bound, "23") == 0)
@@ -72,19 +81,9 @@ void NetMgr::Set_dhcpc_conf(const char *bound, const char *lost) {
            shown(server, seen), f);
   }
 
-  sh_.doSystemCmd("echo '        done' >> %s ", f);
-  sh_.doSystemCmd("echo '        echo -n > $RESOLV_CONF' >> %s ", f);
-  sh_.doSystemCmd("echo '        for i in $dns ; do' >> %s ", f);
-  sh_.doSystemCmd("echo '            echo adding dns $i' >> %s ", f);
-  sh_.doSystemCmd("echo '            echo nameserver $i >> $RESOLV_CONF' >> %s ", f);
-  sh_.doSystemCmd("echo '        done' >> %s ", f);
+  echoLines(f, '\'', kDns);
   sh_.doSystemCmd("echo '        sendmsg 204 %s &' >> %s ", bound, f);
-  sh_.doSystemCmd("echo '        cat /proc/uptime > /etc/at' >> %s ", f);
-  sh_.doSystemCmd("echo '        ;;' >> %s ", f);
-  sh_.doSystemCmd("echo '    renew)' >> %s ", f);
-  sh_.doSystemCmd("echo '        ;;' >> %s ", f);
-  sh_.doSystemCmd("echo 'esac' >> %s ", f);
-  sh_.doSystemCmd("echo 'exit 0' >> %s ", f);
+  echoLines(f, '\'', kTail);
   sh_.doSystemCmd("chmod +x %s ", f);
 }
 

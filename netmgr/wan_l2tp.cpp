@@ -23,6 +23,27 @@ constexpr const char *kConf = "/etc/xl2tpd/xl2tpd.conf";
 constexpr const char *kControl = "/var/run/xl2tpd/l2tp-control";
 constexpr int kPipeSteps = 100;
 
+// The fixed lines of the files: options.xl2tpd up to the user line (after
+// its first), xl2tpd.conf around the server and user lines (after its first).
+constexpr const char *kPppOptions[] = {
+    "ipcp-accept-remote", "lock",    "noauth",    "debug",   "dump",     "logfile /var/log/l2tpd.log",
+    "passive",            "nodetach", "noccp",    "novj",    "novjccomp", "nopcomp",
+    "noaccomp",           "proxyarp", "defaultroute"};
+constexpr const char *kLnsSection[] = {"ip range = 192.168.191.2-192.168.191.254",
+                                       "local ip = 192.168.191.1",
+                                       "require chap = yes",
+                                       "require pap = yes",
+                                       "require authentication = yes",
+                                       "name = l2tpvpnserver",
+                                       "ppp debug = yes",
+                                       "pppoptfile = /etc/ppp/options.xl2tpd",
+                                       "length bit = yes",
+                                       "[lac Linkn]"};
+constexpr const char *kLacRedial[] = {"redial = yes",       "redial timeout = 15", "max redials = 5",
+                                      "require chap = yes", "refuse pap = yes",
+                                      "require authentication = yes"};
+constexpr const char *kLacEnd[] = {"ppp debug = no", "pppoptfile = /etc/ppp/options.xl2tpd"};
+
 }  // namespace
 
 void NetMgr::l2tpRead() { readTunnel("l2tp", l2tp, l2tp_ser); }
@@ -79,21 +100,7 @@ void NetMgr::Set_l2tp_conf(const char *user, const char *pwd, const char *server
   writeLinkScripts(sh_);
   createPrivate(s_.paths, f);
   sh_.doSystemCmd("echo \"ipcp-accept-local\" > %s ", f);
-  sh_.doSystemCmd("echo \"ipcp-accept-remote\" >> %s ", f);
-  sh_.doSystemCmd("echo \"lock\" >> %s ", f);
-  sh_.doSystemCmd("echo \"noauth\" >> %s ", f);
-  sh_.doSystemCmd("echo \"debug\" >> %s ", f);
-  sh_.doSystemCmd("echo \"dump\" >> %s ", f);
-  sh_.doSystemCmd("echo \"logfile /var/log/l2tpd.log\" >> %s ", f);
-  sh_.doSystemCmd("echo \"passive\" >> %s ", f);
-  sh_.doSystemCmd("echo \"nodetach\" >> %s ", f);
-  sh_.doSystemCmd("echo \"noccp\" >> %s ", f);
-  sh_.doSystemCmd("echo \"novj\" >> %s ", f);
-  sh_.doSystemCmd("echo \"novjccomp\" >> %s ", f);
-  sh_.doSystemCmd("echo \"nopcomp\" >> %s ", f);
-  sh_.doSystemCmd("echo \"noaccomp\" >> %s ", f);
-  sh_.doSystemCmd("echo \"proxyarp\" >> %s ", f);
-  sh_.doSystemCmd("echo \"defaultroute\" >> %s ", f);
+  echoLines(f, '"', kPppOptions);
   appendText(sh_, f, "user", user, Echo::DoubleQuoted);
   appendText(sh_, f, "password", pwd, Echo::DoubleQuoted);
   sh_.doSystemCmd("echo noipdefault >> %s ", f);
@@ -103,26 +110,11 @@ void NetMgr::Set_l2tp_conf(const char *user, const char *pwd, const char *server
   sh_.doSystemCmd("mkdir /var/run/xl2tpd");
   const char *c = kConf;
   sh_.doSystemCmd("echo '[lns default]' > %s ", c);
-  sh_.doSystemCmd("echo 'ip range = 192.168.191.2-192.168.191.254' >> %s ", c);
-  sh_.doSystemCmd("echo 'local ip = 192.168.191.1' >> %s ", c);
-  sh_.doSystemCmd("echo 'require chap = yes' >> %s ", c);
-  sh_.doSystemCmd("echo 'require pap = yes' >> %s ", c);
-  sh_.doSystemCmd("echo 'require authentication = yes' >> %s ", c);
-  sh_.doSystemCmd("echo 'name = l2tpvpnserver' >> %s ", c);
-  sh_.doSystemCmd("echo 'ppp debug = yes' >> %s ", c);
-  sh_.doSystemCmd("echo 'pppoptfile = /etc/ppp/options.xl2tpd' >> %s ", c);
-  sh_.doSystemCmd("echo 'length bit = yes' >> %s ", c);
-  sh_.doSystemCmd("echo '[lac Linkn]' >> %s ", c);
+  echoLines(c, '\'', kLnsSection);
   if (serverOk(server, c)) sh_.doSystemCmd("echo 'lns = %s' >> %s ", server, c);
-  sh_.doSystemCmd("echo 'redial = yes' >> %s ", c);
-  sh_.doSystemCmd("echo 'redial timeout = 15' >> %s ", c);
-  sh_.doSystemCmd("echo 'max redials = 5' >> %s ", c);
-  sh_.doSystemCmd("echo 'require chap = yes' >> %s ", c);
-  sh_.doSystemCmd("echo 'refuse pap = yes' >> %s ", c);
-  sh_.doSystemCmd("echo 'require authentication = yes' >> %s ", c);
+  echoLines(c, '\'', kLacRedial);
   appendText(sh_, c, "name", user, Echo::Conf);
-  sh_.doSystemCmd("echo 'ppp debug = no' >> %s ", c);
-  sh_.doSystemCmd("echo 'pppoptfile = /etc/ppp/options.xl2tpd' >> %s ", c);
+  echoLines(c, '\'', kLacEnd);
 }
 
 }  // namespace rc

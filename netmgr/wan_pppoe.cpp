@@ -22,6 +22,11 @@ using namespace ppp;
 namespace {
 
 constexpr const char *kOptions = "/etc/options.pppoe";
+// The fixed lines of the option file before and after the MTU lines.
+constexpr const char *kLinkOptions[] = {"nomppe",       "hide-password", "noipdefault",
+                                        "defaultroute", "nodetach",      "usepeerdns"};
+constexpr const char *kRedialOptions[] = {"persist", "ipcp-accept-remote", "ipcp-accept-local",
+                                          "lcp-echo-failure 3", "lcp-echo-interval 60"};
 // On-demand PPPoE with no idle limit: a limit that is never reached.
 constexpr int kNoIdleLimit = 268435456;
 
@@ -176,20 +181,11 @@ void NetMgr::Set_pppoe_conf(const char *user, const char *pwd, const char *servi
   sh_.doSystemCmd("echo noauth > %s ", f);
   appendText(sh_, f, "user", user, Echo::SingleQuoted);
   appendText(sh_, f, "password", pwd, Echo::SingleQuoted);
-  sh_.doSystemCmd("echo nomppe >> %s ", f);
-  sh_.doSystemCmd("echo hide-password >> %s ", f);
-  sh_.doSystemCmd("echo noipdefault >> %s ", f);
-  sh_.doSystemCmd("echo defaultroute >> %s ", f);
-  sh_.doSystemCmd("echo nodetach >> %s ", f);
-  sh_.doSystemCmd("echo usepeerdns >> %s ", f);
+  echoLines(f, 0, kLinkOptions);
   int m = 0;  // set by pppMtu when it returns true
   if (pppMtu("mru", f, mtu, &m)) sh_.doSystemCmd("echo mru %d >> %s ", m, f);
   if (pppMtu("mtu", f, mtu, &m)) sh_.doSystemCmd("echo mtu %d >> %s ", m, f);
-  sh_.doSystemCmd("echo persist >> %s ", f);
-  sh_.doSystemCmd("echo ipcp-accept-remote >> %s ", f);
-  sh_.doSystemCmd("echo ipcp-accept-local >> %s ", f);
-  sh_.doSystemCmd("echo lcp-echo-failure 3 >> %s ", f);
-  sh_.doSystemCmd("echo lcp-echo-interval 60 >> %s ", f);
+  echoLines(f, 0, kRedialOptions);
   sh_.doSystemCmd("echo \"plugin /etc_ro/ppp/plugins/%s %s \" >> %s ", "rp-pppoe.so", "eth2.2", f);
   // An empty service or concentrator name leaves its option out: pppd reads
   // an options file as one stream of words, so a bare "rp_pppoe_service"

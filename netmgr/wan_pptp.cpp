@@ -15,6 +15,17 @@ using namespace ppp;
 namespace {
 
 constexpr const char *kOptions = "/etc/options.pptp";
+// The fixed lines that end the option file.
+constexpr const char *kLinkOptions[] = {"usepeerdns",
+                                        "persist",
+                                        "defaultroute",
+                                        "ipcp-accept-remote ipcp-accept-local noipdefault",
+                                        "ktune",
+                                        "default-asyncmap nopcomp noaccomp",
+                                        "novj nobsdcomp nodeflate",
+                                        "lcp-echo-interval 300",
+                                        "lcp-echo-failure 6",
+                                        "unit 0"};
 
 }  // namespace
 
@@ -70,16 +81,7 @@ void NetMgr::Set_pptp_conf(const char *user, const char *pwd, const char *server
   int m = 0;  // set by pppMtu when it returns true
   if (pppMtu("mtu", f, mtu, &m)) sh_.doSystemCmd("echo \"mtu %d\" >> %s ", m, f);
   sh_.doSystemCmd("echo \"maxfail 0\" >> %s ", f);
-  sh_.doSystemCmd("echo usepeerdns >> %s ", f);
-  sh_.doSystemCmd("echo persist >> %s ", f);
-  sh_.doSystemCmd("echo defaultroute >> %s ", f);
-  sh_.doSystemCmd("echo ipcp-accept-remote ipcp-accept-local noipdefault >> %s ", f);
-  sh_.doSystemCmd("echo ktune >> %s ", f);
-  sh_.doSystemCmd("echo default-asyncmap nopcomp noaccomp >> %s ", f);
-  sh_.doSystemCmd("echo novj nobsdcomp nodeflate >> %s ", f);
-  sh_.doSystemCmd("echo lcp-echo-interval 300 >> %s ", f);
-  sh_.doSystemCmd("echo lcp-echo-failure 6 >> %s ", f);
-  sh_.doSystemCmd("echo unit 0 >> %s ", f);
+  echoLines(f, 0, kLinkOptions);
 }
 
 }  // namespace rc
