@@ -367,7 +367,8 @@ sim_whoami() { sim_lan timeout "${2:-5}" busybox wget -q -O - "http://${1:-$SIM_
 
 # sim_daemons: one line per program of the router that runs (or "stopped"):
 # name, pid, state letter, resident memory in kB, anonymous resident memory
-# in kB, open descriptors and the state word; several lines for a program
+# in kB, open descriptors, the state word and the number of its children
+# (a command or a batch shell in progress); several lines for a program
 # that runs twice.
 SIM_DAEMONS="netmgr fwmgr trafmon httpd kinwatch logmail arpguard"
 sim_daemons() {
@@ -379,11 +380,12 @@ sim_daemons() {
       rss=$(sed -n "s/^VmRSS:[[:space:]]*\([0-9]*\).*/\1/p" "$d/status" 2>/dev/null)
       anon=$(sed -n "s/^RssAnon:[[:space:]]*\([0-9]*\).*/\1/p" "$d/status" 2>/dev/null)
       fds=$(ls "$d/fd" 2>/dev/null | wc -l)
-      echo "$c ${d#/proc/} ${state%% *} ${rss:-0} ${anon:-0} $fds ${state#* }"
+      kids=$(cat "$d"/task/*/children 2>/dev/null | wc -w)
+      echo "$c ${d#/proc/} ${state%% *} ${rss:-0} ${anon:-0} $fds ${state#* } $kids"
     done' sh "$SIM_DAEMONS" |
     awk -v names="$SIM_DAEMONS" '{ line[$1] = line[$1] $0 "\n" }
       END { n = split(names, a, " "); for (i = 1; i <= n; i++)
-              printf "%s", (a[i] in line) ? line[a[i]] : a[i] " - stopped 0 0 0\n" }'
+              printf "%s", (a[i] in line) ? line[a[i]] : a[i] " - stopped 0 0 0 - 0\n" }'
 }
 
 sim_report() {

@@ -242,13 +242,18 @@ soak_check() {
   done
   # Anonymous memory (beyond SOAK_ANON_SLACK kB; the highest sample) and
   # descriptors (in the last two samples: a mail's or a command's descriptor
-  # open at one sample is not kept) after the first minute.
+  # open at one sample is not kept) after the first minute. Descriptors
+  # count only in samples where the daemon had no child: while a command or
+  # a batch shell runs, its pipe or socket is open.
   awk -v w="$SOAK_WARMUP" -v slack="${SOAK_ANON_SLACK:-0}" '
     $1 >= w && $3 != "-" {
       k = $2
-      if (!(k in a0)) { a0[k] = $6; f0[k] = $7; r0[k] = $5 }
+      if (!(k in a0)) { a0[k] = $6; r0[k] = $5 }
       if ($6 > amax[k]) amax[k] = $6
-      fprev[k] = flast[k]; flast[k] = $7
+      if ($9 == 0) {
+        if (!(k in f0)) f0[k] = $7
+        fprev[k] = flast[k]; flast[k] = $7
+      }
     }
     END { for (k in a0) {
       if (slack >= 0 && amax[k] > a0[k] + slack) printf "%s: anonymous memory grew from %d to %d kB after the first minute\n", k, a0[k], amax[k]
