@@ -42,6 +42,7 @@ bool parsePortEntry(PortEntry &e, FieldReader &f) {
 }  // namespace
 
 bool FwMgr::natAddressesOk(const char *feature) {
+  if (!is_ipv4(strwanip) || !is_ipv4(strlanip)) sh_.settle();  // the message after the lines before it
   if (!is_ipv4(strwanip)) {
     printf("fwmgr: no valid WAN address; %s not loaded\n", feature);
     return false;
@@ -95,7 +96,10 @@ int FwMgr::loadportmapconfig() {
   for (int i = 0; i < portmnum; ++i) any = any || portinfo[i].enable == 1;
   if (!any || !natAddressesOk("port forwards")) return 1;
   const bool snat = is_ipv4(strlannet);
-  if (!snat) puts("fwmgr: no usable LAN network; no SNAT line for port forwards");
+  if (!snat) {
+    sh_.settle();
+    puts("fwmgr: no usable LAN network; no SNAT line for port forwards");
+  }
   static const struct {
     int protocolBit;
     const char *name;
@@ -133,12 +137,14 @@ int FwMgr::readdmzconfig() {
 int FwMgr::loaddmzconfig() {
   if (dmzen != 1) return 1;
   if (!is_ipv4(dmzip)) {
+    sh_.settle();
     puts("fwmgr: DMZ on without a valid dmzip; DMZ not loaded");
     return 1;
   }
   if (!natAddressesOk("DMZ")) return 1;
   sh_.vk_SystemEx("iptables -t nat -A %s -d %s -j DNAT --to %s", kDmzPre, strwanip, dmzip);
   if (!is_ipv4(strlannet)) {
+    sh_.settle();
     puts("fwmgr: no usable LAN network; no SNAT line for the DMZ");
     return 1;
   }

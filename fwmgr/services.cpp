@@ -146,6 +146,7 @@ int FwMgr::readddnsconfig() {
 int FwMgr::loadddnsconfig() {
   if (ddnsen == 0 || ddnstype < 0 || ddnstype >= kDdnsTypes) return 1;
   if (ddnstype != 1 && !is_hostname(ddnsdomain)) {
+    sh_.settle();  // the message after the lines before it (WAN-up streams them)
     char seen[kShownSize];
     printf("fwmgr: ddns_domain \"%s\" is not a host name; DDNS not started\n", shown(ddnsdomain, seen));
     return 1;
@@ -165,6 +166,7 @@ int FwMgr::loadddnsconfig() {
     n = snprintf(line, sizeof line, "inadyn -u %s -p %s -a %s --dyndns_system  %s &", user, pwd, ddnsdomain,
                  kDdns[ddnstype].inadynSystem);
   if (n < 0 || n >= static_cast<int>(Shell::kDoSystemBufSize)) {
+    sh_.settle();
     puts("fwmgr: the DDNS start line is longer than 255 characters; DDNS not started");
     return 1;
   }
@@ -174,6 +176,7 @@ int FwMgr::loadddnsconfig() {
 
 int FwMgr::unloadddnsconfig() {
   if (ddnsen == 0 || ddnstype < 0 || ddnstype >= kDdnsTypes) return 1;
+  sh_.settle();  // the client is stopped after the lines before it (WAN-down streams them)
   s_.procs.send_signal(SIGKILL, kDdns[ddnstype].program);
   return 1;
 }
@@ -246,6 +249,7 @@ int FwMgr::loaddnsproxy() {
   getDns(1, dns, sizeof dns, s_.paths.sys("/etc/resolv.conf", path));
   if (!is_ipv4(dns)) {
     pridns[0] = '\0';
+    sh_.settle();
     char seen[kShownSize];
     if (dns[0])
       printf("fwmgr: first DNS server \"%s\" is not an IPv4 address; no DNS proxy rule\n", shown(dns, seen));
