@@ -21,19 +21,14 @@
 # Environment: SIM_BUILD_DIR (default build-sim), SIM_PAGE_PORT. See sim/README.md.
 set -u
 cd "$(dirname "$0")" || exit 1
-for a in "$@"; do
-  [ "$a" != --board ] || {
-    args=()
-    for b in "$@"; do [ "$b" = --board ] || args+=("$b"); done
-    exec bash board/simulate.sh "${args[@]}"
-  }
-done
 report_only=0
+board=0
 args=()
 for a in "$@"; do
   case $a in
     --report-only) report_only=1 ;;
-    --keep) export SIM_KEEP=1 ;;
+    --keep) export SIM_KEEP=1 BOARD_KEEP=1 ;;
+    --board) board=1 ;;
     -h | --help)
       sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'
       exit 0
@@ -45,6 +40,10 @@ for a in "$@"; do
     *) args+=("$a") ;;
   esac
 done
+if [ $board = 1 ]; then
+  . board/simulate.sh
+  exit
+fi
 
 . sim/simnet.sh
 if [ "$(id -u)" != 0 ]; then

@@ -45,8 +45,8 @@ int main(int argc, char **argv) {
   static rc::SysvIpc ipc;  // never reached: nothing here opens IPC objects
   static rc::FwMgr mgr({sh, store, clock, paths, procs, ipc, noAddress});
   mgr.start();
-  if (mgr.clientnum != 32 || mgr.urlnum != 32 || mgr.macnum != 32) {
-    fprintf(stderr, "tables not full: %d %d %d\n", mgr.clientnum, mgr.urlnum, mgr.macnum);
+  if (mgr.client.clientnum != 32 || mgr.url.urlnum != 32 || mgr.mac.macnum != 32) {
+    fprintf(stderr, "tables not full: %d %d %d\n", mgr.client.clientnum, mgr.url.urlnum, mgr.mac.macnum);
     return 1;
   }
   mgr.onTick();  // applies every record

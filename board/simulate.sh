@@ -1,4 +1,3 @@
-#!/bin/bash
 # The emulated board (./simulate.sh --board runs this): builds what is
 # missing (Debian's Malta kernel and mipsel packages, the mipsel staging
 # root, the root disk; see board/board.sh), boots the board in
@@ -9,31 +8,9 @@
 #
 #   ./simulate.sh --board [--report-only] [--keep] [FILE | KEY=VALUE]...
 #
-#   --report-only  stop after the report
-#   --keep         keep the run's files (console log, ...)
-#   FILE           a configuration file merged over the defaults
-#   KEY=VALUE      a configuration value, for example wan_connecttype=1
-#
-# Environment: BOARD_BUILD_DIR (default build-board). See docs/board.md.
-set -u
-cd "$(dirname "$0")/.." || exit 1
-report_only=0
-args=()
-for a in "$@"; do
-  case $a in
-    --report-only) report_only=1 ;;
-    --keep) export BOARD_KEEP=1 ;;
-    -h | --help)
-      sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'
-      exit 0
-      ;;
-    -*)
-      echo "simulate: unknown option $a (see --help)" >&2
-      exit 2
-      ;;
-    *) args+=("$a") ;;
-  esac
-done
+# Sourced by ./simulate.sh, which has read the options into report_only,
+# BOARD_KEEP and args. Environment: BOARD_BUILD_DIR (default build-board).
+# See docs/board.md.
 if [ "$(id -u)" != 0 ]; then
   echo "simulate: the board needs root (apt-get for its packages, depmod, mke2fs -d)" >&2
   exit 1

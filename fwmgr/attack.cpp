@@ -8,6 +8,7 @@
 #include "common/bstr.h"
 #include "common/netutil.h"
 #include "fwmgr/fwmgr.h"
+#include "fwmgr/attack.h"
 
 namespace rc {
 
@@ -57,10 +58,10 @@ bool readSourceList(const char *key, const char *value, char (&dst)[256]) {
 
 }  // namespace
 
-int FwMgr::readattackconfig() {
+int Attack::readattackconfig(FwMgr &m) {
   int f[kAttackFields] = {};
-  settings_.get("lan_attack_defence", value);
-  const char *p = value;
+  m.settings().get("lan_attack_defence", m.value);
+  const char *p = m.value;
   for (int i = 0; i < kAttackFields && *p; ++i) {
     f[i] = atoi(p);
     const char *comma = strchr(p, ',');
@@ -92,68 +93,72 @@ int FwMgr::readattackconfig() {
   eDonkey = f[18];
   Virus = f[19];
   // A refused list leaves the blocking off rather than on for every source.
-  settings_.get("qqip", value);
-  if (!readSourceList("qqip", value, qqip)) QQ = 0;
-  settings_.get("msnip", value);
-  if (!readSourceList("msnip", value, msnip)) MSN = 0;
+  m.settings().get("qqip", m.value);
+  if (!readSourceList("qqip", m.value, qqip)) QQ = 0;
+  m.settings().get("msnip", m.value);
+  if (!readSourceList("msnip", m.value, msnip)) MSN = 0;
   return 1;
 }
 
-int FwMgr::loadattackconfig() {
-  if (lanping == 1) sh_.vk_SystemEx("iptables -t filter -A %s -i %s -p icmp --icmp-type 8 -j DROP", kPingChain, lanname);
-  sh_.vk_SystemEx(
+int Attack::loadattackconfig(FwMgr &m) {
+  if (lanping == 1)
+    m.sh().vk_SystemEx("iptables -t filter -A %s -i %s -p icmp --icmp-type 8 -j DROP", kPingChain, m.lanname);
+  m.sh().vk_SystemEx(
       "iptables -t mangle -A PREROUTING -i %s -j FIREWALL --flags %d --ipscan %d --portscan %d --icmpflood %d "
       "--udpflood %d --synflood %d",
-      lanname, attackflags, ipscan, portscan, icmpflood, udpflood, synflood);
-  if (Sock5 == 1) sh_.vk_SystemEx("iptables -t filter -A %s -m layer7 --l7proto socks -j DROP", kSafeChain);
+      m.lanname, attackflags, ipscan, portscan, icmpflood, udpflood, synflood);
+  if (Sock5 == 1) m.sh().vk_SystemEx("iptables -t filter -A %s -m layer7 --l7proto socks -j DROP", kSafeChain);
   if (QQ == 1) {
     if (qqip[0]) {
-      sh_.vk_SystemEx("iptables -t filter -A %s -m groupip --sip %s -m layer7 --l7proto qq -j DROP", kSafeChain, qqip);
+      m.sh().vk_SystemEx("iptables -t filter -A %s -m groupip --sip %s -m layer7 --l7proto qq -j DROP", kSafeChain,
+                         qqip);
       if (Sock5 == 0)
-        sh_.vk_SystemEx("iptables -t filter -A %s -m groupip --sip %s -m layer7 --l7proto socks -j DROP", kSafeChain,
-                        qqip);
-      sh_.vk_SystemEx("iptables -t filter -A %s -m groupip --sip %s -p tcp --dport 80 -m groupurl --src-groupurl %s -j DROP",
-                      kSafeChain, qqip, kQqWebHost);
+        m.sh().vk_SystemEx("iptables -t filter -A %s -m groupip --sip %s -m layer7 --l7proto socks -j DROP", kSafeChain,
+                           qqip);
+      m.sh().vk_SystemEx(
+          "iptables -t filter -A %s -m groupip --sip %s -p tcp --dport 80 -m groupurl --src-groupurl %s -j DROP",
+          kSafeChain, qqip, kQqWebHost);
     } else {
-      sh_.vk_SystemEx("iptables -t filter -A %s -m layer7 --l7proto qq -j DROP", kSafeChain);
-      if (Sock5 == 0) sh_.vk_SystemEx("iptables -t filter -A %s -m layer7 --l7proto socks -j DROP", kSafeChain);
-      sh_.vk_SystemEx("iptables -t filter -A %s -p tcp --dport 80 -m groupurl --src-groupurl %s -j DROP", kSafeChain,
-                      kQqWebHost);
+      m.sh().vk_SystemEx("iptables -t filter -A %s -m layer7 --l7proto qq -j DROP", kSafeChain);
+      if (Sock5 == 0) m.sh().vk_SystemEx("iptables -t filter -A %s -m layer7 --l7proto socks -j DROP", kSafeChain);
+      m.sh().vk_SystemEx("iptables -t filter -A %s -p tcp --dport 80 -m groupurl --src-groupurl %s -j DROP", kSafeChain,
+                         kQqWebHost);
     }
   }
   if (MSN == 1) {
     if (msnip[0])
-      sh_.vk_SystemEx("iptables -t filter -A %s -m groupip --sip %s -m layer7 --l7proto msn -j DROP", kSafeChain, msnip);
+      m.sh().vk_SystemEx("iptables -t filter -A %s -m groupip --sip %s -m layer7 --l7proto msn -j DROP", kSafeChain,
+                         msnip);
     else
-      sh_.vk_SystemEx("iptables -t filter -A %s -m layer7 --l7proto msn -j DROP", kSafeChain);
+      m.sh().vk_SystemEx("iptables -t filter -A %s -m layer7 --l7proto msn -j DROP", kSafeChain);
   }
-  if (BT == 1) sh_.vk_SystemEx("iptables -t filter -A %s -m layer7 --l7proto bittorrent -j DROP", kSafeChain);
-  if (eDonkey == 1) sh_.vk_SystemEx("iptables -t filter -A %s -m layer7 --l7proto edonkey -j DROP", kSafeChain);
+  if (BT == 1) m.sh().vk_SystemEx("iptables -t filter -A %s -m layer7 --l7proto bittorrent -j DROP", kSafeChain);
+  if (eDonkey == 1) m.sh().vk_SystemEx("iptables -t filter -A %s -m layer7 --l7proto edonkey -j DROP", kSafeChain);
   const char *types = ActiveX == 1 && Javascript == 1 ? "ocx~cab~js~class"
                       : ActiveX == 1                  ? "ocx~cab"
                       : Javascript == 1               ? "js~class"
                                                       : nullptr;
   if (types)
-    sh_.vk_SystemEx("iptables -t filter -A %s -i %s -p tcp --dport 80 -m filetype --ft %s -j DROP", kSafeChain, lanname,
-                    types);
+    m.sh().vk_SystemEx("iptables -t filter -A %s -i %s -p tcp --dport 80 -m filetype --ft %s -j DROP", kSafeChain,
+                       m.lanname, types);
   if (Httpproxy == 1)
-    sh_.vk_SystemEx("iptables -t filter -A %s -i %s -p tcp -m httpproxy --flag 1 -j DROP", kSafeChain, lanname);
+    m.sh().vk_SystemEx("iptables -t filter -A %s -i %s -p tcp -m httpproxy --flag 1 -j DROP", kSafeChain, m.lanname);
   return 1;
 }
 
-int FwMgr::unloadattackconfig() {
-  sh_.vk_SystemEx("iptables -t filter -F %s", kPingChain);
-  sh_.vk_SystemEx(
+int Attack::unloadattackconfig(FwMgr &m) {
+  m.sh().vk_SystemEx("iptables -t filter -F %s", kPingChain);
+  m.sh().vk_SystemEx(
       "iptables -t mangle -D PREROUTING -i %s -j FIREWALL --flags %d --ipscan %d --portscan %d --icmpflood %d "
       "--udpflood %d --synflood %d",
-      lanname, attackflags, ipscan, portscan, icmpflood, udpflood, synflood);
-  sh_.vk_SystemEx("iptables -t filter -F %s", kSafeChain);
+      m.lanname, attackflags, ipscan, portscan, icmpflood, udpflood, synflood);
+  m.sh().vk_SystemEx("iptables -t filter -F %s", kSafeChain);
   return 1;
 }
 
-void FwMgr::wanPingRule(char op) {
+void Attack::wanPingRule(FwMgr &m, char op) {
   if (wanping != 1) return;
-  sh_.vk_SystemEx("iptables -t filter -%c %s -i %s -p icmp --icmp-type 8 -j DROP", op, kPingChain, wanname);
+  m.sh().vk_SystemEx("iptables -t filter -%c %s -i %s -p icmp --icmp-type 8 -j DROP", op, kPingChain, m.wanname);
 }
 
 }  // namespace rc

@@ -9,6 +9,7 @@
 #include "common/bstr.h"
 #include "common/netutil.h"
 #include "fwmgr/fields.h"
+#include "fwmgr/filters.h"
 #include "fwmgr/fwmgr.h"
 
 namespace rc {
@@ -57,7 +58,7 @@ template <typename Record, typename Lines>
 void followSchedules(Record *records, int count, const struct tm &now, Lines lines) {
   for (int i = 0; i < count; ++i) {
     Record &r = records[i];
-    int in = FwMgr::inSchedule(r.sched, now);
+    int in = inSchedule(r.sched, now);
     if (in == r.applied) continue;
     r.applied = in;
     lines(r, in ? "-A" : "-D");
@@ -76,7 +77,7 @@ bool plainKeywords(const char *list) {
 
 }  // namespace
 
-int FwMgr::inSchedule(const Schedule &s, const struct tm &now) {
+int inSchedule(const Schedule &s, const struct tm &now) {
   int days[7];
   for (int d = 0; d < 7; ++d) days[d] = s.days[d];
   return time_is_in_area(&now, s.startHour, s.startMin, s.endHour, s.endMin, days);
@@ -103,14 +104,14 @@ int FwMgr::readspecialdata(char *buf, size_t size, int count, const char *prefix
 
 // ---------------------------------------------------------------- client filter
 
-int FwMgr::readclientconfig() {
+int ClientFilter::readclientconfig(FwMgr &m) {
   memset(clientinfo, 0, sizeof clientinfo);
   clientnum = 0;
-  if (readNumber("client_filter_en") == 0) return 1;
-  int count = readNumber("client_filter_num");
+  if (m.readNumber("client_filter_en") == 0) return 1;
+  int count = m.readNumber("client_filter_num");
   if (count > kMaxClients) count = kMaxClients;
-  readspecialdata(listbuf, kListBufSize, count, "client_filter_", 8);
-  forEachRecord(listbuf, count, "client filter", [&](int n, const char *p, const char *end) {
+  m.readspecialdata(m.listbuf, FwMgr::kListBufSize, count, "client_filter_", 8);
+  forEachRecord(m.listbuf, count, "client filter", [&](int n, const char *p, const char *end) {
     ClientRecord r = {};
     FieldReader f(p, end);
     int mode, sport, eport, protocol;
@@ -134,7 +135,7 @@ int FwMgr::readclientconfig() {
   return 1;
 }
 
-void FwMgr::clientLines(const ClientRecord &r, const char *action) {
+void ClientFilter::clientLines(FwMgr &m, const ClientRecord &r, const char *action) {
   static const struct {
     int protocol;
     const char *name;
@@ -142,46 +143,46 @@ void FwMgr::clientLines(const ClientRecord &r, const char *action) {
   for (const auto &pr : kProtocols) {
     if (r.protocol != 2 && r.protocol != pr.protocol) continue;
     if (r.mode == 0) {
-      sh_.vk_SystemEx("iptables -t filter %s %s -p %s --dport %d:%d -m iprange --src-range %s-%s -j DROP",
-                      action, kClientChain, pr.name, r.startPort, r.endPort, r.startIp, r.endIp);
+      m.sh().vk_SystemEx("iptables -t filter %s %s -p %s --dport %d:%d -m iprange --src-range %s-%s -j DROP",
+                         action, kClientChain, pr.name, r.startPort, r.endPort, r.startIp, r.endIp);
     } else {
-      sh_.vk_SystemEx("iptables -t filter %s %s -p %s --dport %d:%d -m iprange --src-range %s-%s -j ACCEPT",
-                      action, kClientChain, pr.name, r.startPort, r.endPort, r.startIp, r.endIp);
-      sh_.vk_SystemEx("iptables -t filter %s %s -p %s -m iprange --src-range %s-%s -j DROP", action,
-                      kClientChain, pr.name, r.startIp, r.endIp);
+      m.sh().vk_SystemEx("iptables -t filter %s %s -p %s --dport %d:%d -m iprange --src-range %s-%s -j ACCEPT",
+                         action, kClientChain, pr.name, r.startPort, r.endPort, r.startIp, r.endIp);
+      m.sh().vk_SystemEx("iptables -t filter %s %s -p %s -m iprange --src-range %s-%s -j DROP", action,
+                         kClientChain, pr.name, r.startIp, r.endIp);
     }
   }
 }
 
-int FwMgr::loadclientconfig(const struct tm &now) {
-  followSchedules(clientinfo, clientnum, now, [this](const ClientRecord &r, const char *action) {
-    clientLines(r, action);
+int ClientFilter::loadclientconfig(FwMgr &m, const struct tm &now) {
+  followSchedules(clientinfo, clientnum, now, [&](const ClientRecord &r, const char *action) {
+    clientLines(m, r, action);
   });
   return 1;
 }
 
-int FwMgr::unloadclientconfig() {
-  sh_.vk_SystemEx("iptables -t filter -F %s", kClientChain);
+int ClientFilter::unloadclientconfig(FwMgr &m) {
+  m.sh().vk_SystemEx("iptables -t filter -F %s", kClientChain);
   return 1;
 }
 
 // ---------------------------------------------------------------- URL filter
 
-int FwMgr::geturlstring(char *dst, size_t size, const char *list) {
+int UrlFilter::geturlstring(char *dst, size_t size, const char *list) {
   bcopy_text(dst, size, list);
   for (char *p = dst; *p; ++p)
     if (*p == ',') *p = '~';
   return 1;
 }
 
-int FwMgr::readurlconfig() {
+int UrlFilter::readurlconfig(FwMgr &m) {
   memset(urlinfo, 0, sizeof urlinfo);
   urlnum = 0;
-  if (readNumber("url_filter_en") == 0) return 1;
-  int count = readNumber("url_filter_num");
+  if (m.readNumber("url_filter_en") == 0) return 1;
+  int count = m.readNumber("url_filter_num");
   if (count > kMaxUrls) count = kMaxUrls;
-  readspecialdata(listbuf, kListBufSize, count, "url_filter_", 8);
-  forEachRecord(listbuf, count, "URL filter", [&](int n, const char *p, const char *end) {
+  m.readspecialdata(m.listbuf, FwMgr::kListBufSize, count, "url_filter_", 8);
+  forEachRecord(m.listbuf, count, "URL filter", [&](int n, const char *p, const char *end) {
     UrlRecord r = {};
     FieldReader f(p, end);
     int mode;
@@ -201,7 +202,7 @@ int FwMgr::readurlconfig() {
   return 1;
 }
 
-void FwMgr::urlLines(const UrlRecord &r, const char *action) {
+void UrlFilter::urlLines(FwMgr &m, const UrlRecord &r, const char *action) {
   char list[sizeof r.keywords];
   char quoted[4 * sizeof r.keywords + 3];
   geturlstring(list, sizeof list, r.keywords);
@@ -211,36 +212,36 @@ void FwMgr::urlLines(const UrlRecord &r, const char *action) {
   // An empty list has no keyword line (it would name no keyword and fail);
   // the "*" line still decides every web request of the range.
   if (r.keywords[0])
-    sh_.vk_SystemEx(
+    m.sh().vk_SystemEx(
         "iptables -t filter %s %s -p tcp --dport 80 -m iprange --src-range %s-%s -m groupurl --src-groupurl %s -j %s",
         action, kUrlChain, r.startIp, r.endIp, arg, listed);
-  sh_.vk_SystemEx(
+  m.sh().vk_SystemEx(
       "iptables -t filter %s %s -p tcp --dport 80 -m iprange --src-range %s-%s -m groupurl --src-groupurl \"*\" -j %s",
       action, kUrlChain, r.startIp, r.endIp, others);
 }
 
-int FwMgr::loadurlconfig(const struct tm &now) {
-  followSchedules(urlinfo, urlnum, now, [this](const UrlRecord &r, const char *action) {
-    urlLines(r, action);
+int UrlFilter::loadurlconfig(FwMgr &m, const struct tm &now) {
+  followSchedules(urlinfo, urlnum, now, [&](const UrlRecord &r, const char *action) {
+    urlLines(m, r, action);
   });
   return 1;
 }
 
-int FwMgr::unloadurlconfig() {
-  sh_.vk_SystemEx("iptables -t filter -F %s", kUrlChain);
+int UrlFilter::unloadurlconfig(FwMgr &m) {
+  m.sh().vk_SystemEx("iptables -t filter -F %s", kUrlChain);
   return 1;
 }
 
 // ---------------------------------------------------------------- MAC filter
 
-int FwMgr::readmacconfig() {
+int MacFilter::readmacconfig(FwMgr &m) {
   memset(macinfo, 0, sizeof macinfo);
   macnum = 0;
-  if (readNumber("mac_filter_en") == 0) return 1;
-  int count = readNumber("mac_filter_num");
+  if (m.readNumber("mac_filter_en") == 0) return 1;
+  int count = m.readNumber("mac_filter_num");
   if (count > kMaxMacs) count = kMaxMacs;
-  readspecialdata(listbuf, kMacListBufSize, count, "mac_filter_", 16);
-  forEachRecord(listbuf, count, "MAC filter", [&](int n, const char *p, const char *end) {
+  m.readspecialdata(m.listbuf, FwMgr::kMacListBufSize, count, "mac_filter_", 16);
+  forEachRecord(m.listbuf, count, "MAC filter", [&](int n, const char *p, const char *end) {
     MacRecord r = {};
     FieldReader f(p, end);
     int mode;
@@ -260,7 +261,7 @@ int FwMgr::readmacconfig() {
   return 1;
 }
 
-int FwMgr::loadmacconfig(const struct tm &now) {
+int MacFilter::loadmacconfig(FwMgr &m, const struct tm &now) {
   for (int i = 0; i < macnum; ++i) {
     MacRecord &r = macinfo[i];
     int in = inSchedule(r.sched, now);
@@ -269,15 +270,15 @@ int FwMgr::loadmacconfig(const struct tm &now) {
     if (drop == r.applied) continue;
     r.applied = drop;
     if (drop)
-      sh_.vk_SystemEx("iptables -t filter -A %s -m mac --mac-source %s -j DROP", kMacChain, r.mac);
+      m.sh().vk_SystemEx("iptables -t filter -A %s -m mac --mac-source %s -j DROP", kMacChain, r.mac);
     else
-      sh_.vk_SystemEx("iptables -t filter -D %s -m mac --mac-source %s -j DROP", kMacChain, r.mac);
+      m.sh().vk_SystemEx("iptables -t filter -D %s -m mac --mac-source %s -j DROP", kMacChain, r.mac);
   }
   return 1;
 }
 
-int FwMgr::unloadmacconfig() {
-  sh_.vk_SystemEx("iptables -t filter -F %s", kMacChain);
+int MacFilter::unloadmacconfig(FwMgr &m) {
+  m.sh().vk_SystemEx("iptables -t filter -F %s", kMacChain);
   return 1;
 }
 

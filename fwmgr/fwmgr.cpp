@@ -4,7 +4,6 @@
 #include "fwmgr/fwmgr.h"
 
 #include <arpa/inet.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -95,8 +94,8 @@ void FwMgr::removeLeftovers() {
   static const char *const kTables[] = {"filter", "nat"};
   for (const char *table : kTables)
     for (size_t i = 0; i < kFeatureCount; ++i) flushChains(kFeatures[i], table);
-  unloadattackconfig();    // ping and safe_filter emptied, the FIREWALL rule of mangle PREROUTING
-  loadipmacbindconfig(0);  // the IP-MAC rules of arptables INPUT and mangle PREROUTING
+  attack.unloadattackconfig(*this);         // ping and safe_filter emptied, the FIREWALL rule of mangle PREROUTING
+  ipmacbind.loadipmacbindconfig(*this, 0);  // the IP-MAC rules of arptables INPUT and mangle PREROUTING
 
   // The WAN's arptables rule: a static WAN's configured address, or the
   // address a DHCP WAN still holds.
@@ -118,14 +117,14 @@ void FwMgr::removeLeftovers() {
   }
   // The DNS proxy rule of nat PREROUTING points at the first server of resolv.conf.
   Paths::Buf path;
-  char dns[24] = "";
-  getDns(1, dns, sizeof dns, s_.paths.sys("/etc/resolv.conf", path));
-  if (is_ipv4(dns)) {
-    bcopy_text(pridns, dns);
-    unloaddnsproxy();
+  char server[24] = "";
+  getDns(1, server, sizeof server, s_.paths.sys("/etc/resolv.conf", path));
+  if (is_ipv4(server)) {
+    bcopy_text(dns.pridns, server);
+    dns.unloaddnsproxy(*this);
   }
   if (s_.procs.get_proc_pid("upnp") > 0) upnpStop();
-  unloadddnsconfig();
+  ddns.unloadddnsconfig(*this);
 }
 
 // ---------------------------------------------------------------- commands
@@ -174,41 +173,6 @@ void FwMgr::reload(const FwFeature &f) {
 void FwMgr::flushChains(const FwFeature &f, const char *table) {
   for (const FwChain &c : f.chains)
     if (c.name && (!table || strcmp(c.table, table) == 0)) sh_.vk_SystemEx("iptables -t %s -F %s", c.table, c.name);
-}
-
-void FwMgr::cmdLanWeb(const FwFeature &self) {
-  // The settings are read before the flush: a refused address with the host
-  // limit on keeps the rules in force (and their settings), since replacing
-  // them could only lift the limit.
-  const int oldEn = webaccessen, oldBad = lanwebipbad, oldPort = weblistenport;
-  char oldIp[sizeof lanwebip];
-  bcopy_text(oldIp, lanwebip);
-  cfm_.Init_vxm810_cfm();
-  readwebaccessconfig();
-  cfm_.CloseCfm();
-  if (webaccessen == 1 && lanwebipbad) {
-    puts("fwmgr: LAN management rules left as they were");
-    webaccessen = oldEn;
-    lanwebipbad = oldBad;
-    weblistenport = oldPort;
-    bcopy_text(lanwebip, oldIp);
-    return;
-  }
-  flushChains(self);  // web_access, web_lanadmin
-  loadlanwebrules();
-}
-
-void FwMgr::clearDdnsStatus() {
-  int status = sh_.doSystemCmd("echo 0 > /etc/ddns");
-  if (status != 0)
-    printf("fwmgr: cannot write /etc/ddns: exit status %d\n", WIFEXITED(status) ? WEXITSTATUS(status) : status);
-}
-
-void FwMgr::readdnsconfig() {
-  if (readNumber("dnsen") == 1)
-    dnsOverride();
-  else
-    dnsRestore();
 }
 
 // ---------------------------------------------------------------- WAN up and down
@@ -266,14 +230,14 @@ void FwMgr::wanUp() {
     case 2:
     case 4:
       readIfAddress(true);
-      dnsOverride();
+      dns.dnsOverride(*this);
       arpRule('A');
       break;
     case 3:
     case 5:
     case 6:
       readIfAddress(false);
-      dnsOverride();
+      dns.dnsOverride(*this);
       break;
     default:
       break;

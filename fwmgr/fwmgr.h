@@ -7,12 +7,15 @@
 // re-evaluates the three scheduled filters and, every 8th pass, restarts a
 // missing trafmon or httpd.
 //
-// All process-wide state lives in this object under the names the system's
+// The process-wide state lives in this object under the names the system's
 // documents use; the outside world is reached only through the services
 // passed in. Every feature is a record of kFeatures (features.cpp): a read
 // step (store to table, no shell), a load step (table to command lines)
 // and, where it has them, an unload step and WAN steps; its store keys are
-// declared in kFwSettings (settings.cpp).
+// declared in kFwSettings (settings.cpp). A feature's state and steps are a
+// struct of its own, declared in its header (portmap.h, filters.h, ...);
+// this object holds one of each, and the steps reach the process-wide
+// state, the shell and the store through the FwMgr they are given.
 #pragma once
 #include <sys/types.h>
 
@@ -23,62 +26,17 @@
 #include "common/daemon.h"
 #include "common/services.h"
 #include "common/settings.h"
+#include "fwmgr/attack.h"
+#include "fwmgr/filters.h"
+#include "fwmgr/ipmacbind.h"
+#include "fwmgr/portmap.h"
+#include "fwmgr/qos.h"
+#include "fwmgr/services.h"
 
 namespace rc {
 
 // The shell runner fwmgr uses: a 32768-byte vk_SystemEx buffer, no echo.
 constexpr ShellOptions kFwShellOptions{32768, false};
-
-// Weekly window of a filter record: start and end time, day flags (Sunday first).
-struct Schedule {
-  uint8_t startHour, startMin, endHour, endMin;
-  uint8_t days[7];
-};
-
-struct PortEntry {
-  int32_t enable;    // 1 = active
-  int32_t wanport;   // 1..65535
-  int32_t lanport;   // 1..65535
-  int32_t protocol;  // 1 TCP, 2 UDP, 3 both
-  char host[16];     // LAN host, a checked IPv4 address
-};
-
-struct ClientRecord {
-  int32_t applied;  // 1 while the record's lines are in ip_filter
-  int32_t mode;     // 0 = block the ports, else only the ports pass
-  uint16_t startPort, endPort;
-  Schedule sched;
-  int32_t protocol;  // 0 TCP, 1 UDP, 2 both
-  char startIp[16], endIp[16];
-};
-
-struct UrlRecord {
-  int32_t applied;
-  int32_t mode;  // 0 = block the keywords, else only the keywords pass
-  Schedule sched;
-  char startIp[16], endIp[16];
-  char keywords[128];  // ","-separated
-};
-
-struct MacRecord {
-  int32_t applied;
-  int32_t mode;  // 0 = drop during the schedule, else drop outside it
-  Schedule sched;
-  char mac[20];
-};
-
-struct IpMacPair {
-  char ip[16];   // a checked IPv4 address
-  char mac[20];  // a checked MAC address
-};
-
-struct QosRecord {
-  int32_t enable;  // nonzero = loaded; 1 counts for activeqos
-  int32_t upfirst, uprate;
-  int32_t downfirst, downrate;
-  int32_t group;  // 0 = classes per address, else one pair for the range
-  char startIp[16], endIp[16];
-};
 
 class FwMgr;
 
@@ -113,15 +71,7 @@ struct FwFeature {
 class FwMgr : public Daemon {
  public:
   static constexpr key_t kQueueKey = 203;
-  static constexpr int kMaxPorts = 32;
-  static constexpr int kMaxClients = 32;
-  static constexpr int kMaxUrls = 32;
-  static constexpr int kMaxMacs = 256;
-  static constexpr int kMaxIpMac = 256;
-  static constexpr int kMaxQos = 32;
   static constexpr int kMaxRoutes = 10;
-  // A per-address QoS record classes at most this many addresses.
-  static constexpr unsigned kMaxQosRange = 1024;
   static constexpr size_t kListBufSize = 8192;      // client and URL lists
   static constexpr size_t kMacListBufSize = 32768;  // MAC list
   static constexpr unsigned kWatchdogEvery = 8;     // passes
@@ -160,73 +110,29 @@ class FwMgr : public Daemon {
   void upnpSwitch();  // command 16
   void upnpStart();
   void upnpStop();
-  void cmdLanWeb(const FwFeature &self);  // command 14
   // Empties the chains the feature owns (of one table, or all).
   void flushChains(const FwFeature &f, const char *table = nullptr);
-  void clearDdnsStatus();  // "echo 0 > /etc/ddns" before command 17
   // Start-up: the rules and WAN services a killed instance left are removed.
   void removeLeftovers();
   void watchdog();
   void restart_proc(const char *name);
   void loadkinwatch();
 
-  // --- Port forwarding, DMZ, ALG blocking (portmap.cpp) ---
-  int readportmapconfig();
-  int loadportmapconfig();
-  int unloadportmapconfig();
-  int readdmzconfig();
-  int loaddmzconfig();
-  int unloaddmzconfig();
-  void readalgconfig();
-  int loadalgconfig();
-
-  // --- Client, URL and MAC filters (filters.cpp) ---
+  // --- For the features' steps ---
+  Shell &sh() { return sh_; }
+  const Services &services() const { return s_; }
+  SettingsStore &settings() { return settings_; }
+  int readNumber(const char *key);
+  // Reads an address key into dst; a value that is not an IPv4 address is
+  // refused (printed) and leaves dst empty.
+  void readAddress(const char *key, char (&dst)[16]);
   // Joins the values of the keys <prefix>0, <prefix>1, ... that hold count
   // records (perKey per key) with "~" into buf[size]. Returns 0.
   int readspecialdata(char *buf, size_t size, int count, const char *prefix, int perKey);
-  int readclientconfig();
-  int readurlconfig();
-  int readmacconfig();
-  // The load steps compare each record with the local time of the pass.
-  int loadclientconfig(const struct tm &now);
-  int loadurlconfig(const struct tm &now);
-  int loadmacconfig(const struct tm &now);
-  int unloadclientconfig();
-  int unloadurlconfig();
-  int unloadmacconfig();
-  // Copies the keyword list into dst[size] with every "," turned into "~".
-  static int geturlstring(char *dst, size_t size, const char *list);
-  static int inSchedule(const Schedule &s, const struct tm &now);
+  // True when strwanip, strlanip and strlannet can go into a rule; prints why not.
+  bool natAddressesOk(const char *feature);
 
-  // --- IP-MAC binding (ipmacbind.cpp) ---
-  int readipmacbindconfig();
-  int loadipmacbindconfig(int add);  // 1 adds the rules, anything else removes them
-
-  // --- QoS (qos.cpp) ---
-  int readqosconfig();
-  int loadqosconfig();
-  int unloadqosconfig();
-
-  // --- Attack defence and application blocking (attack.cpp) ---
-  int readattackconfig();
-  int loadattackconfig();
-  int unloadattackconfig();
-  void wanPingRule(char op);  // 'A' or 'D', only when wanping is 1
-
-  // --- Management access, DDNS, DNS, connection limits, routes (services.cpp) ---
-  int readwebaccessconfig();
-  int readwanwebconfig();
-  void loadlanwebrules();
-  void loadwanwebrule();
-  void unloadwanwebrule();
-  int readddnsconfig();
-  int loadddnsconfig();
-  int unloadddnsconfig();
-  void dnsOverride();  // with the store open
-  void dnsRestore();
-  void readdnsconfig();  // command 18: dnsOverride or dnsRestore by dnsen
-  int loaddnsproxy();
-  int unloaddnsproxy();
+  // --- Connection limits and static routes (services.cpp) ---
   int loadnatlimitconfig();  // with the store open
   int loadroutestatic();     // with the store open
 
@@ -246,76 +152,42 @@ class FwMgr : public Daemon {
   // the WAN counted as up, to the next WAN-down: WAN rules are in place.
   int wanloaded = 0;
 
-  PortEntry portinfo[kMaxPorts] = {};
-  int portmnum = 0;
-  int dmzen = 0;
-  char dmzip[16] = "";
-  char algMask[8] = "";
-  ClientRecord clientinfo[kMaxClients] = {};
-  int clientnum = 0;
-  UrlRecord urlinfo[kMaxUrls] = {};
-  int urlnum = 0;
-  MacRecord macinfo[kMaxMacs] = {};
-  int macnum = 0;
+  // One store value, kept for the daemon's whole life.
+  char value[2048] = "";
 
-  IpMacPair ipmacbindinfo[kMaxIpMac] = {};
-  int ipmacbindnum = 0;
-  int ipmacbindother = 0;
-  QosRecord qosinfo[kMaxQos] = {};
-  int qosnum = 0, activeqos = 0;
-
-  int attackflags = 0, ipscan = 0, portscan = 0, icmpflood = 0, udpflood = 0, synflood = 0;
-  int wanping = 0, lanping = 0;
-  int ActiveX = 0, Javascript = 0, Sock4 = 0, Sock5 = 0, Httpproxy = 0;
-  int QQ = 0, MSN = 0, BT = 0, eDonkey = 0, Virus = 0;
-  char qqip[256] = "", msnip[256] = "";  // "~"-separated checked addresses
-
-  // The management addresses are an address or a network ("203.0.113.0/24",
-  // up to "255.255.255.255/32"), or empty. A refused value sets the flag
-  // beside it and never counts as "any": no WAN management rule, and the
-  // LAN pages admit no host (or keep the rules in force, on command 14).
-  int webaccessen = 0;
-  char lanwebip[20] = "";
-  int lanwebipbad = 0;
-  int weblistenport = 80;
-  int wanweben = 0;
-  char wanwebip[20] = "";
-  int wanwebipbad = 0;
-  int wanwebport = 0;
-  int ddnsen = 0, ddnstype = 0;
-  char ddnsuser[32] = "", ddnspwd[32] = "", ddnsdomain[64] = "";
-  char pridns[16] = "";
-
-  // Buffers kept for the daemon's whole life.
-  char listbuf[kMacListBufSize] = "";  // a joined record list
-  char value[2048] = "";               // one store value
-  char pairlist[kMaxIpMac * 36 + 1] = "";  // the IP-MAC pairs as the targets take them
-
-  int readNumber(const char *key);
+  // --- The features' state, one struct each. Those with large tables
+  // come last (below): a field within 32 KB of the object's start is
+  // reached with one instruction on the board ---
+  Dmz dmz;
+  Alg alg;
+  Attack attack;
+  WanWeb wanweb;
+  LanWeb lanweb;
+  Ddns ddns;
+  Dns dns;
 
  private:
-  // Reads an address key into dst; a value that is not an IPv4 address is
-  // refused (printed) and leaves dst empty.
-  void readAddress(const char *key, char (&dst)[16]);
   void readLan();
   void setWanName();
   void readIfAddress(bool withMask);
   void arpRule(char op);
-  // True when strwanip, strlanip and strlannet can go into a rule; prints why not.
-  bool natAddressesOk(const char *feature);
-  void clientLines(const ClientRecord &r, const char *action);
-  void urlLines(const UrlRecord &r, const char *action);
-  void qosAddressLines(const QosRecord &r);
-  // Reads a port key: a number from 1 to 65535, else (printed) fallback.
-  int readPort(const char *key, int fallback);
-  // Reads a management address key into dst: an address, a network or
-  // empty. Anything else leaves dst empty and returns false.
-  bool readNet(const char *key, char (&dst)[20]);
 
   Services s_;
   Shell &sh_;
   ConfigStore &cfm_;
   SettingsStore settings_;  // every store read, through the key tables
+
+ public:
+  // The features with large tables, after everything the steps reach often.
+  PortMap portmap;
+  Qos qos;
+  ClientFilter client;
+  UrlFilter url;
+  MacFilter mac;
+  IpMacBind ipmacbind;
+
+  // A joined record list, kept for the daemon's whole life.
+  char listbuf[kMacListBufSize] = "";
 };
 
 }  // namespace rc

@@ -8,18 +8,19 @@
 #include "common/netutil.h"
 #include "fwmgr/fields.h"
 #include "fwmgr/fwmgr.h"
+#include "fwmgr/ipmacbind.h"
 
 namespace rc {
 
-int FwMgr::readipmacbindconfig() {
+int IpMacBind::readipmacbindconfig(FwMgr &m) {
   memset(ipmacbindinfo, 0, sizeof ipmacbindinfo);
   ipmacbindnum = 0;
-  if (readNumber("ipbindenable") == 0) return 1;
-  ipmacbindother = readNumber("otherenable");
-  int count = readNumber("ipbindnum");
+  if (m.readNumber("ipbindenable") == 0) return 1;
+  ipmacbindother = m.readNumber("otherenable");
+  int count = m.readNumber("ipbindnum");
   if (count > kMaxIpMac) count = kMaxIpMac;
-  readspecialdata(listbuf, kMacListBufSize, count, "ipbindlist", 16);
-  forEachRecord(listbuf, count, "IP-MAC binding", [&](int n, const char *p, const char *end) {
+  m.readspecialdata(m.listbuf, FwMgr::kMacListBufSize, count, "ipbindlist", 16);
+  forEachRecord(m.listbuf, count, "IP-MAC binding", [&](int n, const char *p, const char *end) {
     IpMacPair pair = {};
     FieldReader f(p, end);
     const char *why = nullptr;
@@ -38,7 +39,7 @@ int FwMgr::readipmacbindconfig() {
   return 1;
 }
 
-int FwMgr::loadipmacbindconfig(int add) {
+int IpMacBind::loadipmacbindconfig(FwMgr &m, int add) {
   if (ipmacbindnum <= 0) return 1;
   pairlist[0] = '\0';
   for (int i = 0; i < ipmacbindnum; ++i) {
@@ -48,9 +49,9 @@ int FwMgr::loadipmacbindconfig(int add) {
     bappend_text(pairlist, sizeof pairlist, ipmacbindinfo[i].mac);
   }
   char op = add == 1 ? 'A' : 'D';
-  sh_.vk_SystemEx("arptables -%c INPUT -i %s -j ipmacbind --ipmac %s", op, lanname, pairlist);
-  sh_.vk_SystemEx("iptables -t mangle -%c PREROUTING -i %s -j IPMACBIND --flags %d --ipmac %s", op, lanname,
-                  ipmacbindother, pairlist);
+  m.sh().vk_SystemEx("arptables -%c INPUT -i %s -j ipmacbind --ipmac %s", op, m.lanname, pairlist);
+  m.sh().vk_SystemEx("iptables -t mangle -%c PREROUTING -i %s -j IPMACBIND --flags %d --ipmac %s", op, m.lanname,
+                     ipmacbindother, pairlist);
   return 1;
 }
 

@@ -11,6 +11,7 @@
 #include "common/netutil.h"
 #include "fwmgr/fields.h"
 #include "fwmgr/fwmgr.h"
+#include "fwmgr/portmap.h"
 
 namespace rc {
 
@@ -56,14 +57,14 @@ bool FwMgr::natAddressesOk(const char *feature) {
 
 // ---------------------------------------------------------------- port forwarding
 
-int FwMgr::readportmapconfig() {
+int PortMap::readportmapconfig(FwMgr &m) {
   memset(portinfo, 0, sizeof portinfo);
   portmnum = 0;
-  settings_.get("virtualser_list", value);
-  size_t len = strlen(value);
+  m.settings().get("virtualser_list", m.value);
+  size_t len = strlen(m.value);
   if (len < kMinListLen) return 1;
 
-  const char *p = value, *listEnd = value + len;
+  const char *p = m.value, *listEnd = m.value + len;
   for (int n = 1; p < listEnd; ++n) {
     const char *end = static_cast<const char *>(memchr(p, ',', static_cast<size_t>(listEnd - p)));
     if (!end) end = listEnd;
@@ -91,80 +92,80 @@ int FwMgr::readportmapconfig() {
   return 1;
 }
 
-int FwMgr::loadportmapconfig() {
+int PortMap::loadportmapconfig(FwMgr &m) {
   bool any = false;
   for (int i = 0; i < portmnum; ++i) any = any || portinfo[i].enable == 1;
-  if (!any || !natAddressesOk("port forwards")) return 1;
-  const bool snat = is_ipv4(strlannet);
+  if (!any || !m.natAddressesOk("port forwards")) return 1;
+  const bool snat = is_ipv4(m.strlannet);
   if (!snat) {
-    sh_.settle();
+    m.sh().settle();
     puts("fwmgr: no usable LAN network; no SNAT line for port forwards");
   }
   static const struct {
     int protocolBit;
     const char *name;
   } kProtocols[] = {{1, "tcp"}, {2, "udp"}};
-  Shell::Stream stream(sh_);  // up to 128 lines, nothing printed or read between them
+  Shell::Stream stream(m.sh());  // up to 128 lines, nothing printed or read between them
   for (int i = 0; i < portmnum; ++i) {
     const PortEntry &e = portinfo[i];
     if (e.enable != 1) continue;
     for (const auto &pr : kProtocols) {
       if (e.protocol != 3 && e.protocol != pr.protocolBit) continue;
-      sh_.vk_SystemEx("iptables -t nat -A %s -p %s -d %s --dport %d -j DNAT --to %s:%d", kPortPre,
-                      pr.name, strwanip, e.wanport, e.host, e.lanport);
+      m.sh().vk_SystemEx("iptables -t nat -A %s -p %s -d %s --dport %d -j DNAT --to %s:%d", kPortPre,
+                         pr.name, m.strwanip, e.wanport, e.host, e.lanport);
       if (snat)
-        sh_.vk_SystemEx("iptables -t nat -A %s -p %s -d %s -s %s/%d --dport %d -j SNAT --to %s",
-                        kPortPost, pr.name, e.host, strlannet, netsize, e.lanport, strlanip);
+        m.sh().vk_SystemEx("iptables -t nat -A %s -p %s -d %s -s %s/%d --dport %d -j SNAT --to %s",
+                           kPortPost, pr.name, e.host, m.strlannet, m.netsize, e.lanport, m.strlanip);
     }
   }
   return 1;
 }
 
-int FwMgr::unloadportmapconfig() {
-  sh_.vk_SystemEx("iptables -t nat -F %s", kPortPre);
-  sh_.vk_SystemEx("iptables -t nat -F %s", kPortPost);
+int PortMap::unloadportmapconfig(FwMgr &m) {
+  m.sh().vk_SystemEx("iptables -t nat -F %s", kPortPre);
+  m.sh().vk_SystemEx("iptables -t nat -F %s", kPortPost);
   return 1;
 }
 
 // ---------------------------------------------------------------- DMZ
 
-int FwMgr::readdmzconfig() {
-  dmzen = readNumber("dmzen");
-  readAddress("dmzip", dmzip);
+int Dmz::readdmzconfig(FwMgr &m) {
+  dmzen = m.readNumber("dmzen");
+  m.readAddress("dmzip", dmzip);
   return 1;
 }
 
-int FwMgr::loaddmzconfig() {
+int Dmz::loaddmzconfig(FwMgr &m) {
   if (dmzen != 1) return 1;
   if (!is_ipv4(dmzip)) {
-    sh_.settle();
+    m.sh().settle();
     puts("fwmgr: DMZ on without a valid dmzip; DMZ not loaded");
     return 1;
   }
-  if (!natAddressesOk("DMZ")) return 1;
-  sh_.vk_SystemEx("iptables -t nat -A %s -d %s -j DNAT --to %s", kDmzPre, strwanip, dmzip);
-  if (!is_ipv4(strlannet)) {
-    sh_.settle();
+  if (!m.natAddressesOk("DMZ")) return 1;
+  m.sh().vk_SystemEx("iptables -t nat -A %s -d %s -j DNAT --to %s", kDmzPre, m.strwanip, dmzip);
+  if (!is_ipv4(m.strlannet)) {
+    m.sh().settle();
     puts("fwmgr: no usable LAN network; no SNAT line for the DMZ");
     return 1;
   }
-  sh_.vk_SystemEx("iptables -t nat -A %s -d %s -s %s/%d -j SNAT --to %s", kDmzPost, dmzip, strlannet,
-                  netsize, strlanip);
+  m.sh().vk_SystemEx("iptables -t nat -A %s -d %s -s %s/%d -j SNAT --to %s", kDmzPost, dmzip, m.strlannet,
+                     m.netsize, m.strlanip);
   return 1;
 }
 
-int FwMgr::unloaddmzconfig() {
+int Dmz::unloaddmzconfig(FwMgr &m) {
   if (dmzen != 1) return 1;
-  sh_.vk_SystemEx("iptables -t nat -F %s", kDmzPre);
-  sh_.vk_SystemEx("iptables -t nat -F %s", kDmzPost);
+  m.sh().vk_SystemEx("iptables -t nat -F %s", kDmzPre);
+  m.sh().vk_SystemEx("iptables -t nat -F %s", kDmzPost);
   return 1;
 }
 
 // ---------------------------------------------------------------- ALG blocking
 
-void FwMgr::readalgconfig() { settings_.get("alg_service", algMask); }
+void Alg::readalgconfig(FwMgr &m) { m.settings().get("alg_service", algMask); }
 
-int FwMgr::loadalgconfig() {
+int Alg::loadalgconfig(FwMgr &m) {
   // The drop lines of each position of algMask ("0" = blocked), by position.
   struct Drop {
     const char *proto;
@@ -179,13 +180,13 @@ int FwMgr::loadalgconfig() {
       {{{"tcp", 4500}, {"udp", 4500}, {"tcp", 1293}, {"udp", 1293}}},  // IPsec
       {{{"tcp", 1701}, {"udp", 1701}}},                            // L2TP
   };
-  sh_.vk_SystemEx("iptables -t filter -F %s", kAlgChain);
+  m.sh().vk_SystemEx("iptables -t filter -F %s", kAlgChain);
   size_t len = strnlen(algMask, sizeof algMask);
   for (size_t pos = 0; pos < 5; ++pos) {
     if (pos >= len || algMask[pos] != '0') continue;  // beyond the value: allowed
     for (const Drop &d : kPositions[pos].drops)
       if (d.proto)
-        sh_.vk_SystemEx("iptables -t filter -A %s -p %s --dport %d -j DROP", kAlgChain, d.proto, d.port);
+        m.sh().vk_SystemEx("iptables -t filter -A %s -p %s --dport %d -j DROP", kAlgChain, d.proto, d.port);
   }
   return 1;
 }

@@ -10,6 +10,7 @@
 #include "common/netutil.h"
 #include "fwmgr/fields.h"
 #include "fwmgr/fwmgr.h"
+#include "fwmgr/qos.h"
 
 namespace rc {
 
@@ -17,18 +18,18 @@ namespace {
 constexpr const char *kQosChain = "qos";
 }  // namespace
 
-int FwMgr::readqosconfig() {
+int Qos::readqosconfig(FwMgr &m) {
   memset(qosinfo, 0, sizeof qosinfo);
   qosnum = 0;
   activeqos = 0;
-  if (readNumber("qos_enable") == 0) return 1;
-  int count = readNumber("qos_num");
+  if (m.readNumber("qos_enable") == 0) return 1;
+  int count = m.readNumber("qos_num");
   if (count > kMaxQos) count = kMaxQos;
-  readspecialdata(listbuf, kListBufSize, count, "qoslist", 8);
+  m.readspecialdata(m.listbuf, FwMgr::kListBufSize, count, "qoslist", 8);
   // A record's number (its marks and classes) is its position in the list:
   // a refused record keeps its slot, disabled, so the later ones keep theirs.
   qosnum = count > 0 ? count : 0;
-  forEachRecord(listbuf, count, "QoS", [&](int n, const char *p, const char *end) {
+  forEachRecord(m.listbuf, count, "QoS", [&](int n, const char *p, const char *end) {
     QosRecord r = {};
     FieldReader f(p, end);
     int upfirst, uprate, downfirst, downrate, group, enable;
@@ -61,74 +62,74 @@ int FwMgr::readqosconfig() {
 
 // The classes of each address of a per-address record, named by the
 // address's last ndepth+1 octets written one after the other.
-void FwMgr::qosAddressLines(const QosRecord &r) {
-  if (ndepth < 0 || ndepth > 2) return;
+void Qos::qosAddressLines(FwMgr &m, const QosRecord &r) {
+  if (m.ndepth < 0 || m.ndepth > 2) return;
   uint32_t first = ntohl(inet_addr(r.startIp)), last = ntohl(inet_addr(r.endIp));
   if (last < first) return;
   if (last - first >= kMaxQosRange) {
-    sh_.settle();  // after the output of the lines before it
+    m.sh().settle();  // after the output of the lines before it
     printf("fwmgr: QoS range %s-%s holds more than %u addresses; no classes per address\n", r.startIp,
            r.endIp, kMaxQosRange);
     return;
   }
-  const uint32_t own = ntohl(lanip);
+  const uint32_t own = ntohl(m.lanip);
   for (uint32_t a = first;; ++a) {
     if (a != own) {
       unsigned b = (a >> 16) & 255, c = (a >> 8) & 255, d = a & 255;
       char oct[16];
-      if (ndepth == 0)
+      if (m.ndepth == 0)
         snprintf(oct, sizeof oct, "%u", d);
-      else if (ndepth == 1)
+      else if (m.ndepth == 1)
         snprintf(oct, sizeof oct, "%u%u", c, d);
       else
         snprintf(oct, sizeof oct, "%u%u%u", b, c, d);
       const struct {
         const char *dev;
         int rate;
-      } sides[] = {{lanname, r.downrate}, {wanname, r.uprate}};
+      } sides[] = {{m.lanname, r.downrate}, {m.wanname, r.uprate}};
       for (const auto &side : sides) {
-        sh_.vk_SystemEx("tc class add dev %s parent 1:1 classid 1:1%s htb rate %dkbps ceil %dkbps", side.dev, oct,
-                        side.rate, side.rate);
-        sh_.vk_SystemEx("tc qdisc add dev %s parent 1:1%s handle 1%s sfq perturb 10", side.dev, oct, oct);
-        sh_.vk_SystemEx("tc filter add dev %s parent 1:0 protocol ip handle 100%s fw classid 1:1%s", side.dev, oct,
-                        oct);
+        m.sh().vk_SystemEx("tc class add dev %s parent 1:1 classid 1:1%s htb rate %dkbps ceil %dkbps", side.dev, oct,
+                           side.rate, side.rate);
+        m.sh().vk_SystemEx("tc qdisc add dev %s parent 1:1%s handle 1%s sfq perturb 10", side.dev, oct, oct);
+        m.sh().vk_SystemEx("tc filter add dev %s parent 1:0 protocol ip handle 100%s fw classid 1:1%s", side.dev, oct,
+                           oct);
       }
     }
     if (a == last) break;
   }
 }
 
-int FwMgr::loadqosconfig() {
+int Qos::loadqosconfig(FwMgr &m) {
   if (activeqos <= 0) return 1;
   // Up to 8 lines a record and 6 an address, nothing read between them.
-  Shell::Stream stream(sh_);
-  sh_.vk_SystemEx("tc qdisc add dev %s root handle 1: htb", lanname);
-  sh_.vk_SystemEx("tc qdisc add dev %s root handle 1: htb", wanname);
+  Shell::Stream stream(m.sh());
+  m.sh().vk_SystemEx("tc qdisc add dev %s root handle 1: htb", m.lanname);
+  m.sh().vk_SystemEx("tc qdisc add dev %s root handle 1: htb", m.wanname);
   for (int i = 0; i < qosnum; ++i) {
     const QosRecord &r = qosinfo[i];
     if (r.enable == 0) continue;
     int n = i + 1;
     if (r.group != 0) {
-      sh_.vk_SystemEx("iptables -A %s -m iprange --dst-range %s-%s -j GROUPMARK --set-mark 2%d", kQosChain,
-                      r.startIp, r.endIp, n);
-      sh_.vk_SystemEx("iptables -A %s -m iprange --src-range %s-%s -j GROUPMARK --set-mark 2%d", kQosChain,
-                      r.startIp, r.endIp, n);
+      m.sh().vk_SystemEx("iptables -A %s -m iprange --dst-range %s-%s -j GROUPMARK --set-mark 2%d", kQosChain,
+                         r.startIp, r.endIp, n);
+      m.sh().vk_SystemEx("iptables -A %s -m iprange --src-range %s-%s -j GROUPMARK --set-mark 2%d", kQosChain,
+                         r.startIp, r.endIp, n);
       const struct {
         const char *dev;
         int rate;
-      } sides[] = {{lanname, r.downrate}, {wanname, r.uprate}};
+      } sides[] = {{m.lanname, r.downrate}, {m.wanname, r.uprate}};
       for (const auto &side : sides) {
-        sh_.vk_SystemEx("tc class add dev %s parent 1:1 classid 1:2%d htb rate %dkbps ceil %dkbps", side.dev, n,
-                        side.rate, side.rate);
-        sh_.vk_SystemEx("tc qdisc add dev %s parent 1:2%d handle 2%d sfq perturb 10", side.dev, n, n);
-        sh_.vk_SystemEx("tc filter add dev %s parent 1:0 protocol ip handle 2%d fw classid 1:2%d", side.dev, n, n);
+        m.sh().vk_SystemEx("tc class add dev %s parent 1:1 classid 1:2%d htb rate %dkbps ceil %dkbps", side.dev, n,
+                           side.rate, side.rate);
+        m.sh().vk_SystemEx("tc qdisc add dev %s parent 1:2%d handle 2%d sfq perturb 10", side.dev, n, n);
+        m.sh().vk_SystemEx("tc filter add dev %s parent 1:0 protocol ip handle 2%d fw classid 1:2%d", side.dev, n, n);
       }
     } else {
-      sh_.vk_SystemEx("iptables -A %s -m iprange --src-range %s-%s -j GROUPMARK --ip 0 --port 0 --dir 1 --net %d",
-                      kQosChain, r.startIp, r.endIp, ndepth);
-      sh_.vk_SystemEx("iptables -A %s -m iprange --dst-range %s-%s -j GROUPMARK --ip 0 --port 0 --dir 2 --net %d",
-                      kQosChain, r.startIp, r.endIp, ndepth);
-      qosAddressLines(r);
+      m.sh().vk_SystemEx("iptables -A %s -m iprange --src-range %s-%s -j GROUPMARK --ip 0 --port 0 --dir 1 --net %d",
+                         kQosChain, r.startIp, r.endIp, m.ndepth);
+      m.sh().vk_SystemEx("iptables -A %s -m iprange --dst-range %s-%s -j GROUPMARK --ip 0 --port 0 --dir 2 --net %d",
+                         kQosChain, r.startIp, r.endIp, m.ndepth);
+      qosAddressLines(m, r);
     }
   }
   return 1;
@@ -136,11 +137,11 @@ int FwMgr::loadqosconfig() {
 
 // Both root disciplines go, so a changed setting never meets the old WAN
 // classes with their old upload rates.
-int FwMgr::unloadqosconfig() {
+int Qos::unloadqosconfig(FwMgr &m) {
   if (activeqos <= 0) return 1;
-  sh_.vk_SystemEx("tc qdisc del dev %s root", lanname);
-  sh_.vk_SystemEx("tc qdisc del dev %s root", wanname);
-  sh_.vk_SystemEx("iptables -t filter -F %s", kQosChain);
+  m.sh().vk_SystemEx("tc qdisc del dev %s root", m.lanname);
+  m.sh().vk_SystemEx("tc qdisc del dev %s root", m.wanname);
+  m.sh().vk_SystemEx("iptables -t filter -F %s", kQosChain);
   return 1;
 }
 

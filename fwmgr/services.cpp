@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,6 +18,7 @@
 #include "common/netutil.h"
 #include "fwmgr/fields.h"
 #include "fwmgr/fwmgr.h"
+#include "fwmgr/services.h"
 
 namespace rc {
 
@@ -51,102 +53,130 @@ void putLe32(unsigned char *at, uint32_t v) {
   at[3] = static_cast<unsigned char>(v >> 24);
 }
 
-}  // namespace
-
-int FwMgr::readPort(const char *key, int fallback) {
-  settings_.get(key, value);
-  int port = atoi(value);
+// Reads a port key: a number from 1 to 65535, else (printed) fallback.
+int readPort(FwMgr &m, const char *key, int fallback) {
+  m.settings().get(key, m.value);
+  int port = atoi(m.value);
   if (port >= 1 && port <= 65535) return port;
   char seen[kShownSize];
-  printf("fwmgr: %s \"%s\" is not a port from 1 to 65535; %d used\n", key, shown(value, seen), fallback);
+  printf("fwmgr: %s \"%s\" is not a port from 1 to 65535; %d used\n", key, shown(m.value, seen), fallback);
   return fallback;
 }
 
-// ---------------------------------------------------------------- management access
-
-bool FwMgr::readNet(const char *key, char (&dst)[20]) {
-  settings_.get(key, value);
-  bool ok = !value[0] || (strlen(value) < sizeof dst && is_ipv4_net(value));
-  bcopy_text(dst, ok ? value : "");
+// Reads a management address key into dst: an address, a network or
+// empty. Anything else leaves dst empty and returns false.
+bool readNet(FwMgr &m, const char *key, char (&dst)[20]) {
+  m.settings().get(key, m.value);
+  bool ok = !m.value[0] || (strlen(m.value) < sizeof dst && is_ipv4_net(m.value));
+  bcopy_text(dst, ok ? m.value : "");
   return ok;
 }
 
-int FwMgr::readwebaccessconfig() {
-  webaccessen = readNumber("webipen");
-  lanwebipbad = !readNet("webip", lanwebip);
+}  // namespace
+
+// ---------------------------------------------------------------- management access
+
+int LanWeb::readwebaccessconfig(FwMgr &m) {
+  webaccessen = m.readNumber("webipen");
+  lanwebipbad = !readNet(m, "webip", lanwebip);
   if (lanwebipbad) {
     char seen[kShownSize];
-    printf("fwmgr: webip \"%s\" is not an IPv4 address or network; refused\n", shown(value, seen));
+    printf("fwmgr: webip \"%s\" is not an IPv4 address or network; refused\n", shown(m.value, seen));
   }
-  weblistenport = webaccessen == 1 ? readPort("webport", 80) : 80;
+  weblistenport = webaccessen == 1 ? readPort(m, "webport", 80) : 80;
   return 1;
 }
 
-int FwMgr::readwanwebconfig() {
-  wanweben = readNumber("wanweben");
-  wanwebipbad = !readNet("wanwebip", wanwebip);
+int WanWeb::readwanwebconfig(FwMgr &m) {
+  wanweben = m.readNumber("wanweben");
+  wanwebipbad = !readNet(m, "wanwebip", wanwebip);
   if (wanwebipbad) {
     char seen[kShownSize];
     printf("fwmgr: wanwebip \"%s\" is not an IPv4 address or network; no WAN management rule\n",
-           shown(value, seen));
+           shown(m.value, seen));
   }
-  wanwebport = wanweben == 1 ? readPort("wanwebport", 0) : readNumber("wanwebport");
+  wanwebport = wanweben == 1 ? readPort(m, "wanwebport", 0) : m.readNumber("wanwebport");
   return 1;
 }
 
-void FwMgr::loadlanwebrules() {
+void LanWeb::loadlanwebrules(FwMgr &m) {
   if (webaccessen != 1) return;
-  if (!is_ipv4(strlanip)) {
+  if (!is_ipv4(m.strlanip)) {
     puts("fwmgr: no valid LAN address; LAN management rules not loaded");
     return;
   }
   if (weblistenport != 80) {
-    sh_.vk_SystemEx("iptables -t nat -A %s -i %s -d %s -p tcp --dport 80 -j DROP", kLanAdminChain, lanname, strlanip);
-    sh_.vk_SystemEx("iptables -t nat -A %s -i %s -d %s -p tcp --dport %d -j DNAT --to %s:80", kLanAdminChain, lanname,
-                    strlanip, weblistenport, strlanip);
+    m.sh().vk_SystemEx("iptables -t nat -A %s -i %s -d %s -p tcp --dport 80 -j DROP", kLanAdminChain, m.lanname,
+                       m.strlanip);
+    m.sh().vk_SystemEx("iptables -t nat -A %s -i %s -d %s -p tcp --dport %d -j DNAT --to %s:80", kLanAdminChain,
+                       m.lanname, m.strlanip, weblistenport, m.strlanip);
   }
   // The one host admitted is unknown when its address was refused: none is,
   // rather than every one.
   if (lanwebipbad) puts("fwmgr: no valid webip; the management pages are closed to every LAN host");
   if (lanwebipbad || !anyAddress(lanwebip)) {
     if (!lanwebipbad)
-      sh_.vk_SystemEx("iptables -t filter -A %s -i %s -s %s -d %s -p tcp --dport 80 -j ACCEPT", kAccessChain, lanname,
-                      lanwebip, strlanip);
-    sh_.vk_SystemEx("iptables -t filter -A %s -i %s -d %s -p tcp --dport 80 -j DROP", kAccessChain, lanname, strlanip);
+      m.sh().vk_SystemEx("iptables -t filter -A %s -i %s -s %s -d %s -p tcp --dport 80 -j ACCEPT", kAccessChain,
+                         m.lanname, lanwebip, m.strlanip);
+    m.sh().vk_SystemEx("iptables -t filter -A %s -i %s -d %s -p tcp --dport 80 -j DROP", kAccessChain, m.lanname,
+                       m.strlanip);
   }
 }
 
-void FwMgr::unloadwanwebrule() { sh_.vk_SystemEx("iptables -t nat -F %s", kWanAdminChain); }
+void LanWeb::cmdLanWeb(FwMgr &m, const FwFeature &self) {
+  // The settings are read before the flush: a refused address with the host
+  // limit on keeps the rules in force (and their settings), since replacing
+  // them could only lift the limit.
+  const int oldEn = webaccessen, oldBad = lanwebipbad, oldPort = weblistenport;
+  char oldIp[sizeof lanwebip];
+  bcopy_text(oldIp, lanwebip);
+  ConfigStore &cfm = m.services().cfm;
+  cfm.Init_vxm810_cfm();
+  readwebaccessconfig(m);
+  cfm.CloseCfm();
+  if (webaccessen == 1 && lanwebipbad) {
+    puts("fwmgr: LAN management rules left as they were");
+    webaccessen = oldEn;
+    lanwebipbad = oldBad;
+    weblistenport = oldPort;
+    bcopy_text(lanwebip, oldIp);
+    return;
+  }
+  m.flushChains(self);  // web_access, web_lanadmin
+  loadlanwebrules(m);
+}
 
-void FwMgr::loadwanwebrule() {
+void WanWeb::unloadwanwebrule(FwMgr &m) { m.sh().vk_SystemEx("iptables -t nat -F %s", kWanAdminChain); }
+
+void WanWeb::loadwanwebrule(FwMgr &m) {
   if (wanweben != 1 || wanwebport < 1) return;
   // A refused source address adds no rule: without "-s" the pages would be
   // open to the whole WAN.
   if (wanwebipbad) return;
-  if (!natAddressesOk("WAN management rule")) return;
+  if (!m.natAddressesOk("WAN management rule")) return;
   if (!anyAddress(wanwebip))
-    sh_.vk_SystemEx("iptables -t nat -A %s -p tcp -d %s -s %s --dport %d -j DNAT --to %s:80", kWanAdminChain, strwanip,
-                    wanwebip, wanwebport, strlanip);
+    m.sh().vk_SystemEx("iptables -t nat -A %s -p tcp -d %s -s %s --dport %d -j DNAT --to %s:80", kWanAdminChain,
+                       m.strwanip, wanwebip, wanwebport, m.strlanip);
   else
-    sh_.vk_SystemEx("iptables -t nat -A %s -p tcp -d %s --dport %d -j DNAT --to %s:80", kWanAdminChain, strwanip,
-                    wanwebport, strlanip);
+    m.sh().vk_SystemEx("iptables -t nat -A %s -p tcp -d %s --dport %d -j DNAT --to %s:80", kWanAdminChain, m.strwanip,
+                       wanwebport, m.strlanip);
 }
 
 // ---------------------------------------------------------------- DDNS
 
-int FwMgr::readddnsconfig() {
-  ddnsen = readNumber("ddns_en");
-  ddnstype = readNumber("ddns_type");
-  settings_.get("ddns_user", ddnsuser);
-  settings_.get("ddns_pwd", ddnspwd);
-  settings_.get("ddns_domain", ddnsdomain);
+int Ddns::readddnsconfig(FwMgr &m) {
+  ddnsen = m.readNumber("ddns_en");
+  ddnstype = m.readNumber("ddns_type");
+  m.settings().get("ddns_user", ddnsuser);
+  m.settings().get("ddns_pwd", ddnspwd);
+  m.settings().get("ddns_domain", ddnsdomain);
   return 1;
 }
 
-int FwMgr::loadddnsconfig() {
+int Ddns::loadddnsconfig(FwMgr &m) {
   if (ddnsen == 0 || ddnstype < 0 || ddnstype >= kDdnsTypes) return 1;
   if (ddnstype != 1 && !is_hostname(ddnsdomain)) {
-    sh_.settle();  // the message after the lines before it (WAN-up streams them)
+    m.sh().settle();  // the message after the lines before it (WAN-up streams them)
     char seen[kShownSize];
     printf("fwmgr: ddns_domain \"%s\" is not a host name; DDNS not started\n", shown(ddnsdomain, seen));
     return 1;
@@ -166,28 +196,34 @@ int FwMgr::loadddnsconfig() {
     n = snprintf(line, sizeof line, "inadyn -u %s -p %s -a %s --dyndns_system  %s &", user, pwd, ddnsdomain,
                  kDdns[ddnstype].inadynSystem);
   if (n < 0 || n >= static_cast<int>(Shell::kDoSystemBufSize)) {
-    sh_.settle();
+    m.sh().settle();
     puts("fwmgr: the DDNS start line is longer than 255 characters; DDNS not started");
     return 1;
   }
-  sh_.doSystemCmd("%s", line);
+  m.sh().doSystemCmd("%s", line);
   return 1;
 }
 
-int FwMgr::unloadddnsconfig() {
+int Ddns::unloadddnsconfig(FwMgr &m) {
   if (ddnsen == 0 || ddnstype < 0 || ddnstype >= kDdnsTypes) return 1;
-  sh_.settle();  // the client is stopped after the lines before it (WAN-down streams them)
-  s_.procs.send_signal(SIGKILL, kDdns[ddnstype].program);
+  m.sh().settle();  // the client is stopped after the lines before it (WAN-down streams them)
+  m.services().procs.send_signal(SIGKILL, kDdns[ddnstype].program);
   return 1;
+}
+
+void Ddns::clearDdnsStatus(FwMgr &m) {
+  int status = m.sh().doSystemCmd("echo 0 > /etc/ddns");
+  if (status != 0)
+    printf("fwmgr: cannot write /etc/ddns: exit status %d\n", WIFEXITED(status) ? WEXITSTATUS(status) : status);
 }
 
 // ---------------------------------------------------------------- DNS
 
-void FwMgr::dnsOverride() {
-  if (readNumber("dnsen") != 1) return;
+void Dns::dnsOverride(FwMgr &m) {
+  if (m.readNumber("dnsen") != 1) return;
   char dns1[16], dns2[16];
-  readAddress("dns_dns1", dns1);
-  readAddress("dns_dns2", dns2);
+  m.readAddress("dns_dns1", dns1);
+  m.readAddress("dns_dns2", dns2);
   if (anyAddress(dns1)) {
     puts("fwmgr: DNS override on without a first server; resolv.conf left alone");
     return;
@@ -197,9 +233,9 @@ void FwMgr::dnsOverride() {
   // whole backup the WAN's servers stay, or a later restore would copy the
   // broken backup over them.
   Paths::Buf resolv, bak;
-  s_.paths.sys("/etc/resolv.conf", resolv);
-  s_.paths.sys("/etc/bakresolv.conf", bak);
-  sh_.vk_SystemEx("cp /etc/resolv.conf /etc/bakresolv.conf");
+  m.services().paths.sys("/etc/resolv.conf", resolv);
+  m.services().paths.sys("/etc/bakresolv.conf", bak);
+  m.sh().vk_SystemEx("cp /etc/resolv.conf /etc/bakresolv.conf");
   if (copy_differs(resolv, bak) == 1) {
     puts("fwmgr: cannot write /etc/bakresolv.conf: the copy of /etc/resolv.conf is incomplete; "
          "DNS servers left as they are");
@@ -207,10 +243,10 @@ void FwMgr::dnsOverride() {
     if (unlink(bak) != 0 && errno != ENOENT) printf("fwmgr: cannot remove %s: %s\n", bak, strerror(errno));
     return;
   }
-  sh_.vk_SystemEx("echo nameserver %s > /etc/resolv.conf", dns1);
+  m.sh().vk_SystemEx("echo nameserver %s > /etc/resolv.conf", dns1);
   // Any valid second address counts, also one of 7 characters (1.1.1.1).
   bool second = !anyAddress(dns2);
-  if (second) sh_.vk_SystemEx("echo nameserver %s >> /etc/resolv.conf", dns2);
+  if (second) m.sh().vk_SystemEx("echo nameserver %s >> /etc/resolv.conf", dns2);
   char got1[24], got2[24] = "";
   getDns(1, got1, sizeof got1, resolv);
   if (second) getDns(2, got2, sizeof got2, resolv);
@@ -219,12 +255,12 @@ void FwMgr::dnsOverride() {
            second ? dns2 : "");
 }
 
-void FwMgr::dnsRestore() {
+void Dns::dnsRestore(FwMgr &m) {
   Paths::Buf resolv, bak;
   // A backup that is there but not whole (empty, or cut inside a line: a
   // copy that ran out of room, or one made by an earlier program) would put
   // a broken server list over the current one: it goes instead.
-  s_.paths.sys("/etc/bakresolv.conf", bak);
+  m.services().paths.sys("/etc/bakresolv.conf", bak);
   int fd = open(bak, O_RDONLY | O_CLOEXEC);
   if (fd >= 0) {
     struct stat st;
@@ -237,35 +273,42 @@ void FwMgr::dnsRestore() {
       return;
     }
   }
-  sh_.vk_SystemEx("cp /etc/bakresolv.conf /etc/resolv.conf");
+  m.sh().vk_SystemEx("cp /etc/bakresolv.conf /etc/resolv.conf");
   // No backup: nothing was copied, resolv.conf stays as it is.
-  if (copy_differs(bak, s_.paths.sys("/etc/resolv.conf", resolv)) == 1)
+  if (copy_differs(bak, m.services().paths.sys("/etc/resolv.conf", resolv)) == 1)
     puts("fwmgr: cannot write /etc/resolv.conf: the copy of /etc/bakresolv.conf is incomplete");
 }
 
-int FwMgr::loaddnsproxy() {
+void Dns::readdnsconfig(FwMgr &m) {
+  if (m.readNumber("dnsen") == 1)
+    dnsOverride(m);
+  else
+    dnsRestore(m);
+}
+
+int Dns::loaddnsproxy(FwMgr &m) {
   Paths::Buf path;
   char dns[24] = "";
-  getDns(1, dns, sizeof dns, s_.paths.sys("/etc/resolv.conf", path));
+  getDns(1, dns, sizeof dns, m.services().paths.sys("/etc/resolv.conf", path));
   if (!is_ipv4(dns)) {
     pridns[0] = '\0';
-    sh_.settle();
+    m.sh().settle();
     char seen[kShownSize];
     if (dns[0])
       printf("fwmgr: first DNS server \"%s\" is not an IPv4 address; no DNS proxy rule\n", shown(dns, seen));
     return 1;
   }
   bcopy_text(pridns, dns);
-  if (!is_ipv4(strlanip)) return 1;
-  sh_.vk_SystemEx("iptables -t nat -A PREROUTING -i %s -p udp -d %s --dport 53 -j DNAT --to %s:53", lanname, strlanip,
-                  pridns);
+  if (!is_ipv4(m.strlanip)) return 1;
+  m.sh().vk_SystemEx("iptables -t nat -A PREROUTING -i %s -p udp -d %s --dport 53 -j DNAT --to %s:53", m.lanname,
+                     m.strlanip, pridns);
   return 1;
 }
 
-int FwMgr::unloaddnsproxy() {
-  if (!pridns[0] || !is_ipv4(strlanip)) return 1;
-  sh_.vk_SystemEx("iptables -t nat -D PREROUTING -i %s -p udp -d %s --dport 53 -j DNAT --to %s:53", lanname, strlanip,
-                  pridns);
+int Dns::unloaddnsproxy(FwMgr &m) {
+  if (!pridns[0] || !is_ipv4(m.strlanip)) return 1;
+  m.sh().vk_SystemEx("iptables -t nat -D PREROUTING -i %s -p udp -d %s --dport 53 -j DNAT --to %s:53", m.lanname,
+                     m.strlanip, pridns);
   pridns[0] = '\0';
   return 1;
 }

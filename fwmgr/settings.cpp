@@ -1,5 +1,7 @@
-// The store keys fwmgr reads, one table per feature. Commands are those of
-// queue 203; "" means read at start-up only.
+// The store keys fwmgr reads, one table per feature. The state a key sets is
+// named by its path in FwMgr: a feature's own struct (portmap.portinfo) or
+// the process-wide state (strlanip). Commands are those of queue 203; ""
+// means read at start-up only.
 #include "common/settings.h"
 #include "fwmgr/fwmgr.h"
 
@@ -17,62 +19,62 @@ const Setting kLanWan[] = {
     {"wan_mask", "strwanmask (static WAN)", P::Address, "", "2"},
 };
 const Setting kPortmap[] = {
-    {"virtualser_list", "portinfo, portmnum", P::List, "", "4"},
+    {"virtualser_list", "portmap.portinfo, portmap.portmnum", P::List, "", "4"},
 };
 const Setting kDmz[] = {
-    {"dmzen", "dmzen", P::Number, "0", "5"},
-    {"dmzip", "dmzip", P::Address, "", "5"},
+    {"dmzen", "dmz.dmzen", P::Number, "0", "5"},
+    {"dmzip", "dmz.dmzip", P::Address, "", "5"},
 };
 const Setting kAlg[] = {
-    {"alg_service", "algMask", P::Text, "", "7"},
+    {"alg_service", "alg.algMask", P::Text, "", "7"},
 };
 const Setting kClient[] = {
     {"client_filter_en", "(no records when 0)", P::Number, "0", "8"},
-    {"client_filter_num", "clientnum", P::Number, "0", "8"},
-    {"client_filter_0", "clientinfo", P::List, "", "8"},
+    {"client_filter_num", "client.clientnum", P::Number, "0", "8"},
+    {"client_filter_0", "client.clientinfo", P::List, "", "8"},
 };
 const Setting kUrl[] = {
     {"url_filter_en", "(no records when 0)", P::Number, "0", "9"},
-    {"url_filter_num", "urlnum", P::Number, "0", "9"},
-    {"url_filter_0", "urlinfo", P::List, "", "9"},
+    {"url_filter_num", "url.urlnum", P::Number, "0", "9"},
+    {"url_filter_0", "url.urlinfo", P::List, "", "9"},
 };
 const Setting kMac[] = {
     {"mac_filter_en", "(no records when 0)", P::Number, "0", "10"},
-    {"mac_filter_num", "macnum", P::Number, "0", "10"},
-    {"mac_filter_0", "macinfo", P::List, "", "10"},
+    {"mac_filter_num", "mac.macnum", P::Number, "0", "10"},
+    {"mac_filter_0", "mac.macinfo", P::List, "", "10"},
 };
 const Setting kIpMacBind[] = {
     {"ipbindenable", "(no pairs when 0)", P::Number, "0", "11"},
-    {"otherenable", "ipmacbindother", P::Number, "0", "11"},
-    {"ipbindnum", "ipmacbindnum", P::Number, "0", "11"},
-    {"ipbindlist0", "ipmacbindinfo", P::List, "", "11"},
+    {"otherenable", "ipmacbind.ipmacbindother", P::Number, "0", "11"},
+    {"ipbindnum", "ipmacbind.ipmacbindnum", P::Number, "0", "11"},
+    {"ipbindlist0", "ipmacbind.ipmacbindinfo", P::List, "", "11"},
 };
 const Setting kQos[] = {
     {"qos_enable", "(no records when 0)", P::Number, "0", "12"},
-    {"qos_num", "qosnum", P::Number, "0", "12"},
-    {"qoslist0", "qosinfo, activeqos", P::List, "", "12"},
+    {"qos_num", "qos.qosnum", P::Number, "0", "12"},
+    {"qoslist0", "qos.qosinfo, qos.activeqos", P::List, "", "12"},
 };
 const Setting kAttack[] = {
-    {"lan_attack_defence", "attackflags .. Virus", P::List, "", "15"},
-    {"qqip", "qqip", P::List, "", "15"},
-    {"msnip", "msnip", P::List, "", "15"},
+    {"lan_attack_defence", "attack.attackflags .. attack.Virus", P::List, "", "15"},
+    {"qqip", "attack.qqip", P::List, "", "15"},
+    {"msnip", "attack.msnip", P::List, "", "15"},
 };
 const Setting kWanWeb[] = {
-    {"wanweben", "wanweben", P::Number, "0", "13"},
-    {"wanwebip", "wanwebip, wanwebipbad", P::Network, "", "13"},
-    {"wanwebport", "wanwebport", P::Port, "0", "13"},
+    {"wanweben", "wanweb.wanweben", P::Number, "0", "13"},
+    {"wanwebip", "wanweb.wanwebip, wanweb.wanwebipbad", P::Network, "", "13"},
+    {"wanwebport", "wanweb.wanwebport", P::Port, "0", "13"},
 };
 const Setting kLanWeb[] = {
-    {"webipen", "webaccessen", P::Number, "0", "14"},
-    {"webip", "lanwebip, lanwebipbad", P::Network, "", "14"},
-    {"webport", "weblistenport", P::Port, "80", "14"},
+    {"webipen", "lanweb.webaccessen", P::Number, "0", "14"},
+    {"webip", "lanweb.lanwebip, lanweb.lanwebipbad", P::Network, "", "14"},
+    {"webport", "lanweb.weblistenport", P::Port, "80", "14"},
 };
 const Setting kDdns[] = {
-    {"ddns_en", "ddnsen", P::Number, "0", "17"},
-    {"ddns_type", "ddnstype", P::Number, "0", "17"},
-    {"ddns_user", "ddnsuser", P::Text, "", "17"},
-    {"ddns_pwd", "ddnspwd", P::Text, "", "17"},
-    {"ddns_domain", "ddnsdomain", P::Text, "", "17"},
+    {"ddns_en", "ddns.ddnsen", P::Number, "0", "17"},
+    {"ddns_type", "ddns.ddnstype", P::Number, "0", "17"},
+    {"ddns_user", "ddns.ddnsuser", P::Text, "", "17"},
+    {"ddns_pwd", "ddns.ddnspwd", P::Text, "", "17"},
+    {"ddns_domain", "ddns.ddnsdomain", P::Text, "", "17"},
 };
 const Setting kDns[] = {
     {"dnsen", "(/etc/resolv.conf)", P::Number, "0", "2,18"},

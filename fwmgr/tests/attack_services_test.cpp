@@ -23,7 +23,7 @@ class AttackTest : public FwMgrTest {
     store.set("lan_attack_defence", fields);
     store.set("qqip", qqip);
     store.set("msnip", msnip);
-    mgr.readattackconfig();
+    mgr.attack.readattackconfig(mgr);
   }
 };
 
@@ -57,7 +57,7 @@ TEST_F(AttackTest, Lines) {
   };
   for (const auto &c : cases) {
     read(c.fields, c.qqip, c.msnip);
-    mgr.loadattackconfig();
+    mgr.attack.loadattackconfig(mgr);
     EXPECT_TRUE(SameLines(sh, c.lines)) << c.fields;
   }
 }
@@ -68,7 +68,7 @@ TEST_F(AttackTest, RefusedSourceListAddsNoQqLine) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "fwmgr: qqip \"192.168.0.2,$(reboot)\" holds something other than IPv4 addresses; its rules are not added\n"
             "fwmgr: msnip \"10.0.0.1,x\" holds something other than IPv4 addresses; its rules are not added\n");
-  mgr.loadattackconfig();
+  mgr.attack.loadattackconfig(mgr);
   EXPECT_TRUE(SameLines(sh, {firewall('A', 0)}));
 }
 
@@ -80,7 +80,7 @@ TEST_F(AttackTest, SourceListThatDoesNotFitIsRefused) {
   read("0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,1", list.c_str());
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "fwmgr: qqip \"192.168.100.100,192.168.100.100,192.168.100.100,"
                                                     "192.168.100.100,...\" is longer than 255 characters; its rules are not added\n");
-  mgr.loadattackconfig();
+  mgr.attack.loadattackconfig(mgr);
   EXPECT_TRUE(SameLines(sh, {firewall('A', 0)}));
 }
 
@@ -138,7 +138,7 @@ TEST_F(ServicesTest, LanManagement) {
     EXPECT_TRUE(SameLines(sh, cat({{"vk: iptables -t filter -F web_access", "vk: iptables -t nat -F web_lanadmin"},
                                    c.lines})))
         << c.en << " " << c.port << " " << c.ip;
-    EXPECT_EQ(mgr.weblistenport, std::string(c.en) == "1" && std::string(c.port) == "8080" ? 8080 : 80);
+    EXPECT_EQ(mgr.lanweb.weblistenport, std::string(c.en) == "1" && std::string(c.port) == "8080" ? 8080 : 80);
   }
 }
 
@@ -192,7 +192,7 @@ TEST_F(ServicesTest, RefusedLanManagementAddress) {
 TEST_F(ServicesTest, RefusedValueIsPrintedEscapedAndCut) {
   store.set("dmzip", "\nfwmgr: forged\x1b[2J" + std::string(2000, 'x'));
   testing::internal::CaptureStdout();
-  mgr.readdmzconfig();
+  mgr.dmz.readdmzconfig(mgr);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "fwmgr: dmzip \"\\x0afwmgr: forged\\x1b[2J" + std::string(46, 'x') + "...\" is not an IPv4 address; refused\n");
 }
@@ -270,7 +270,7 @@ TEST_F(ServicesTest, DnsOverrideRestoreAndProxy) {
     snprintf(buf, sizeof buf, proxy.c_str(), op, dns);
     return std::string("vk: ") + buf;
   };
-  mgr.loaddnsproxy();
+  mgr.dns.loaddnsproxy(mgr);
   EXPECT_TRUE(SameLines(sh, {rule('A', "10.0.0.53")}));
   struct Case {
     const char *en, *dns1, *dns2;
@@ -300,8 +300,8 @@ TEST_F(ServicesTest, DnsOverrideRestoreAndProxy) {
   mgr.onCommand(3);
   auto lines = sh.take();
   EXPECT_NE(std::find(lines.begin(), lines.end(), rule('D', "10.0.0.53")), lines.end());
-  mgr.loaddnsproxy();
-  mgr.unloaddnsproxy();
+  mgr.dns.loaddnsproxy(mgr);
+  mgr.dns.unloaddnsproxy(mgr);
   EXPECT_TRUE(SameLines(sh, {}));
 }
 
@@ -313,16 +313,16 @@ TEST_F(ServicesTest, FailedFileWritesAreReported) {
   auto copy = [&](const char *from, const char *to) {
     return [this, from, to](const std::string &) { dir.write(to, dir.read(from)); };
   };
-  auto run = [&](void (FwMgr::*step)()) {
+  auto run = [&](void (Dns::*step)(FwMgr &)) {
     testing::internal::CaptureStdout();
-    (mgr.*step)();
+    (mgr.dns.*step)(mgr);
     return testing::internal::GetCapturedStdout();
   };
   store.set("dnsen", "1");
   store.set("dns_dns1", "1.1.1.1");
   store.set("dns_dns2", "8.8.8.8");
   dir.write("etc/resolv.conf", "nameserver 10.0.0.53\n");
-  EXPECT_EQ(run(&FwMgr::dnsOverride),
+  EXPECT_EQ(run(&Dns::dnsOverride),
             "fwmgr: cannot write /etc/bakresolv.conf: the copy of /etc/resolv.conf is incomplete; "
             "DNS servers left as they are\n");
   EXPECT_TRUE(SameLines(sh, {"vk: cp /etc/resolv.conf /etc/bakresolv.conf"}));
@@ -330,12 +330,12 @@ TEST_F(ServicesTest, FailedFileWritesAreReported) {
   // a line) is never restored: the current servers stay.
   sh.on("cp /etc/resolv.conf /etc/bakresolv.conf",
         [this](const std::string &) { dir.write("etc/bakresolv.conf", "nameserver 10.0"); });
-  run(&FwMgr::dnsOverride);
+  run(&Dns::dnsOverride);
   EXPECT_FALSE(dir.exists("etc/bakresolv.conf"));
   sh.clear();
   for (const char *partial : {"", "nameserver 10.0"}) {
     dir.write("etc/bakresolv.conf", partial);
-    EXPECT_EQ(run(&FwMgr::dnsRestore),
+    EXPECT_EQ(run(&Dns::dnsRestore),
               "fwmgr: /etc/bakresolv.conf is not a whole copy (empty or cut); removed, resolv.conf left as it is\n");
     EXPECT_TRUE(SameLines(sh, {})) << "[" << partial << "]";
     EXPECT_FALSE(dir.exists("etc/bakresolv.conf"));
@@ -343,20 +343,20 @@ TEST_F(ServicesTest, FailedFileWritesAreReported) {
   }
   // The backup arrives, the new servers do not.
   sh.on("cp /etc/resolv.conf /etc/bakresolv.conf", copy("etc/resolv.conf", "etc/bakresolv.conf"));
-  EXPECT_EQ(run(&FwMgr::dnsOverride), "fwmgr: cannot write /etc/resolv.conf: it does not name 1.1.1.1 and 8.8.8.8\n");
+  EXPECT_EQ(run(&Dns::dnsOverride), "fwmgr: cannot write /etc/resolv.conf: it does not name 1.1.1.1 and 8.8.8.8\n");
   EXPECT_EQ(dir.read("etc/bakresolv.conf"), "nameserver 10.0.0.53\n");
   // Both arrive: nothing to report.
   sh.on("echo nameserver 1.1.1.1 > /etc/resolv.conf",
         [this](const std::string &) { dir.write("etc/resolv.conf", "nameserver 1.1.1.1\n"); });
   sh.on("echo nameserver 8.8.8.8 >> /etc/resolv.conf",
         [this](const std::string &) { dir.write("etc/resolv.conf", "nameserver 1.1.1.1\nnameserver 8.8.8.8\n"); });
-  EXPECT_EQ(run(&FwMgr::dnsOverride), "");
+  EXPECT_EQ(run(&Dns::dnsOverride), "");
   // The restore does not arrive; then it does.
   dir.write("etc/bakresolv.conf", "nameserver 10.0.0.53\n");
-  EXPECT_EQ(run(&FwMgr::dnsRestore),
+  EXPECT_EQ(run(&Dns::dnsRestore),
             "fwmgr: cannot write /etc/resolv.conf: the copy of /etc/bakresolv.conf is incomplete\n");
   sh.on("cp /etc/bakresolv.conf /etc/resolv.conf", copy("etc/bakresolv.conf", "etc/resolv.conf"));
-  EXPECT_EQ(run(&FwMgr::dnsRestore), "");
+  EXPECT_EQ(run(&Dns::dnsRestore), "");
   EXPECT_EQ(dir.read("etc/resolv.conf"), "nameserver 10.0.0.53\n");
   // The DDNS status file: the shell's status tells.
   sh.result("echo 0 > /etc/ddns", 256);

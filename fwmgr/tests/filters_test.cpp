@@ -17,13 +17,14 @@ class FilterTest : public FwMgrTest {
     clock.setWeekTime(wday, hour, min);
     struct tm now;
     clock.localNow(&now);
-    mgr.loadclientconfig(now);
-    mgr.loadurlconfig(now);
-    mgr.loadmacconfig(now);
+    mgr.client.loadclientconfig(mgr, now);
+    mgr.url.loadurlconfig(mgr, now);
+    mgr.mac.loadmacconfig(mgr, now);
   }
-  std::string capture(int (FwMgr::*read)()) {
+  template <typename Read>
+  std::string capture(Read read) {
     testing::internal::CaptureStdout();
-    (mgr.*read)();
+    read();
     return testing::internal::GetCapturedStdout();
   }
 };
@@ -65,23 +66,23 @@ TEST_F(FilterTest, CountIsCappedAndReadFromFourKeys) {
   }
   store.set("client_filter_en", "1");
   store.set("client_filter_num", "40");
-  EXPECT_EQ(capture(&FwMgr::readclientconfig), "");
-  EXPECT_EQ(mgr.clientnum, 32);
-  EXPECT_STREQ(mgr.clientinfo[31].startIp, "192.168.0.32");
+  EXPECT_EQ(capture([&] { mgr.client.readclientconfig(mgr); }), "");
+  EXPECT_EQ(mgr.client.clientnum, 32);
+  EXPECT_STREQ(mgr.client.clientinfo[31].startIp, "192.168.0.32");
   // Filter off: nothing is read.
   store.set("client_filter_en", "0");
-  mgr.readclientconfig();
-  EXPECT_EQ(mgr.clientnum, 0);
-  EXPECT_STREQ(mgr.clientinfo[0].startIp, "");
+  mgr.client.readclientconfig(mgr);
+  EXPECT_EQ(mgr.client.clientnum, 0);
+  EXPECT_STREQ(mgr.client.clientinfo[0].startIp, "");
 }
 
 TEST_F(FilterTest, ClientRecordFields) {
   store.set("client_filter_en", "1");
   store.set("client_filter_num", "1");
   store.set("client_filter_0", "1;192.168.0.100-192.168.0.120;6881-6889;2;8:05-17:30;0;1;0;1;0;1;1;ignored");
-  mgr.readclientconfig();
-  ASSERT_EQ(mgr.clientnum, 1);
-  const ClientRecord &r = mgr.clientinfo[0];
+  mgr.client.readclientconfig(mgr);
+  ASSERT_EQ(mgr.client.clientnum, 1);
+  const ClientRecord &r = mgr.client.clientinfo[0];
   EXPECT_EQ(r.applied, 0);
   EXPECT_EQ(r.mode, 1);
   EXPECT_STREQ(r.startIp, "192.168.0.100");
@@ -121,7 +122,7 @@ TEST_F(FilterTest, ScheduleTest) {
     clock.setWeekTime(c.wday, c.hour, c.min);
     struct tm now;
     clock.localNow(&now);
-    EXPECT_EQ(FwMgr::inSchedule(c.s, now), c.in) << c.what;
+    EXPECT_EQ(inSchedule(c.s, now), c.in) << c.what;
   }
 }
 
@@ -131,7 +132,7 @@ TEST_F(FilterTest, RecordEntersAndLeavesItsScheduleOnce) {
   store.set("client_filter_en", "1");
   store.set("client_filter_num", "1");
   store.set("client_filter_0", "0;192.168.0.100-192.168.0.120;80-80;0;8:0-17:30;0;1;1;1;1;1;0;");
-  mgr.readclientconfig();
+  mgr.client.readclientconfig(mgr);
   const std::string rule = "iptables -t filter %s ip_filter -p tcp --dport 80:80 -m iprange --src-range 192.168.0.100-192.168.0.120 -j DROP";
   auto line = [&](const char *action) {
     char buf[256];
@@ -174,12 +175,12 @@ TEST_F(FilterTest, ClientLinesByModeAndProtocol) {
   store.set("client_filter_num", "1");
   for (const auto &c : cases) {
     store.set("client_filter_0", std::string(c.mode) + ";192.168.0.2-192.168.0.3;100-200;" + c.protocol + ";0:0-0:0;" + kAllDays);
-    mgr.readclientconfig();
+    mgr.client.readclientconfig(mgr);
     passAt(2, 10, 0);
     EXPECT_TRUE(SameLines(sh, c.lines)) << c.mode << "/" << c.protocol;
-    EXPECT_EQ(mgr.clientinfo[0].applied, 1);  // also for protocol 3
+    EXPECT_EQ(mgr.client.clientinfo[0].applied, 1);  // also for protocol 3
     // Leaving: the same lines with -D.
-    mgr.clientinfo[0].sched.days[2] = 0;
+    mgr.client.clientinfo[0].sched.days[2] = 0;
     passAt(2, 10, 1);
     std::vector<std::string> del = c.lines;
     for (auto &l : del) l.replace(l.find(" -A "), 4, " -D ");
@@ -209,7 +210,7 @@ TEST_F(FilterTest, UrlLines) {
     EXPECT_TRUE(SameLines(sh, {"vk: iptables -t filter -F url_filter"}));
     passAt(3, 10, 0);
     EXPECT_TRUE(SameLines(sh, c.lines)) << c.keywords;
-    EXPECT_STREQ(mgr.urlinfo[0].keywords, c.keywords);  // kept as read
+    EXPECT_STREQ(mgr.url.urlinfo[0].keywords, c.keywords);  // kept as read
   }
 }
 
@@ -267,12 +268,14 @@ TEST_F(FilterTest, BadRecordsAreDroppedWithAReason) {
                        : list == "url" ? "0;192.168.0.5-192.168.0.6;qq;0:0-0:0;1;1;1;1;1;1;1;"
                                        : "0;192.168.0.5-192.168.0.6;80-80;0;0:0-0:0;1;1;1;1;1;1;1;";
     store.set(list + "_filter_0", std::string(c.record) + "~" + good);
-    std::string out = capture(list == "mac" ? &FwMgr::readmacconfig
-                              : list == "url" ? &FwMgr::readurlconfig
-                                              : &FwMgr::readclientconfig);
+    std::string out = capture([&] {
+      list == "mac"   ? mgr.mac.readmacconfig(mgr)
+      : list == "url" ? mgr.url.readurlconfig(mgr)
+                      : mgr.client.readclientconfig(mgr);
+    });
     const char *name = list == "mac" ? "MAC" : list == "url" ? "URL" : "client";
     EXPECT_EQ(out, std::string("fwmgr: ") + name + " filter record 1 dropped: " + c.reason + "\n") << c.record;
-    int num = list == "mac" ? mgr.macnum : list == "url" ? mgr.urlnum : mgr.clientnum;
+    int num = list == "mac" ? mgr.mac.macnum : list == "url" ? mgr.url.urlnum : mgr.client.clientnum;
     EXPECT_EQ(num, 1) << c.record;
     store.set(list + "_filter_en", "0");
   }
@@ -287,8 +290,8 @@ TEST_F(FilterTest, PortZeroAndEmptyKeywordList) {
   }
   store.set("client_filter_0", "0;192.168.0.2-192.168.0.3;0-80;0;0:0-0:0;1;1;1;1;1;1;1;");
   store.set("url_filter_0", "1;192.168.0.2-192.168.0.3;;0:0-0:0;1;1;1;1;1;1;1;");
-  mgr.readclientconfig();
-  mgr.readurlconfig();
+  mgr.client.readclientconfig(mgr);
+  mgr.url.readurlconfig(mgr);
   passAt(3, 12, 0);
   const std::string r = " -m iprange --src-range 192.168.0.2-192.168.0.3";
   EXPECT_TRUE(SameLines(sh, {"vk: iptables -t filter -A ip_filter -p tcp --dport 0:80" + r + " -j DROP",
@@ -299,11 +302,11 @@ TEST_F(FilterTest, FewerRecordsThanTheCountAndOverlongRecords) {
   store.set("mac_filter_en", "1");
   store.set("mac_filter_num", "3");
   store.set("mac_filter_0", "0;00:11:22:33:44:66;0:0-0:0;1;1;1;1;1;1;1;" + std::string(250, ' '));
-  EXPECT_EQ(capture(&FwMgr::readmacconfig),
+  EXPECT_EQ(capture([&] { mgr.mac.readmacconfig(mgr); }),
             "fwmgr: MAC filter record 1 dropped: longer than 255 characters\n"
             "fwmgr: MAC filter record 2 dropped: not in the list\n"
             "fwmgr: MAC filter record 3 dropped: not in the list\n");
-  EXPECT_EQ(mgr.macnum, 0);
+  EXPECT_EQ(mgr.mac.macnum, 0);
   // 300 counts as 256, read from the keys numbered 0 to 15.
   for (int k = 0; k < 17; ++k) {
     std::string list;
@@ -315,9 +318,9 @@ TEST_F(FilterTest, FewerRecordsThanTheCountAndOverlongRecords) {
     store.set("mac_filter_" + std::to_string(k), list);
   }
   store.set("mac_filter_num", "300");
-  EXPECT_EQ(capture(&FwMgr::readmacconfig), "");
-  EXPECT_EQ(mgr.macnum, 256);
-  EXPECT_STREQ(mgr.macinfo[255].mac, "00:11:22:33:0f:0f");
+  EXPECT_EQ(capture([&] { mgr.mac.readmacconfig(mgr); }), "");
+  EXPECT_EQ(mgr.mac.macnum, 256);
+  EXPECT_STREQ(mgr.mac.macinfo[255].mac, "00:11:22:33:0f:0f");
 }
 
 }  // namespace

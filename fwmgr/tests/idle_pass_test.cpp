@@ -19,9 +19,9 @@ TEST_F(IdlePassTest, FullTablesRunNothingAndAllocateNothing) {
   ProcProcesses realProcs(paths);
   FwMgr m{Services{sh, store, clock, paths, realProcs, ipc, fakeGetipmask}};
   m.start();
-  ASSERT_EQ(m.clientnum, 32);
-  ASSERT_EQ(m.urlnum, 32);
-  ASSERT_EQ(m.macnum, 32);
+  ASSERT_EQ(m.client.clientnum, 32);
+  ASSERT_EQ(m.url.urlnum, 32);
+  ASSERT_EQ(m.mac.macnum, 32);
   clock.setWeekTime(3, 12, 0);
   sh.clear();
   m.onTick();  // the first pass applies every record

@@ -32,10 +32,10 @@ TEST_F(IpMacBindTest, AddAndRemove) {
     store.set("otherenable", c.other);
     store.set("ipbindnum", c.num);
     store.set("ipbindlist0", c.list);
-    mgr.readipmacbindconfig();
-    mgr.loadipmacbindconfig(1);
+    mgr.ipmacbind.readipmacbindconfig(mgr);
+    mgr.ipmacbind.loadipmacbindconfig(mgr, 1);
     EXPECT_TRUE(SameLines(sh, c.add)) << c.list;
-    mgr.loadipmacbindconfig(0);
+    mgr.ipmacbind.loadipmacbindconfig(mgr, 0);
     std::vector<std::string> del = c.add;
     for (auto &l : del) l.replace(l.find(" -A "), 4, " -D ");
     EXPECT_TRUE(SameLines(sh, del)) << c.list;
@@ -77,10 +77,10 @@ TEST_F(IpMacBindTest, CapAndBadPairs) {
   }
   store.set("ipbindenable", "1");
   store.set("ipbindnum", "300");
-  mgr.readipmacbindconfig();
-  EXPECT_EQ(mgr.ipmacbindnum, 256);
-  EXPECT_STREQ(mgr.ipmacbindinfo[255].ip, "10.0.15.16");
-  mgr.loadipmacbindconfig(1);
+  mgr.ipmacbind.readipmacbindconfig(mgr);
+  EXPECT_EQ(mgr.ipmacbind.ipmacbindnum, 256);
+  EXPECT_STREQ(mgr.ipmacbind.ipmacbindinfo[255].ip, "10.0.15.16");
+  mgr.ipmacbind.loadipmacbindconfig(mgr, 1);
   auto lines = sh.take();
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(std::count(lines[0].begin(), lines[0].end(), '~'), 255);
@@ -88,12 +88,12 @@ TEST_F(IpMacBindTest, CapAndBadPairs) {
   store.set("ipbindnum", "3");
   store.set("ipbindlist0", "10.0.0.1;00:11:22:33:44:55 x;~10.0.0.300;00:11:22:33:44:55;~10.0.0.2;");
   testing::internal::CaptureStdout();
-  mgr.readipmacbindconfig();
+  mgr.ipmacbind.readipmacbindconfig(mgr);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "fwmgr: IP-MAC binding record 1 dropped: MAC address is not six hexadecimal pairs separated by \":\"\n"
             "fwmgr: IP-MAC binding record 2 dropped: address is not an IPv4 address\n"
             "fwmgr: IP-MAC binding record 3 dropped: no MAC address\n");
-  EXPECT_EQ(mgr.ipmacbindnum, 0);
+  EXPECT_EQ(mgr.ipmacbind.ipmacbindnum, 0);
 }
 
 class QosTest : public FwMgrTest {
@@ -116,7 +116,7 @@ class QosTest : public FwMgrTest {
     for (const auto &r : recs) list += (list.empty() ? "" : "~") + r;
     store.set("qos_num", std::to_string(recs.size()));
     store.set("qoslist0", list);
-    mgr.readqosconfig();
+    mgr.qos.readqosconfig(mgr);
   }
   // The six lines of one address (its octet digits) with 256 down, 64 up.
   static std::vector<std::string> address(const std::string &o) {
@@ -154,11 +154,11 @@ TEST_F(QosTest, PerAddressByDepth) {
   for (const auto &c : cases) {
     lan(c.ip, c.mask);
     records({std::string(c.range) + ";0-64;0-256;0;1"});
-    mgr.loadqosconfig();
+    mgr.qos.loadqosconfig(mgr);
     std::vector<std::vector<std::string>> parts = {roots, marks(c.range, c.net)};
     for (const auto &o : c.octets) parts.push_back(address(o));
     EXPECT_TRUE(SameLines(sh, cat(parts))) << c.range;
-    mgr.unloadqosconfig();
+    mgr.qos.unloadqosconfig(mgr);
     EXPECT_TRUE(SameLines(sh, unload));
   }
 }
@@ -167,8 +167,8 @@ TEST_F(QosTest, GroupsDisabledRecordsAndPositions) {
   lan("192.168.0.1", "255.255.255.0");
   records({"192.168.0.10-192.168.0.20;0-64;0-256;1;1", "192.168.0.30-192.168.0.31;0-64;0-256;1;0",
            "192.168.0.40-192.168.0.50;5-100;6-200;1;2"});
-  EXPECT_EQ(mgr.activeqos, 1);
-  mgr.loadqosconfig();
+  EXPECT_EQ(mgr.qos.activeqos, 1);
+  mgr.qos.loadqosconfig(mgr);
   auto group = [](const std::string &range, int n, int down, int up) {
     std::string m = std::to_string(n);
     return std::vector<std::string>{
@@ -188,28 +188,28 @@ TEST_F(QosTest, GroupsDisabledRecordsAndPositions) {
                                  group("192.168.0.40-192.168.0.50", 3, 200, 100)})));
   // Only enable 2: nothing counts as active, nothing is loaded or removed.
   records({"192.168.0.40-192.168.0.50;5-100;6-200;1;2"});
-  EXPECT_EQ(mgr.activeqos, 0);
-  mgr.loadqosconfig();
-  mgr.unloadqosconfig();
+  EXPECT_EQ(mgr.qos.activeqos, 0);
+  mgr.qos.loadqosconfig(mgr);
+  mgr.qos.unloadqosconfig(mgr);
   EXPECT_TRUE(SameLines(sh, {}));
   // Record 12 as a group: mark 212.
   std::vector<std::string> twelve;
   for (int i = 0; i < 12; ++i) twelve.push_back("192.168.0.5-192.168.0.6;0-64;0-256;1;" + std::string(i == 11 ? "1" : "0"));
   records(twelve);
-  mgr.loadqosconfig();
+  mgr.qos.loadqosconfig(mgr);
   EXPECT_TRUE(SameLines(sh, cat({roots, group("192.168.0.5-192.168.0.6", 12, 256, 64)})));
   // Text after the enable number is ignored, numbers may be longer than 7
   // characters, and a refused record keeps its number for the later ones.
   records({"192.168.0.10-192.168.0.20;0-64;0-256;1;1 trailing", "x-192.168.0.11;0-64;0-256;1;1",
            "192.168.0.40-192.168.0.50;0-12345678;0-256;1;1"});
-  mgr.loadqosconfig();
+  mgr.qos.loadqosconfig(mgr);
   EXPECT_TRUE(SameLines(sh, cat({roots, group("192.168.0.10-192.168.0.20", 1, 256, 64),
                                  group("192.168.0.40-192.168.0.50", 3, 256, 12345678)})));
   // QoS off: no record is read.
   store.set("qos_enable", "0");
-  mgr.readqosconfig();
-  EXPECT_EQ(mgr.qosnum, 0);
-  EXPECT_EQ(mgr.activeqos, 0);
+  mgr.qos.readqosconfig(mgr);
+  EXPECT_EQ(mgr.qos.qosnum, 0);
+  EXPECT_EQ(mgr.qos.activeqos, 0);
 }
 
 TEST_F(QosTest, CommandInBothWanStates) {
@@ -226,7 +226,7 @@ TEST_F(QosTest, CommandInBothWanStates) {
   sh.clear();
   mgr.onCommand(12);
   EXPECT_TRUE(SameLines(sh, {}));
-  EXPECT_EQ(mgr.activeqos, 1);
+  EXPECT_EQ(mgr.qos.activeqos, 1);
 }
 
 TEST_F(QosTest, BadRecordsAndHugeRanges) {
@@ -234,7 +234,7 @@ TEST_F(QosTest, BadRecordsAndHugeRanges) {
   testing::internal::CaptureStdout();
   records({"192.168.0.10;0-64;0-256;1;1", "192.168.0.10-192.168.0.20;0-64;0-256;1",
            "1.2.3.4-1.2.3.4 -j ACCEPT;0-64;0-256;1;1", "192.168.0.0-192.168.255.255;0-64;0-256;0;1"});
-  mgr.loadqosconfig();
+  mgr.qos.loadqosconfig(mgr);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "fwmgr: QoS record 1 dropped: start address not followed by \"-\"\n"
             "fwmgr: QoS record 2 dropped: group not followed by \";\"\n"

@@ -13,8 +13,8 @@ class PortmapTest : public FwMgrTest {
   std::string readAndLoad(const std::string &list) {
     store.set("virtualser_list", list);
     testing::internal::CaptureStdout();
-    mgr.readportmapconfig();
-    mgr.loadportmapconfig();
+    mgr.portmap.readportmapconfig(mgr);
+    mgr.portmap.loadportmapconfig(mgr);
     return testing::internal::GetCapturedStdout();
   }
 };
@@ -22,7 +22,7 @@ class PortmapTest : public FwMgrTest {
 TEST_F(PortmapTest, ForwardsByProtocol) {
   readAndLoad("1;8080;80;0;192.168.0.10;1,1;5000;5000;0;192.168.0.20;3,1;53;5353;0;192.168.0.30;2,"
               "0;21;21;0;192.168.0.40;1,1;22;22;0;192.168.0.50;0,2;23;23;0;192.168.0.60;1");
-  EXPECT_EQ(mgr.portmnum, 6);
+  EXPECT_EQ(mgr.portmap.portmnum, 6);
   EXPECT_TRUE(SameLines(sh, {
       "vk: iptables -t nat -A port_forward_pre -p tcp -d 10.0.0.2 --dport 8080 -j DNAT --to 192.168.0.10:80",
       "vk: iptables -t nat -A port_forward_post -p tcp -d 192.168.0.10 -s 192.168.0.0/24 --dport 80 -j SNAT --to 192.168.0.1",
@@ -33,14 +33,14 @@ TEST_F(PortmapTest, ForwardsByProtocol) {
       "vk: iptables -t nat -A port_forward_pre -p udp -d 10.0.0.2 --dport 53 -j DNAT --to 192.168.0.30:5353",
       "vk: iptables -t nat -A port_forward_post -p udp -d 192.168.0.30 -s 192.168.0.0/24 --dport 5353 -j SNAT --to 192.168.0.1",
   }));
-  mgr.unloadportmapconfig();
+  mgr.portmap.unloadportmapconfig(mgr);
   EXPECT_TRUE(SameLines(sh, {"vk: iptables -t nat -F port_forward_pre", "vk: iptables -t nat -F port_forward_post"}));
 }
 
 TEST_F(PortmapTest, ShortListHasNoEntries) {
   for (const char *list : {"", "1;80;80;0", "1;8;8;0;1;"}) {
     readAndLoad(list);
-    EXPECT_EQ(mgr.portmnum, 0) << list;
+    EXPECT_EQ(mgr.portmap.portmnum, 0) << list;
     EXPECT_TRUE(SameLines(sh, {})) << list;
   }
 }
@@ -65,8 +65,8 @@ TEST_F(PortmapTest, BadEntriesAreDroppedWithAReason) {
     std::string out = readAndLoad(std::string(c.entry) + ",1;22;22;0;192.168.0.9;1");
     EXPECT_NE(out.find(std::string("fwmgr: virtualser_list ") + c.reason + "\n"), std::string::npos)
         << c.entry << "\nprinted: " << out;
-    EXPECT_EQ(mgr.portmnum, 1) << c.entry;
-    EXPECT_STREQ(mgr.portinfo[0].host, "192.168.0.9");
+    EXPECT_EQ(mgr.portmap.portmnum, 1) << c.entry;
+    EXPECT_STREQ(mgr.portmap.portinfo[0].host, "192.168.0.9");
     EXPECT_EQ(sh.take().size(), 2u);
   }
 }
@@ -75,8 +75,8 @@ TEST_F(PortmapTest, MoreThan32EntriesKeepsTheFirst32) {
   std::string list;
   for (int i = 1; i <= 34; ++i) list += (i > 1 ? "," : "") + std::string("1;") + std::to_string(1000 + i) + ";80;0;192.168.0.10;1";
   std::string out = readAndLoad(list);
-  EXPECT_EQ(mgr.portmnum, 32);
-  EXPECT_EQ(mgr.portinfo[31].wanport, 1032);
+  EXPECT_EQ(mgr.portmap.portmnum, 32);
+  EXPECT_EQ(mgr.portmap.portinfo[31].wanport, 1032);
   EXPECT_EQ(out, "fwmgr: virtualser_list holds more than 32 entries; entry 33 and later dropped\n");
   EXPECT_EQ(sh.take().size(), 64u);
 }
@@ -84,8 +84,8 @@ TEST_F(PortmapTest, MoreThan32EntriesKeepsTheFirst32) {
 TEST_F(PortmapTest, DmzOnOff) {
   store.set("dmzen", "1");
   store.set("dmzip", "192.168.0.20");
-  mgr.readdmzconfig();
-  mgr.loaddmzconfig();
+  mgr.dmz.readdmzconfig(mgr);
+  mgr.dmz.loaddmzconfig(mgr);
   EXPECT_TRUE(SameLines(sh, {"vk: iptables -t nat -A dmz_forward_pre -d 10.0.0.2 -j DNAT --to 192.168.0.20",
                              "vk: iptables -t nat -A dmz_forward_post -d 192.168.0.20 -s 192.168.0.0/24 -j SNAT --to 192.168.0.1"}));
   // Switched off while up: the old rules go (old dmzen 1), none come.
@@ -101,8 +101,8 @@ TEST_F(PortmapTest, DmzWithBadAddressAddsNothing) {
   store.set("dmzen", "1");
   store.set("dmzip", "192.168.0.20 -j ACCEPT");
   testing::internal::CaptureStdout();
-  mgr.readdmzconfig();
-  mgr.loaddmzconfig();
+  mgr.dmz.readdmzconfig(mgr);
+  mgr.dmz.loaddmzconfig(mgr);
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_TRUE(SameLines(sh, {}));
   EXPECT_EQ(out, "fwmgr: dmzip \"192.168.0.20 -j ACCEPT\" is not an IPv4 address; refused\n"
@@ -119,8 +119,8 @@ TEST_F(PortmapTest, NoSnatLineWithoutAUsableLanNetwork) {
     store.set("lan_mask", mask);
     mgr.start();
     sh.clear();
-    mgr.loadportmapconfig();
-    mgr.loaddmzconfig();
+    mgr.portmap.loadportmapconfig(mgr);
+    mgr.dmz.loaddmzconfig(mgr);
     EXPECT_TRUE(SameLines(sh, {"vk: iptables -t nat -A port_forward_pre -p tcp -d 10.0.0.2 --dport 8080 -j DNAT --to 192.168.0.10:80",
                                "vk: iptables -t nat -A dmz_forward_pre -d 10.0.0.2 -j DNAT --to 192.168.0.20"})) << mask;
   }
@@ -164,7 +164,7 @@ TEST_F(PortmapTest, SettingsWhileWanDownWaitForWanUp) {
   store.set("virtualser_list", "1;8080;80;0;192.168.0.10;1");
   mgr.onCommand(4);
   EXPECT_TRUE(SameLines(sh, {"vk: iptables -t nat -F port_forward_pre", "vk: iptables -t nat -F port_forward_post"}));
-  EXPECT_EQ(mgr.portmnum, 1);
+  EXPECT_EQ(mgr.portmap.portmnum, 1);
 }
 
 }  // namespace

@@ -80,8 +80,8 @@ TEST_F(StartupTest, SequenceWithStaticAndDhcpWan) {
     EXPECT_STREQ(m.strwanip, c.strwanip) << c.type;
     EXPECT_EQ(m.wanconnflag, c.wanconnflag) << c.type;
     EXPECT_EQ(m.upnpen, 1);
-    EXPECT_EQ(m.portmnum, 1);
-    EXPECT_STREQ(m.algMask, "01111");
+    EXPECT_EQ(m.portmap.portmnum, 1);
+    EXPECT_STREQ(m.alg.algMask, "01111");
   }
   // The DHCP WAN's address is asked for its arptables rule.
   EXPECT_EQ(ifQueries, std::vector<std::string>{"eth2.2"});
@@ -114,8 +114,8 @@ TEST_F(StartupTest, FiltersAreReadButWaitForTheFirstPass) {
   store.set("client_filter_0", "0;192.168.0.100-192.168.0.120;6881-6889;0;0:0-0:0;1;1;1;1;1;1;1;");
   mgr.start();
   sh.clear();
-  EXPECT_EQ(mgr.clientnum, 1);
-  EXPECT_EQ(mgr.clientinfo[0].applied, 0);
+  EXPECT_EQ(mgr.client.clientnum, 1);
+  EXPECT_EQ(mgr.client.clientinfo[0].applied, 0);
   clock.setWeekTime(2, 10, 0);
   mgr.onTick();
   EXPECT_TRUE(SameLines(sh, {"vk: iptables -t filter -A ip_filter -p tcp --dport 6881:6889 -m iprange "

@@ -284,7 +284,12 @@ static int make_ppp0(void) {
   memset(&ifr, 0, sizeof ifr);
   ifr.ifr_flags = IFF_TUN | IFF_NO_PI;
   snprintf(ifr.ifr_name, sizeof ifr.ifr_name, "ppp0");
-  if (ioctl(fd, TUNSETIFF, &ifr) < 0) {
+  /* A pppd that was just told to end may still hold ppp0 (a WAN restart on
+   * a loaded machine): wait for it, at most 20 s, as the link would. */
+  int r, tries = 0;
+  while ((r = ioctl(fd, TUNSETIFF, &ifr)) < 0 && errno == EBUSY && ++tries <= 200)
+    usleep(100000);
+  if (r < 0) {
     fprintf(stderr, "pppd: cannot create ppp0: %s\n", strerror(errno));
     close(fd);
     return -1;

@@ -20,15 +20,10 @@ case_arpguard_announces_to_the_lan() {
   # A LAN host whose ARP cache was pointed elsewhere.
   sim_lan ip neigh replace 192.168.0.1 lladdr 02:66:66:66:66:66 dev eth0 nud stale || fail "ip neigh"
   capture 40 4 >"$SIM_TMP/frames"
+  # The frames' bytes and spacing are checked on br0 by the process tier;
+  # here they cross the LAN to a host.
   expect_eq "$(wc -l <"$SIM_TMP/frames")" 4 "announcements captured by the LAN host"
-  local t frame prev=
-  while read -r t frame; do
-    expect_eq "$frame" "$FRAME" "announcement bytes"
-    if [ -n "$prev" ] && [ $((t - prev)) -lt 1500 ]; then
-      fail "announcements $((t - prev)) ms apart, expected one every 2 s"
-    fi
-    prev=$t
-  done <"$SIM_TMP/frames"
+  expect_eq "$(cut -d' ' -f2 "$SIM_TMP/frames" | sort -u)" "$FRAME" "announcement bytes"
   # The announcements put the router's MAC back into the LAN host's cache.
   sim_lan ip neigh show 192.168.0.1 | grep -qi "lladdr 02:52:54:00:00:01" ||
     fail "LAN host's neighbour entry: $(sim_lan ip neigh show 192.168.0.1)"
