@@ -327,9 +327,9 @@ void BatchPosixShell::shellLost(int status) {
   headSince_ = now_ms();
 }
 
-int BatchPosixShell::waitQueued() {
+int BatchPosixShell::waitQueued(int leave) {
   bool retried = false;
-  while (queued_ > 0) {
+  while (queued_ > leave) {
     if (sent_ < queued_) {
       // Lines for a new shell: one more shell when the last one took none.
       if (retried || (batchPid_ < 0 && !startBatchShell())) break;
@@ -355,7 +355,7 @@ int BatchPosixShell::waitQueued() {
     if (k < 0 && errno == EINTR) continue;
     if (k <= 0 || !takeStatuses(buf, static_cast<size_t>(k))) shellLost(-1);  // the shell ended
   }
-  if (queued_ == 0) return lastStatus_;
+  if (queued_ <= leave) return lastStatus_;
   // No batch shell: the lines sent ahead run alone, in order; a line that
   // waits for its status (alone in the queue) is left to the caller.
   stopBatchShell(true);
@@ -374,11 +374,28 @@ void BatchPosixShell::settle() {
   if (queued_ > 0) waitQueued();
 }
 
+// Waits until the queue has room for one more line sent ahead of n bytes:
+// only for the oldest lines to finish, so the shell still has lines to run
+// while the daemon sends the next. The lines left move to the front of
+// kept_ (all of them are lines sent ahead: a caller's line never stays).
+void BatchPosixShell::makeRoom(size_t n) {
+  auto used = [this] { return queued_ > 0 ? keptLen_ - static_cast<size_t>(queue_[0] - kept_) : 0; };
+  while (queued_ > 0 && (queued_ == kAheadLines || used() + n > sizeof kept_)) waitQueued(queued_ - 1);
+  if (queued_ == 0 || queue_[0] == kept_) return;
+  const size_t off = static_cast<size_t>(queue_[0] - kept_);
+  memmove(kept_, kept_ + off, keptLen_ - off);
+  keptLen_ -= off;
+  for (int i = 0; i < queued_; ++i) queue_[i] -= off;
+}
+
 int BatchPosixShell::runBatched(const char *line, bool ahead) {
   size_t n = strlen(line) + 1;
   if (n > sizeof kept_) ahead = false;
   // A line that waits for its status runs after the lines sent ahead.
-  if (!ahead || queued_ == kAheadLines || keptLen_ + n > sizeof kept_) settle();
+  if (!ahead)
+    settle();
+  else if (queued_ == kAheadLines || keptLen_ + n > sizeof kept_)
+    makeRoom(n);
   if (batchPid_ < 0 && !startBatchShell()) return kNoShell;
   if (ahead) {
     memcpy(kept_ + keptLen_, line, n);

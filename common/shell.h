@@ -20,26 +20,44 @@
 // WAN-down, a feature's load or unload), BatchPosixShell runs vk_SystemEx and
 // doSystemCmd lines through one long-lived /bin/sh instead of one /bin/sh a
 // line, started at the batch's first line and ended with the batch. Each
-// line keeps its own meaning, status and output, in order: it runs alone in
-// a subshell, handed over as one quoted word to eval (so a cut or broken
-// line, exit, exec, cd or an assignment ends or changes only that
-// subshell), with standard input from /dev/null and no access to the
-// descriptor the status comes back on, and the runner waits for it before
-// it returns. A line still running after batchLineLimitMs is killed with
-// the batch shell's whole process group; the next line starts a new one.
-// Lines that run alone even inside a batch: see runs_alone in shell.cpp.
+// line keeps its own meaning, status and output, in order, with standard
+// input from /dev/null and no access to the descriptor the status comes
+// back on. A line still running after batchLineLimitMs is killed with the
+// batch shell's whole process group; the next line starts a new one.
 // Batches nest; only the outermost one starts and ends the shell.
 //
-// Streams: inside a Shell::Stream (a loop of lines between which the daemon
-// prints nothing and looks at nothing the lines change), BatchPosixShell
+// Which path a line takes inside a batch:
+// - A line that ends in "&" (a daemon started in the background), killall
+//   and every systemQuiet line run alone, with sh -c or system(), after the
+//   lines sent ahead: a daemon started from the batch shell would be in its
+//   process group, which a line over its time limit has killed (see
+//   runs_alone in shell.cpp).
+// - A line of plain words (plain_line in shell.cpp: one program named by
+//   letters, digits and "_./-" that is no shell keyword or built-in,
+//   arguments of those and ":,=+@%") goes to the batch shell as it is: it
+//   cannot end, change or run into the shell, and the shell runs the
+//   program in a child anyway, as it would with sh -c.
+// - Any other line (quotes, redirections, ";", "$", a built-in such as
+//   exit, exec, cd, read or an assignment, a cut line with an unbalanced
+//   quote) runs in a subshell of its own, handed over as one quoted word to
+//   eval: whatever it does ends or changes only that subshell.
+// The runner waits for each line's status before it returns, except for
+// lines sent ahead in a stream.
+//
+// Streams: inside a Shell::Stream (lines between which the daemon looks at
+// nothing the lines change, and prints only after settle()), BatchPosixShell
 // sends vk_SystemEx lines ahead, without waiting for each one, and reads
 // their statuses behind: the shell goes from one line to the next without
-// a round trip through the daemon. The lines still run one after the
+// a round trip through the daemon. At most kAheadLines lines (kAheadBytes)
+// are in flight; one more waits only for the oldest to finish, so the
+// shell always has the next line. The lines still run one after the
 // other, each as above, with its own time limit; a line killed at its limit
 // or one that ends the shell does not take the lines sent after it, which
 // go to a new shell. settle() waits until every line sent has run; the end
 // of the stream does, and so does every line that echoes, runs alone or
-// returns its status, before it runs.
+// returns its status, before it runs. fwmgr streams the whole of WAN-up's
+// load steps and WAN-down's unload steps, and the forward and QoS loops of
+// a feature's reload.
 #pragma once
 #include <cstddef>
 #include <cstdio>
@@ -165,9 +183,11 @@ class BatchPosixShell : public PosixShell {
   // shell ended).
   bool sendQueued();
   // Reads the statuses of the queued lines (sending them to a new shell
-  // when one ended) until none is left; the status of the last one, or
-  // kNoShell when no batch shell would take them.
-  int waitQueued();
+  // when one ended) until `leave` are left; the status of the last one
+  // taken, or kNoShell when no batch shell would take them (then every
+  // queued line has run alone).
+  int waitQueued(int leave = 0);
+  void makeRoom(size_t n);
   // Ends the shell (killed with its process group) and takes the statuses
   // it wrote off the queue; a line it had been sent and not finished (the
   // head) takes `status`, or with status < 0 the shell's own wait status.

@@ -243,16 +243,26 @@ void FwMgr::wanUp() {
       break;
   }
   cfm_.CloseCfm();
-  for (size_t i = 0; i < kFeatureCount; ++i)
-    if (kFeatures[i].wanLoad) kFeatures[i].wanLoad(*this);
+  {
+    // The load steps' lines go ahead: between them the steps read nothing
+    // the lines change, and what they print waits for the lines before it.
+    Shell::Stream stream(sh_);
+    for (size_t i = 0; i < kFeatureCount; ++i)
+      if (kFeatures[i].wanLoad) kFeatures[i].wanLoad(*this);
+  }
   wanloaded = 1;
 }
 
 void FwMgr::wanDown() {
   if (wanconntype == 1 || wanconntype == 2 || wanconntype == 4) arpRule('D');
   wanconnflag = 0;
-  for (size_t i = 0; i < kFeatureCount; ++i)
-    if (kFeatures[i].wanUnload) kFeatures[i].wanUnload(*this);
+  {
+    // The unload steps' lines go ahead: the steps print nothing and read
+    // nothing the lines change (DDNS's client is stopped after them).
+    Shell::Stream stream(sh_);
+    for (size_t i = 0; i < kFeatureCount; ++i)
+      if (kFeatures[i].wanUnload) kFeatures[i].wanUnload(*this);
+  }
   wanloaded = 0;
 }
 

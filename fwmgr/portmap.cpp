@@ -43,6 +43,7 @@ bool parsePortEntry(PortEntry &e, FieldReader &f) {
 }  // namespace
 
 bool FwMgr::natAddressesOk(const char *feature) {
+  if (!is_ipv4(strwanip) || !is_ipv4(strlanip)) sh_.settle();  // the message after the lines before it
   if (!is_ipv4(strwanip)) {
     printf("fwmgr: no valid WAN address; %s not loaded\n", feature);
     return false;
@@ -96,7 +97,10 @@ int PortMap::loadportmapconfig(FwMgr &m) {
   for (int i = 0; i < portmnum; ++i) any = any || portinfo[i].enable == 1;
   if (!any || !m.natAddressesOk("port forwards")) return 1;
   const bool snat = is_ipv4(m.strlannet);
-  if (!snat) puts("fwmgr: no usable LAN network; no SNAT line for port forwards");
+  if (!snat) {
+    m.sh().settle();
+    puts("fwmgr: no usable LAN network; no SNAT line for port forwards");
+  }
   static const struct {
     int protocolBit;
     const char *name;
@@ -134,12 +138,14 @@ int Dmz::readdmzconfig(FwMgr &m) {
 int Dmz::loaddmzconfig(FwMgr &m) {
   if (dmzen != 1) return 1;
   if (!is_ipv4(dmzip)) {
+    m.sh().settle();
     puts("fwmgr: DMZ on without a valid dmzip; DMZ not loaded");
     return 1;
   }
   if (!m.natAddressesOk("DMZ")) return 1;
   m.sh().vk_SystemEx("iptables -t nat -A %s -d %s -j DNAT --to %s", kDmzPre, m.strwanip, dmzip);
   if (!is_ipv4(m.strlannet)) {
+    m.sh().settle();
     puts("fwmgr: no usable LAN network; no SNAT line for the DMZ");
     return 1;
   }

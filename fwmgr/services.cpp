@@ -176,6 +176,7 @@ int Ddns::readddnsconfig(FwMgr &m) {
 int Ddns::loadddnsconfig(FwMgr &m) {
   if (ddnsen == 0 || ddnstype < 0 || ddnstype >= kDdnsTypes) return 1;
   if (ddnstype != 1 && !is_hostname(ddnsdomain)) {
+    m.sh().settle();  // the message after the lines before it (WAN-up streams them)
     char seen[kShownSize];
     printf("fwmgr: ddns_domain \"%s\" is not a host name; DDNS not started\n", shown(ddnsdomain, seen));
     return 1;
@@ -195,6 +196,7 @@ int Ddns::loadddnsconfig(FwMgr &m) {
     n = snprintf(line, sizeof line, "inadyn -u %s -p %s -a %s --dyndns_system  %s &", user, pwd, ddnsdomain,
                  kDdns[ddnstype].inadynSystem);
   if (n < 0 || n >= static_cast<int>(Shell::kDoSystemBufSize)) {
+    m.sh().settle();
     puts("fwmgr: the DDNS start line is longer than 255 characters; DDNS not started");
     return 1;
   }
@@ -204,6 +206,7 @@ int Ddns::loadddnsconfig(FwMgr &m) {
 
 int Ddns::unloadddnsconfig(FwMgr &m) {
   if (ddnsen == 0 || ddnstype < 0 || ddnstype >= kDdnsTypes) return 1;
+  m.sh().settle();  // the client is stopped after the lines before it (WAN-down streams them)
   m.services().procs.send_signal(SIGKILL, kDdns[ddnstype].program);
   return 1;
 }
@@ -289,6 +292,7 @@ int Dns::loaddnsproxy(FwMgr &m) {
   getDns(1, dns, sizeof dns, m.services().paths.sys("/etc/resolv.conf", path));
   if (!is_ipv4(dns)) {
     pridns[0] = '\0';
+    m.sh().settle();
     char seen[kShownSize];
     if (dns[0])
       printf("fwmgr: first DNS server \"%s\" is not an IPv4 address; no DNS proxy rule\n", shown(dns, seen));

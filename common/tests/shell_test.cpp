@@ -217,21 +217,24 @@ TEST(PosixShellBatch, EachLineStandsOnItsOwn) {
   }
 }
 
-// The output of lines sent ahead (more than one window of them) comes
-// before the echo and output of a line that returns its status.
+// The output of lines sent ahead (more than one window of them, by count
+// and by bytes) comes before the echo and output of a line that returns
+// its status.
 TEST(PosixShellBatch, StreamKeepsTheOutputInOrder) {
-  BatchPosixShell sh(ShellOptions{1024, false});
-  testing::internal::CaptureStdout();
-  {
-    Shell::Batch batch(sh);
-    Shell::Stream stream(sh);
-    for (int i = 0; i < 40; ++i) sh.vk_SystemEx("echo %d", i);
-    EXPECT_EQ(sh.doSystemCmd("exit 7"), 7 << 8);
-    sh.vk_SystemEx("echo last");
+  for (int pad : {0, 300}) {
+    BatchPosixShell sh(ShellOptions{1024, false});
+    testing::internal::CaptureStdout();
+    {
+      Shell::Batch batch(sh);
+      Shell::Stream stream(sh);
+      for (int i = 0; i < 40; ++i) sh.vk_SystemEx("echo %d%*s", i, pad, "");
+      EXPECT_EQ(sh.doSystemCmd("exit 7"), 7 << 8);
+      sh.vk_SystemEx("echo last");
+    }
+    std::string want;
+    for (int i = 0; i < 40; ++i) want += std::to_string(i) + "\n";
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), want + "exit 7\nlast\n") << pad;
   }
-  std::string want;
-  for (int i = 0; i < 40; ++i) want += std::to_string(i) + "\n";
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), want + "exit 7\nlast\n");
 }
 
 // The hardening sweep's payloads: quoted, each reaches the program as one
