@@ -3,9 +3,8 @@
 #include "arpguard/arpguard.h"
 
 int main() {
-  static rc::PosixShell sh;  // part of the bundle; arpguard runs no command line
-  static const rc::SystemServices sys(sh);
-  static rc::PacketLink link;
-  static rc::ArpGuard guard(sys.services().cfm, link);
-  return rc::run_daemon(guard, rc::ArpGuard::kDaemon, sys.services());
+  static const rc::Forever<rc::SystemServices> sys(rc::kNoShell);  // arpguard runs no command line
+  static rc::Forever<rc::PacketLink> link;
+  static rc::Forever<rc::ArpGuard> guard(sys->services().cfm, *link);
+  return rc::run_daemon(*guard, rc::ArpGuard::kDaemon, sys->services());
 }

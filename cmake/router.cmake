@@ -62,7 +62,13 @@ function(router_program lang)
       # next 4 KiB (the loader maps the page they share twice, as it does for
       # any segment that does not start on a page).
       # No build-id note: nothing on the router reads it.
-      target_link_options(${t} PRIVATE -flto -Wl,-z,common-page-size=16 -Wl,--build-id=none)
+      # -ffunction-sections -fdata-sections at the link too: the code that
+      # link-time optimisation writes then has a section per function, so
+      # that --gc-sections drops what became dead only after inlining (a
+      # daemon's run_daemon folded for its own DaemonSpec leaves the other
+      # loop's semaphore and timer code unreferenced).
+      target_link_options(${t} PRIVATE -flto -ffunction-sections -fdata-sections
+                          -Wl,-z,common-page-size=16 -Wl,--build-id=none)
     endif()
     if(ROUTER_SMALL_RUNTIME AND lang STREQUAL "CXX")
       target_link_libraries(${t} PRIVATE rccxxrt)

@@ -4,17 +4,29 @@
 
 namespace rc {
 
-time_t SystemClock::now() { return time(nullptr); }
+time_t ClockRef::now() const {
+  if (clock_) return clock_->now();
+  return time(nullptr);
+}
 
-void SystemClock::localNow(struct tm *out) {
+void ClockRef::localNow(struct tm *out) const {
+  if (clock_) return clock_->localNow(out);
   time_t t = time(nullptr);
   localtime_r(&t, out);
 }
 
-void SystemClock::sleepSeconds(unsigned s) { sleep(s); }
-void SystemClock::sleepMicros(unsigned us) { usleep(us); }
+void ClockRef::sleepSeconds(unsigned s) const {
+  if (clock_) return clock_->sleepSeconds(s);
+  sleep(s);
+}
 
-long SystemClock::monotonicMs() {
+void ClockRef::sleepMicros(unsigned us) const {
+  if (clock_) return clock_->sleepMicros(us);
+  usleep(us);
+}
+
+long ClockRef::monotonicMs() const {
+  if (clock_) return clock_->monotonicMs();
   struct timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return static_cast<long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;

@@ -4,6 +4,7 @@
 
 namespace rc {
 
+// The clock interface: what a test's clock implements (tests/testkit).
 class Clock {
  public:
   virtual ~Clock() = default;
@@ -16,13 +17,35 @@ class Clock {
   virtual long monotonicMs() = 0;
 };
 
+// The clock as the daemons hold it (Services::clock): a reference to a Clock
+// (a test's), or, made without one, the system's clock itself. The system
+// clock is no object: each call of an empty ClockRef calls time(),
+// localtime_r, sleep, usleep or clock_gettime directly, so a program links
+// the calls it makes and no others (a vtable would link them all; see
+// docs/cross-build.md, "Size").
+class ClockRef {
+ public:
+  constexpr ClockRef() = default;            // the system's clock
+  ClockRef(Clock &clock) : clock_(&clock) {}  // NOLINT: a test's clock, as it is passed
+  time_t now() const;
+  void localNow(struct tm *out) const;
+  void sleepSeconds(unsigned s) const;
+  void sleepMicros(unsigned us) const;
+  long monotonicMs() const;
+
+ private:
+  Clock *clock_ = nullptr;
+};
+
+// The system's clock as a Clock object, for tests that need a real one
+// behind the interface.
 class SystemClock : public Clock {
  public:
-  time_t now() override;
-  void localNow(struct tm *out) override;
-  void sleepSeconds(unsigned s) override;
-  void sleepMicros(unsigned us) override;
-  long monotonicMs() override;
+  time_t now() override { return ClockRef().now(); }
+  void localNow(struct tm *out) override { ClockRef().localNow(out); }
+  void sleepSeconds(unsigned s) override { ClockRef().sleepSeconds(s); }
+  void sleepMicros(unsigned us) override { ClockRef().sleepMicros(us); }
+  long monotonicMs() override { return ClockRef().monotonicMs(); }
 };
 
 }  // namespace rc

@@ -107,13 +107,29 @@ long poll_cmd(int msqid) {
   return got >= 0 ? msg.mtype : 0;
 }
 
-int SysvIpc::createsem(int *semid, key_t key, int count) { return rc::createsem(semid, key, count); }
-int SysvIpc::locksem(int semid, int num) { return rc::locksem(semid, num); }
-void SysvIpc::startTimer(int semid) { start_tick_timer(semid); }
-int SysvIpc::createshm(int *shmid, key_t key, size_t size, void **addr, bool clear) {
+int IpcRef::createsem(int *semid, key_t key, int count) const {
+  if (ipc_) return ipc_->createsem(semid, key, count);
+  return rc::createsem(semid, key, count);
+}
+int IpcRef::locksem(int semid, int num) const {
+  if (ipc_) return ipc_->locksem(semid, num);
+  return rc::locksem(semid, num);
+}
+void IpcRef::startTimer(int semid) const {
+  if (ipc_) return ipc_->startTimer(semid);
+  start_tick_timer(semid);
+}
+int IpcRef::createshm(int *shmid, key_t key, size_t size, void **addr, bool clear) const {
+  if (ipc_) return ipc_->createshm(shmid, key, size, addr, clear);
   return rc::createshm(shmid, key, size, addr, clear);
 }
-int SysvIpc::openQueue(key_t key) { return open_cmd_queue(key); }
-long SysvIpc::pollCmd(int msqid) { return poll_cmd(msqid); }
+int IpcRef::openQueue(key_t key) const {
+  if (ipc_) return ipc_->openQueue(key);
+  return open_cmd_queue(key);
+}
+long IpcRef::pollCmd(int msqid) const {
+  if (ipc_) return ipc_->pollCmd(msqid);
+  return poll_cmd(msqid);
+}
 
 }  // namespace rc

@@ -33,8 +33,8 @@ int open_cmd_queue(key_t key);
 long poll_cmd(int msqid);
 
 // The IPC service of the daemons: the calls above, as the start-up and the
-// loops make them. Production uses SysvIpc; unit tests a fake that keeps
-// segments in memory and queues scripted commands.
+// loops make them. The interface is what a test's fake implements (FakeIpc,
+// segments in memory and scripted commands); the daemons hold an IpcRef.
 class Ipc {
  public:
   virtual ~Ipc() = default;
@@ -48,14 +48,38 @@ class Ipc {
   virtual long pollCmd(int msqid) = 0;
 };
 
+// IPC as the daemons hold it (Services::ipc): a reference to an Ipc (a
+// test's), or, made without one, System V IPC itself: each call of an empty
+// IpcRef is a direct call of the function above, so a program links the
+// calls it makes and no others (a sleeping daemon no semaphore, timer or
+// segment code; see docs/cross-build.md, "Size").
+class IpcRef {
+ public:
+  constexpr IpcRef() = default;      // System V IPC
+  IpcRef(Ipc &ipc) : ipc_(&ipc) {}  // NOLINT: a test's fake, as it is passed
+  int createsem(int *semid, key_t key, int count) const;
+  int locksem(int semid, int num) const;
+  void startTimer(int semid) const;
+  int createshm(int *shmid, key_t key, size_t size, void **addr, bool clear) const;
+  int openQueue(key_t key) const;
+  long pollCmd(int msqid) const;
+
+ private:
+  Ipc *ipc_ = nullptr;
+};
+
+// System V IPC as an Ipc object, for tests that need the real calls behind
+// the interface.
 class SysvIpc final : public Ipc {
  public:
-  int createsem(int *semid, key_t key, int count) override;
-  int locksem(int semid, int num) override;
-  void startTimer(int semid) override;
-  int createshm(int *shmid, key_t key, size_t size, void **addr, bool clear) override;
-  int openQueue(key_t key) override;
-  long pollCmd(int msqid) override;
+  int createsem(int *semid, key_t key, int count) override { return IpcRef().createsem(semid, key, count); }
+  int locksem(int semid, int num) override { return IpcRef().locksem(semid, num); }
+  void startTimer(int semid) override { IpcRef().startTimer(semid); }
+  int createshm(int *shmid, key_t key, size_t size, void **addr, bool clear) override {
+    return IpcRef().createshm(shmid, key, size, addr, clear);
+  }
+  int openQueue(key_t key) override { return IpcRef().openQueue(key); }
+  long pollCmd(int msqid) override { return IpcRef().pollCmd(msqid); }
 };
 
 }  // namespace rc

@@ -92,12 +92,14 @@ int get_proc_pid_self(const Paths &paths, const char *name) {
   return found;
 }
 
-int ProcProcesses::get_proc_pid(const char *name) {
-  int pid = get_proc_pid_self(paths_, name);
+int ProcessesRef::get_proc_pid(const char *name) const {
+  if (procs_) return procs_->get_proc_pid(name);
+  int pid = get_proc_pid_self(*paths_, name);
   return pid > 0 ? pid : 0;
 }
 
-int ProcProcesses::send_signal(int sig, const char *name) {
+int ProcessesRef::send_signal(int sig, const char *name) const {
+  if (procs_) return procs_->send_signal(sig, name);
   int pid = get_proc_pid(name);
   if (pid > 0) kill(pid, sig);
   return 0;

@@ -1,12 +1,17 @@
 #include "common/services.h"
 
-#include "common/netutil.h"
+#include <cstdio>
+#include <cstdlib>
 
 namespace rc {
 
-SystemServices::SystemServices(Shell &sh)
+Shell &ShellRef::none() {
+  fputs("no shell runner in this program\n", stderr);
+  abort();
+}
+
+SystemServices::SystemServices(ShellRef sh, IfAddrFn getipmask)
     : paths_(Paths::fromEnvironment()),
-      procs_(paths_),
-      services_{sh, store_, clock_, paths_, procs_, ipc_, getipmask} {}
+      services_{sh, store_, ClockRef(), paths_, ProcessesRef(paths_), IpcRef(), getipmask} {}
 
 }  // namespace rc

@@ -8,16 +8,18 @@ namespace rc {
 namespace {
 
 // "client_filter_12" and "client_filter_0" are one family: the same text
-// before a run of digits that ends the key.
+// before a run of digits that ends the key. A family is declared by its
+// member 0: a key that ends in a lone "0".
 bool sameKey(const char *declared, const char *key) {
-  size_t d = strlen(declared), k = strlen(key);
-  size_t dstem = d, kstem = k;
-  while (dstem > 0 && declared[dstem - 1] >= '0' && declared[dstem - 1] <= '9') --dstem;
-  while (kstem > 0 && key[kstem - 1] >= '0' && key[kstem - 1] <= '9') --kstem;
-  if (d == k && memcmp(declared, key, d) == 0) return true;
-  // A family is declared by its member 0.
-  return dstem < d && kstem < k && dstem == kstem && memcmp(declared, key, dstem) == 0 &&
-         strcmp(declared + dstem, "0") == 0;
+  if (strcmp(declared, key) == 0) return true;
+  size_t n = strlen(declared);
+  if (n == 0 || declared[n - 1] != '0' || (n > 1 && declared[n - 2] >= '0' && declared[n - 2] <= '9'))
+    return false;  // not a family's member 0
+  // The key: the same text before the 0, then one or more digits alone.
+  if (strncmp(declared, key, n - 1) != 0 || key[n - 1] == '\0') return false;
+  for (const char *p = key + n - 1; *p; ++p)
+    if (*p < '0' || *p > '9') return false;
+  return true;
 }
 
 }  // namespace

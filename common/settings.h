@@ -21,23 +21,32 @@ enum class Parse : uint8_t {
   List,     // records a feature splits and checks one by one
 };
 
+// A column kept for the reader of the source, not for the program: it takes
+// any text and stores none of it (the table's rows stay as they read, and
+// the program carries only the key and how it is taken). A column the
+// program comes to read becomes a member of its own type.
+struct Note {
+  constexpr Note(const char *) {}  // NOLINT: the text, as the rows write it
+};
+
 struct Setting {
-  const char *key;       // a numbered family by its first member: "client_filter_0"
-  const char *field;     // the state it sets
+  const char *key;  // a numbered family by its first member: "client_filter_0"
+  Note field;       // the state it sets
   Parse parse;
-  const char *fallback;  // what the read gives when the key is absent
-  const char *commands;  // commands that read it again ("4,9"); "" = start-up only
+  Note fallback;  // what the read gives when the key is absent
+  Note commands;  // commands that read it again ("4,9"); "" = start-up only
 };
 
 struct SettingGroup {
-  const char *feature;
   const Setting *keys;
-  size_t count;
+  uint16_t count;
+  Note feature;
 };
 
 template <size_t N>
 constexpr SettingGroup settingGroup(const char *feature, const Setting (&keys)[N]) {
-  return {feature, keys, N};
+  static_assert(N <= UINT16_MAX, "a group of at most 65535 keys");
+  return {keys, N, feature};
 }
 
 struct SettingTable {

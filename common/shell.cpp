@@ -419,8 +419,17 @@ void line_buffered(FILE *f, char *buf, size_t size) {
 }
 
 void stdio_line_buffered() {
-  // stdio would allocate the buffer at the first output.
-  static char out[4096];
+  // stdio would allocate the buffer at the first output. 1024 bytes (bss,
+  // no longer 4096): the longest line a daemon prints is netmgr's echo of a
+  // vk_SystemEx line (its 1024-byte buffer: 1023 characters and the
+  // newline); the other echoes are doSystemCmd's 256 bytes, and messages
+  // cut their values to 260 (shown). So each line still leaves in one
+  // write. A longer line (routerstat's JSON) still comes out whole and in
+  // order: when the line fills the buffer, stdio writes the buffer out and
+  // goes on with the rest of the line, the newline flushing the last part
+  // (LineBuffered.LongerLineComesOutWholeAndInOrder). It only leaves in
+  // more than one write.
+  static char out[1024];
   line_buffered(stdout, out, sizeof out);
 }
 

@@ -36,7 +36,7 @@ void start_tick_timer(int nsemid) {
   set_timer();
 }
 
-void tick_pass(Ipc &ipc, Clock &clock, int nsemid, int msqid, TickDaemon &daemon) {
+void tick_pass(IpcRef ipc, ClockRef clock, int nsemid, int msqid, TickDaemon &daemon) {
   int ret = ipc.locksem(nsemid, 0);
   if (ret < 0) {
     printf("ret = %d\n", ret);
@@ -48,12 +48,12 @@ void tick_pass(Ipc &ipc, Clock &clock, int nsemid, int msqid, TickDaemon &daemon
   daemon.onTick();
 }
 
-void run_tick_loop(Ipc &ipc, Clock &clock, int nsemid, int msqid, TickDaemon &daemon,
+void run_tick_loop(IpcRef ipc, ClockRef clock, int nsemid, int msqid, TickDaemon &daemon,
                    const volatile sig_atomic_t *run) {
   while (!run || *run) tick_pass(ipc, clock, nsemid, msqid, daemon);
 }
 
-void run_sleep_loop(Ipc &ipc, Clock &clock, int msqid, TickDaemon &daemon, unsigned seconds,
+void run_sleep_loop(IpcRef ipc, ClockRef clock, int msqid, TickDaemon &daemon, unsigned seconds,
                     const volatile sig_atomic_t *run) {
   while (!run || *run) {
     long cmd = msqid >= 0 ? ipc.pollCmd(msqid) : 0;

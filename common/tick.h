@@ -34,17 +34,17 @@ void sigalrm_fn(int sig);
 
 // One pass: wait for the tick (a failed wait is printed and costs a second),
 // poll one command from msqid, run the daemon.
-void tick_pass(Ipc &ipc, Clock &clock, int nsemid, int msqid, TickDaemon &daemon);
+void tick_pass(IpcRef ipc, ClockRef clock, int nsemid, int msqid, TickDaemon &daemon);
 
 // Runs passes while *run is non-zero (forever when run is null).
-void run_tick_loop(Ipc &ipc, Clock &clock, int nsemid, int msqid, TickDaemon &daemon,
+void run_tick_loop(IpcRef ipc, ClockRef clock, int nsemid, int msqid, TickDaemon &daemon,
                    const volatile sig_atomic_t *run = nullptr);
 
 // The loop of the daemons without the tick: one command poll (none when
 // msqid < 0), the periodic work, then a sleep of `seconds`, while *run is
 // non-zero (forever when run is null). The flag is looked at again after the
 // periodic work, so a stop that came during it ends the loop without the sleep.
-void run_sleep_loop(Ipc &ipc, Clock &clock, int msqid, TickDaemon &daemon, unsigned seconds = 1,
+void run_sleep_loop(IpcRef ipc, ClockRef clock, int msqid, TickDaemon &daemon, unsigned seconds = 1,
                     const volatile sig_atomic_t *run = nullptr);
 
 }  // namespace rc

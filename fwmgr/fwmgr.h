@@ -55,8 +55,8 @@ struct FwChain {
 // and after the feature's command when the WAN counts as up.
 struct FwFeature {
   using Step = void (*)(FwMgr &);
-  const char *name;
-  long cmd;             // command of queue 203 that re-reads it; 0 = none
+  Note name;            // for the reader; the program does not carry it
+  uint8_t cmd;          // command of queue 203 that re-reads it; 0 = none
   FwChain chains[2];    // chains it alone fills
   Step read;            // store to state, with the store open; start and command
   Step load;            // the rules that do not need the WAN

@@ -46,12 +46,13 @@ int KinWatch::kinwatch_cmd() {
   s_.cfm.Init_vxm810_cfm();
   s_.cfm.GetCfmValue("fmg_enable_manage", value);
   s_.cfm.CloseCfm();
-  s_.sh.doSystemCmd("iptables -t mangle -D PREROUTING -p udp --dport 53 -i br0 -j ULOG");
+  Shell &sh = s_.sh;
+  sh.doSystemCmd("iptables -t mangle -D PREROUTING -p udp --dport 53 -i br0 -j ULOG");
   if (atoi(value) == 1) {
-    s_.sh.doSystemCmd("iptables -t mangle -A PREROUTING -p udp --dport 53 -i br0 -j ULOG");
+    sh.doSystemCmd("iptables -t mangle -A PREROUTING -p udp --dport 53 -i br0 -j ULOG");
     return kinwatch_proc();
   }
-  s_.sh.doSystemCmd("killall -9 kinwatch");
+  sh.doSystemCmd("killall -9 kinwatch");
   return 0;
 }
 

@@ -3,8 +3,8 @@
 #include "kinwatch/kinwatch.h"
 
 int main() {
-  static rc::PosixShell sh;
-  static const rc::SystemServices sys(sh);
-  static rc::KinWatch kw(sys.services(), rc::kinwatch_detach, &rc::kinwatch_run);
-  return kw.kinwatch_cmd();
+  static rc::Forever<rc::PosixShell> sh;
+  static const rc::Forever<rc::SystemServices> sys(*sh);
+  static rc::Forever<rc::KinWatch> kw(sys->services(), rc::kinwatch_detach, &rc::kinwatch_run);
+  return kw->kinwatch_cmd();
 }

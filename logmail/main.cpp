@@ -2,9 +2,8 @@
 #include "logmail/logmail.h"
 
 int main() {
-  static rc::PosixShell sh;
-  static const rc::SystemServices sys(sh);
-  static rc::SmtpSocket net;
-  static rc::LogMail mail(sys.services(), net, rc::LogMail::minuteSecondsFromEnvironment());
-  return rc::run_daemon(mail, rc::LogMail::kDaemon, sys.services());
+  static const rc::Forever<rc::SystemServices> sys(rc::kNoShell);  // logmail runs no command line
+  static rc::Forever<rc::SmtpSocket> net;
+  static rc::Forever<rc::LogMail> mail(sys->services(), *net, rc::LogMail::minuteSecondsFromEnvironment());
+  return rc::run_daemon(*mail, rc::LogMail::kDaemon, sys->services());
 }

@@ -5,14 +5,14 @@
 #endif
 
 int main() {
-  static rc::BatchPosixShell sh;
-  static const rc::SystemServices sys(sh);
+  static rc::Forever<rc::BatchPosixShell> sh;
+  static const rc::Forever<rc::SystemServices> sys(*sh);
 #ifdef ROUTER_WITH_DHCPPLUS
-  static rc::DhcpPlusSocket net;
-  static rc::DhcpPlusLogin login(net, sys.services().clock);
-  static rc::NetMgr mgr(sys.services(), &login);
+  static rc::Forever<rc::DhcpPlusSocket> net;
+  static rc::Forever<rc::DhcpPlusLogin> login(*net, sys->services().clock);
+  static rc::Forever<rc::NetMgr> mgr(sys->services(), &*login);
 #else
-  static rc::NetMgr mgr(sys.services(), nullptr);
+  static rc::Forever<rc::NetMgr> mgr(sys->services(), nullptr);
 #endif
-  return rc::run_daemon(mgr, rc::NetMgr::kDaemon, sys.services());
+  return rc::run_daemon(*mgr, rc::NetMgr::kDaemon, sys->services());
 }

@@ -26,7 +26,7 @@ const char kFmtIcmpFlood[] =
     "\xbc\xec\xb2\xe2\xb5\xbd%d.%d.%d.%d\xd5\xfd\xd4\xda\xbd\xf8\xd0\xd0"
     "ICMP\xba\xe9\xcb\xae\xb9\xa5\xbb\xf7";
 
-void K3syslog(const char *msg, syslog_ring *ring, Clock &clock) {
+void K3syslog(const char *msg, syslog_ring *ring, ClockRef clock) {
   if (!ring) return;
   struct tm tm;
   clock.localNow(&tm);

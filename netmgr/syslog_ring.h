@@ -8,7 +8,7 @@ namespace rc {
 
 // Appends one record stamped with the clock's local time. Does nothing when no
 // ring is attached. The text is complete before `next` moves past it.
-void K3syslog(const char *msg, syslog_ring *ring, Clock &clock);
+void K3syslog(const char *msg, syslog_ring *ring, ClockRef clock);
 
 // GBK texts of the log (shown here in UTF-8).
 // "系统初始化完成": system initialisation complete.

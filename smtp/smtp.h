@@ -62,7 +62,7 @@ class SmtpClient {
   enum Reply { R250, R220, R334, R235, R354, R221 };
 
   // clock: the daemon's Clock, which times the reply deadline.
-  SmtpClient(SmtpSocket &io, SmtpContent &content, Clock &clock)
+  SmtpClient(SmtpSocket &io, SmtpContent &content, ClockRef clock)
       : io_(io), content_(content), clock_(clock) {}
   ~SmtpClient() { smtpDisconnect(); }
 
@@ -115,7 +115,7 @@ class SmtpClient {
 
   SmtpSocket &io_;
   SmtpContent &content_;
-  Clock &clock_;
+  ClockRef clock_;
   int sock_ = -1;
 };
 

@@ -312,5 +312,24 @@ TEST(LineBuffered, FirstLineNeitherAllocatesNorWaits) {
   EXPECT_EQ(allocs, 0);
 }
 
+// A line longer than the line buffer (stdio_line_buffered's 1024 bytes)
+// comes out whole and in order, before the lines after it.
+TEST(LineBuffered, LongerLineComesOutWholeAndInOrder) {
+  FILE *f = tmpfile();
+  ASSERT_NE(f, nullptr);
+  static char buf[16];
+  line_buffered(f, buf, sizeof buf);
+  std::string longLine(100, 'x');
+  for (size_t i = 0; i < longLine.size(); ++i) longLine[i] = static_cast<char>('a' + i % 26);
+  fprintf(f, "%s\n", longLine.c_str());
+  fprintf(f, "short\n");
+  fprintf(f, "%s", "no newline yet");
+  char got[256] = "";
+  ssize_t n = pread(fileno(f), got, sizeof got - 1, 0);
+  std::string out(got, n > 0 ? n : 0);
+  EXPECT_EQ(out, longLine + "\nshort\n");  // the unfinished line waits in the buffer
+  fclose(f);
+}
+
 }  // namespace
 }  // namespace rc::test

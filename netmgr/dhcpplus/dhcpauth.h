@@ -84,7 +84,7 @@ class DhcpPlusLogin : public DhcpAuth {
  public:
   using AckKind = dhcpplus::AckKind;
 
-  DhcpPlusLogin(DhcpPlusSocket &net, Clock &clock) : net_(net), clock_(clock) {}
+  DhcpPlusLogin(DhcpPlusSocket &net, ClockRef clock) : net_(net), clock_(clock) {}
   DhcpPlusLogin(const DhcpPlusLogin &) = delete;
   DhcpPlusLogin &operator=(const DhcpPlusLogin &) = delete;
 
@@ -162,7 +162,7 @@ class DhcpPlusLogin : public DhcpAuth {
   bool runStep(int (DhcpPlusLogin::*send)(), int (DhcpPlusLogin::*recv)());
 
   DhcpPlusSocket &net_;
-  Clock &clock_;
+  ClockRef clock_;
   uint32_t server_override_ = 0;  // 0: the deployment value
   uint16_t port_override_ = 0;
 };
