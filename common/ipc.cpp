@@ -108,27 +108,27 @@ long poll_cmd(int msqid) {
 }
 
 int IpcRef::createsem(int *semid, key_t key, int count) const {
-  if (ipc_) return ipc_->createsem(semid, key, count);
+  if (seams_doubled && ipc_) return ipc_->createsem(semid, key, count);
   return rc::createsem(semid, key, count);
 }
 int IpcRef::locksem(int semid, int num) const {
-  if (ipc_) return ipc_->locksem(semid, num);
+  if (seams_doubled && ipc_) return ipc_->locksem(semid, num);
   return rc::locksem(semid, num);
 }
 void IpcRef::startTimer(int semid) const {
-  if (ipc_) return ipc_->startTimer(semid);
+  if (seams_doubled && ipc_) return ipc_->startTimer(semid);
   start_tick_timer(semid);
 }
 int IpcRef::createshm(int *shmid, key_t key, size_t size, void **addr, bool clear) const {
-  if (ipc_) return ipc_->createshm(shmid, key, size, addr, clear);
+  if (seams_doubled && ipc_) return ipc_->createshm(shmid, key, size, addr, clear);
   return rc::createshm(shmid, key, size, addr, clear);
 }
 int IpcRef::openQueue(key_t key) const {
-  if (ipc_) return ipc_->openQueue(key);
+  if (seams_doubled && ipc_) return ipc_->openQueue(key);
   return open_cmd_queue(key);
 }
 long IpcRef::pollCmd(int msqid) const {
-  if (ipc_) return ipc_->pollCmd(msqid);
+  if (seams_doubled && ipc_) return ipc_->pollCmd(msqid);
   return poll_cmd(msqid);
 }
 

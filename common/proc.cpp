@@ -93,13 +93,13 @@ int get_proc_pid_self(const Paths &paths, const char *name) {
 }
 
 int ProcessesRef::get_proc_pid(const char *name) const {
-  if (procs_) return procs_->get_proc_pid(name);
+  if (seams_doubled && procs_) return procs_->get_proc_pid(name);
   int pid = get_proc_pid_self(*paths_, name);
   return pid > 0 ? pid : 0;
 }
 
 int ProcessesRef::send_signal(int sig, const char *name) const {
-  if (procs_) return procs_->send_signal(sig, name);
+  if (seams_doubled && procs_) return procs_->send_signal(sig, name);
   int pid = get_proc_pid(name);
   if (pid > 0) kill(pid, sig);
   return 0;

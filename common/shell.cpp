@@ -24,6 +24,8 @@ Shell::Shell(ShellOptions opts) : opts_(opts), vkBuf_(new char[opts.vkBufSize]) 
 
 namespace {
 
+int run_sh_c(const char *line);
+
 // Formats into buf[size], cut to fit. Only the line is written: zeroing
 // the rest of fwmgr's 32768 bytes cost more than the formatting.
 void format_line(char *buf, size_t size, const char *fmt, va_list ap) {
@@ -41,7 +43,7 @@ int Shell::vk_SystemEx(const char *fmt, ...) {
     settle();  // the lines sent ahead print first
     printf("%s\n", buf);
   }
-  return run(RunKind::VK, buf);
+  return run(RunKind::VK, buf, run_sh_c);
 }
 
 int Shell::doSystemCmd(const char *fmt, ...) {
@@ -51,7 +53,7 @@ int Shell::doSystemCmd(const char *fmt, ...) {
   va_end(ap);
   settle();
   printf("%s\n", dBuf_);
-  return run(RunKind::D, dBuf_);
+  return run(RunKind::D, dBuf_, system);
 }
 
 int Shell::systemQuiet(const char *fmt, ...) {
@@ -59,7 +61,7 @@ int Shell::systemQuiet(const char *fmt, ...) {
   va_start(ap, fmt);
   format_line(qBuf_, sizeof qBuf_, fmt, ap);
   va_end(ap);
-  return run(RunKind::SYS, qBuf_);
+  return run(RunKind::SYS, qBuf_, system);
 }
 
 namespace {
@@ -135,11 +137,9 @@ bool runs_alone(const char *line) {
   return strncmp(line, "killall", 7) == 0 && (line[7] == ' ' || line[7] == '\t' || line[7] == '\0');
 }
 
-}  // namespace
-
-int PosixShell::run(RunKind kind, const char *line) {
-  fflush(stdout);
-  if (kind != RunKind::VK) return system(line);
+// vk_SystemEx's line alone: sh -c LINE, waited for; 0, or -1 when no child
+// could be created.
+int run_sh_c(const char *line) {
   static char sh[] = "sh", dashC[] = "-c";
   char *argv[] = {sh, dashC, const_cast<char *>(line), nullptr};
   pid_t pid = start_sh(argv, -1);
@@ -151,9 +151,16 @@ int PosixShell::run(RunKind kind, const char *line) {
   return 0;
 }
 
+}  // namespace
+
+int PosixShell::run(RunKind, const char *line, RunAlone alone) {
+  fflush(stdout);
+  return alone(line);
+}
+
 // ---------------------------------------------------------------- batches
 
-int BatchPosixShell::run(RunKind kind, const char *line) {
+int BatchPosixShell::run(RunKind kind, const char *line, RunAlone alone) {
   if (inBatch() && kind != RunKind::SYS && !runs_alone(line)) {
     fflush(stdout);
     int status = runBatched(line, kind == RunKind::VK && inStream());
@@ -161,7 +168,7 @@ int BatchPosixShell::run(RunKind kind, const char *line) {
     // No batch shell could be started: the line runs alone.
   }
   settle();  // a line that runs alone runs after the lines sent ahead
-  return PosixShell::run(kind, line);
+  return PosixShell::run(kind, line, alone);
 }
 
 bool BatchPosixShell::startBatchShell() {
@@ -362,7 +369,7 @@ int BatchPosixShell::waitQueued(int leave) {
   sent_ = 0;
   if (callersLine_) queued_ = 0;
   while (queued_ > 0) {
-    PosixShell::run(RunKind::VK, queue_[0]);
+    PosixShell::run(RunKind::VK, queue_[0], run_sh_c);
     popHead(0);
   }
   callersLine_ = false;

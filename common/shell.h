@@ -125,8 +125,14 @@ class Shell {
   };
 
  protected:
+  // How a line of one kind runs alone through its own /bin/sh: vfork + exec
+  // of sh -c for vk_SystemEx, system() for doSystemCmd and systemQuiet.
+  using RunAlone = int (*)(const char *line);
   // Runs a finished line. The base class has already formatted and echoed it.
-  virtual int run(RunKind kind, const char *line) = 0;
+  // Each front-end passes the path of its own kind as `alone`, so a program
+  // links only the paths of the kinds it calls (kinwatch no vfork/exec,
+  // trafmon no system()): no virtual function refers to all of them.
+  virtual int run(RunKind kind, const char *line, RunAlone alone) = 0;
   // The outermost Batch opens and closes.
   virtual void batchBegin() {}
   virtual void batchEnd() {}
@@ -149,7 +155,7 @@ class PosixShell : public Shell {
   using Shell::Shell;
 
  protected:
-  int run(RunKind kind, const char *line) override;
+  int run(RunKind kind, const char *line, RunAlone alone) override;
 };
 
 // The production runner with the batch mode (fwmgr, netmgr). A separate
@@ -161,7 +167,7 @@ class BatchPosixShell : public PosixShell {
   void settle() override;
 
  protected:
-  int run(RunKind kind, const char *line) override;
+  int run(RunKind kind, const char *line, RunAlone alone) override;
   void batchEnd() override {
     settle();
     stopBatchShell(false);

@@ -17,7 +17,7 @@
 
 namespace rc::test {
 
-int RecordingShell::run(RunKind kind, const char *line) {
+int RecordingShell::run(RunKind kind, const char *line, RunAlone) {
   std::string l = line;
   lines_.push_back((kind == RunKind::VK ? "vk: " : kind == RunKind::D ? "D: " : "sys: ") + l);
   for (auto &e : effects_)

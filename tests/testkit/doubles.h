@@ -42,7 +42,7 @@ class RecordingShell : public Shell {
   void clear() { lines_.clear(); }
 
  protected:
-  int run(RunKind kind, const char *line) override;
+  int run(RunKind kind, const char *line, RunAlone) override;
 
  private:
   std::vector<std::string> lines_;
@@ -58,7 +58,7 @@ class CountingShell : public Shell {
   long lines = 0;
 
  protected:
-  int run(RunKind, const char *) override {
+  int run(RunKind, const char *, RunAlone) override {
     ++lines;
     return 0;
   }
