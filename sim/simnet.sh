@@ -205,11 +205,13 @@ sim_up() {
   poll 10 test -s "$SIM_TMP/isp/ready" || { echo "sim: the ISP host did not start" >&2; return 1; }
 
   # The router starts with the environment an init gives its programs, not
-  # the caller's: its own variables and PATH (the router-init sets the rest).
-  # A caller's locale or long environment would make every shell and tool the
-  # daemons run slower than on the board.
+  # the caller's: its own variables and PATH (the router-init sets the rest),
+  # and logmail's test knob when a case sets it. A caller's locale or long
+  # environment would make every shell and tool the daemons run slower than
+  # on the board.
   "${SIM_DETACH[@]}" env -i PATH="$PATH" SIM_DIR="$dir" SIM_MNT="$SIM_TMP/mnt" SIM_BUILD="$build" \
-    SIM_SRC="$SIM_SRC" SIM_START_WAIT="${SIM_START_WAIT:-}" nsenter --net="/run/netns/$r" unshare --ipc --mount --pid --fork --kill-child \
+    SIM_SRC="$SIM_SRC" SIM_START_WAIT="${SIM_START_WAIT:-}" \
+    ${LOGMAIL_MINUTE_SECONDS:+LOGMAIL_MINUTE_SECONDS="$LOGMAIL_MINUTE_SECONDS"} nsenter --net="/run/netns/$r" unshare --ipc --mount --pid --fork --kill-child \
     bash "$SIM_SRC/sim/router-init.sh" </dev/null >>"$SIM_TMP/router.out" 2>&1 &
   SIM_PID_router=$!
   SIM_PIDS+=($!)
