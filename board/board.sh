@@ -78,7 +78,10 @@ board_up() {
   # The root disk is opened as a snapshot (the image stays as built). The
   # console goes to a file; the second serial port is the channel.
   # qemu dies with this shell (parent-death signal), also on SIGKILL.
-  setsid setpriv --pdeathsig KILL qemu-system-mipsel -M malta -cpu 24Kc -m 64 -nographic \
+  # BOARD_QEMU_OPTS: more of qemu's options, split at spaces (bench/board.sh
+  # runs the board on a clock of counted instructions).
+  # shellcheck disable=SC2086
+  setsid setpriv --pdeathsig KILL qemu-system-mipsel -M malta -cpu 24Kc -m 64 -nographic ${BOARD_QEMU_OPTS:-} \
     -monitor none -no-reboot -kernel "$build/vmlinuz" -initrd "$BOARD_TMP/initrd.gz" \
     -drive "file=$build/root.img,format=raw,if=ide,snapshot=on" \
     -append "console=ttyS0 panic=1" -serial "file:$BOARD_TMP/console.log" \
