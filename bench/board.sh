@@ -10,12 +10,14 @@
 # 1. The board boots with the configuration of bench/fwmgr_wanup.sh (32
 #    forwards for TCP and UDP, DMZ, QoS with 32 records, DDNS, the DNS
 #    proxy, UPnP) over the defaults (DHCP WAN). Once the WAN is up and
-#    fwmgr has started upnp, each of ROUNDS rounds times fwmgr's WAN-up:
-#    "sendmsg 203 2" in the board (the WAN is up, so the WAN-down of the
-#    last WAN-up runs first) to the last line of the pass (upnp's start),
-#    from the board's uptimes in /board/journal.timed; then the same command
-#    lines, as the journal recorded the first round's pass, from a shell
-#    script in the router's PID and mount namespaces, from the same state.
+#    fwmgr has started upnp, each round times two sides, from the first line
+#    of the pass to its last (upnp's start) in the board's uptimes in
+#    /board/journal.timed: fwmgr's WAN-up after "sendmsg 203 2" in the board
+#    (the WAN is up, so the WAN-down of the last WAN-up runs first), and the
+#    same command lines, as the journal recorded fwmgr's first pass, from a
+#    shell script in the router's PID and mount namespaces, from the same
+#    state. A warm-up round is not counted; then ROUNDS rounds, the sides
+#    taking turns at going first.
 #    The script runs as /bin/sh (dash): the board's nsenter is busybox, which
 #    would run a bare "sh" as its own ash, and ash runs its own tc and
 #    killall, not the wrappers.
@@ -71,9 +73,9 @@ board_log "WAN up $((wan_ms / 1000)) s after qemu's start; timing fwmgr's WAN-up
 # both are timed the same way, from the uptimes in /board/journal.timed:
 # prints "FIRST_TO_LAST START_TO_LAST" in ms (START: sendmsg, or the
 # script's start). The wait costs the board next to nothing: tail -f reads
-# the journal once a second and grep wakes only for what it writes (a loop
-# of sleep, tail and grep, 1.5 programs a second, took a few per cent of
-# the board from the side it waited for, and only from fwmgr's).
+# the journal once a second and grep wakes only for what it writes (the
+# bench used to wait for fwmgr's side alone with a loop that started
+# sleep, tail and grep every 2 s beside it).
 side_sh='
 j=/board/journal.timed
 cs() { read -r u _ </proc/uptime; echo "${u%.*}${u#*.}"; }
@@ -244,7 +246,7 @@ memavail=$(echo "$meminfo" | awk '$1 == "MemAvailable:" { print $2 }')
 
 # --- 3. the table and the JSON
 {
-  printf 'fwmgr WAN-up on the emulated board (WAN-down first), %d command lines, medians of %d rounds (qemu %s)\n' "$lines" "$ROUNDS" "${BOARD_QEMU_OPTS:-clock}"
+  printf 'fwmgr WAN-up on the emulated board (WAN-down first), %d command lines, medians of %d rounds (qemu %s)\n' "$lines" "$ROUNDS" "${BOARD_QEMU_OPTS:-own clock}"
   printf '  fwmgr, sendmsg 203 2 to the last line: %8d ms\n' "$fw_med"
   printf '  fwmgr, first line to the last:         %8d ms\n' "$run_med"
   printf '  the same lines from a shell script:    %8d ms\n' "$sh_med"
