@@ -1,5 +1,6 @@
 #include "common/shell.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -78,11 +79,13 @@ void close_to_63(int from) {
 // vfork + execve of /bin/sh with argv. The child runs in this process's
 // memory until it execs, so no page tables are copied (fork's cost grows with
 // the daemon). Every signal is blocked meanwhile: no handler of ours may run
-// in the child. The child only makes system calls: with sock >= 0 it becomes
-// a process group of its own and gets sock as descriptor 0; it closes
-// the other descriptors up to 63, sets every signal to the default (ignored
-// ones would stay ignored across exec), restores the mask and execs.
-pid_t start_sh(char *const argv[], int sock) {
+// in the child. The child only makes system calls: with io (a batch shell's
+// standard input and the descriptor its statuses go to) it becomes a
+// process group of its own, gets io[0] as descriptor 0, the daemon's standard
+// output as descriptor 3 and io[1] as its standard output; it closes the
+// other descriptors up to 63, sets every signal to the default (ignored ones
+// would stay ignored across exec), restores the mask and execs.
+pid_t start_sh(char *const argv[], const int *io) {
   struct sigaction dfl;
   memset(&dfl, 0, sizeof dfl);
   dfl.sa_handler = SIG_DFL;
@@ -91,11 +94,16 @@ pid_t start_sh(char *const argv[], int sock) {
   sigprocmask(SIG_SETMASK, &all, &old);
   pid_t pid = vfork();
   if (pid == 0) {
-    if (sock >= 0) {
+    if (io) {
       setpgid(0, 0);
-      dup2(sock, 0);
+      // Out of the way first: io's descriptors may be 0, 1 or 3.
+      dup2(io[0], 62);
+      dup2(io[1], 63);
+      if (dup2(1, 3) < 0) close(3);
+      dup2(62, 0);
+      dup2(63, 1);
     }
-    close_to_63(3);
+    close_to_63(io ? 4 : 3);
     for (int sig = 1; sig < 32; ++sig) sigaction(sig, &dfl, nullptr);
     sigprocmask(SIG_SETMASK, &old, nullptr);
     execve("/bin/sh", argv, environ);
@@ -119,22 +127,17 @@ long long now_ms() {
   return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
 }
 
-// Lines that run alone, with sh -c (or system), even inside a batch:
-// - a line that ends in "&" starts a program in the background, a daemon
-//   (upnp, inadyn, udhcpd, udhcpc, pppd, xl2tpd): started from the batch
-//   shell it would belong to the batch's process group, which a line over
-//   its time limit has killed, and it would outlive the shell it came from;
-// - killall: it stops such daemons (upnp, udhcpd) and stays on the path
-//   that starts them; a stop and a restart are rare, the batch gains
-//   nothing there.
+// Lines that run alone, with sh -c (or system), even inside a batch: a line
+// that ends in "&" starts a program in the background, a daemon (upnp,
+// inadyn, udhcpd, udhcpc, pppd, xl2tpd): started from the batch shell it
+// would belong to the batch's process group, which a line over its time
+// limit has killed, and it would outlive the shell it came from.
 // systemQuiet (the restart of kinwatch and other programs) always runs
 // alone, and the watchdog's restarts run outside any batch.
 bool runs_alone(const char *line) {
   size_t n = strlen(line);
   while (n > 0 && (line[n - 1] == ' ' || line[n - 1] == '\t' || line[n - 1] == '\n')) --n;
-  if (n > 0 && line[n - 1] == '&') return true;
-  while (*line == ' ' || *line == '\t') ++line;
-  return strncmp(line, "killall", 7) == 0 && (line[7] == ' ' || line[7] == '\t' || line[7] == '\0');
+  return n > 0 && line[n - 1] == '&';
 }
 
 // vk_SystemEx's line alone: sh -c LINE, waited for; 0, or -1 when no child
@@ -142,7 +145,7 @@ bool runs_alone(const char *line) {
 int run_sh_c(const char *line) {
   static char sh[] = "sh", dashC[] = "-c";
   char *argv[] = {sh, dashC, const_cast<char *>(line), nullptr};
-  pid_t pid = start_sh(argv, -1);
+  pid_t pid = start_sh(argv, nullptr);
   if (pid < 0) {
     puts("fork failed");
     return -1;
@@ -171,12 +174,31 @@ int BatchPosixShell::run(RunKind kind, const char *line, RunAlone alone) {
   return PosixShell::run(kind, line, alone);
 }
 
+// The batch shell reads its lines from a pipe, by a path into this
+// process's descriptors ("sh -c '. /proc/PID/fd/N'"): the shell opens it
+// itself, on a descriptor above 9 that closes at exec, so no line can read
+// the lines after it. Its standard input is /dev/null from the start and its
+// standard output the socket the statuses come back on; each line writes its
+// own output to descriptor 3, the daemon's standard output (see sendLine).
+// The daemon keeps the pipe's reading end until the batch ends: the path
+// stays valid, and a write to a shell that has ended never raises SIGPIPE.
 bool BatchPosixShell::startBatchShell() {
-  int sv[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) < 0) return false;
-  static char sh[] = "sh";
-  char *argv[] = {sh, nullptr};
-  pid_t pid = start_sh(argv, sv[1]);
+  int sv[2], cmd[2];
+  if (noShell_ || socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) < 0) return false;
+  int io[2] = {open("/dev/null", O_RDONLY | O_CLOEXEC), sv[1]};
+  pid_t pid = -1;
+  if (io[0] >= 0 && pipe2(cmd, O_CLOEXEC | O_NONBLOCK) == 0) {
+    char dot[40];
+    snprintf(dot, sizeof dot, ". /proc/%d/fd/%d", static_cast<int>(getpid()), cmd[0]);
+    static char sh[] = "sh", dashC[] = "-c";
+    char *argv[] = {sh, dashC, dot, sh, nullptr};
+    pid = start_sh(argv, io);
+    if (pid < 0) {
+      close(cmd[0]);
+      close(cmd[1]);
+    }
+  }
+  close(io[0]);
   close(sv[1]);
   if (pid < 0) {
     close(sv[0]);
@@ -185,24 +207,40 @@ bool BatchPosixShell::startBatchShell() {
   setpgid(pid, pid);  // as the child does: whichever runs first
   batchPid_ = pid;
   batchFd_ = sv[0];
+  cmdFd_ = cmd[1];
+  cmdIn_ = cmd[0];
   inLen_ = 0;
-  headSince_ = now_ms();
+  done_ = 0;
+  paceSince_ = headSince_ = now_ms();
   return true;
+}
+
+void BatchPosixShell::closeShellFds() {
+  close(batchFd_);
+  close(cmdFd_);
+  close(cmdIn_);
+  batchFd_ = cmdFd_ = cmdIn_ = -1;
 }
 
 void BatchPosixShell::stopBatchShell(bool kill) {
   if (batchPid_ < 0) return;
   if (kill) ::kill(-batchPid_, SIGKILL);
-  close(batchFd_);  // the shell reads the end of its input and exits
+  closeShellFds();  // the shell reads the end of its input and exits
   wait_child(batchPid_);
-  batchPid_ = batchFd_ = -1;
+  batchPid_ = -1;
 }
 
 namespace {
 
-bool send_all(int fd, const char *p, size_t n) {
+// Writes to the shell's pipe; a shell that reads nothing for a whole line
+// limit (it hangs, or it has ended) fails the write.
+bool send_all(int fd, const char *p, size_t n, int limitMs) {
   while (n > 0) {
-    ssize_t k = send(fd, p, n, MSG_NOSIGNAL);
+    ssize_t k = write(fd, p, n);
+    if (k < 0 && errno == EAGAIN) {
+      struct pollfd q = {fd, POLLOUT, 0};
+      if (poll(&q, 1, limitMs) != 0) continue;
+    }
     if (k < 0 && errno == EINTR) continue;
     if (k <= 0) return false;
     p += k;
@@ -240,23 +278,25 @@ bool plain_line(const char *line) {
 }  // namespace
 
 // Sends
-//   ( eval 'LINE' ) </dev/null; echo $? >&0
+//   ( eval 'LINE' ) >&3; echo $?
 // with every ' of the line written '\'': the batch shell always reads one
-// whole command, whatever the line holds, and the line sees neither the
-// shell's input nor the status it writes there (both are descriptor 0, the
-// socket). A line of plain words needs neither the quotes nor the subshell
-// (it cannot run into the next line, and the shell runs its program in a
-// child anyway):
-//   LINE </dev/null; echo $? >&0
+// whole command, whatever the line holds; the line's output goes to the
+// daemon's (descriptor 3), and the status to the socket (the shell's
+// standard output), which the line never holds. A line of plain words
+// needs neither the quotes nor the subshell (it cannot run into the next
+// line, and the shell runs its program in a child anyway):
+//   LINE >&3; echo $?
+// Descriptor 3 is only a second handle on the daemon's standard output.
 bool BatchPosixShell::sendLine(const char *line) {
-  static const char head[] = "( eval '", tail[] = "' ) </dev/null; echo $? >&0\n";
+  static const char head[] = "( eval '", tail[] = "' ) >&3; echo $?\n";
   bool plain = plain_line(line);
   bool ok = true;
+  const int limit = static_cast<int>(options().batchLineLimitMs);
   size_t len = 0;
   auto put = [&](const char *p, size_t n) {
     while (ok && n > 0) {
       if (len == sizeof out_) {
-        ok = send_all(batchFd_, out_, len);
+        ok = send_all(cmdFd_, out_, len, limit);
         len = 0;
       }
       size_t k = n < sizeof out_ - len ? n : sizeof out_ - len;
@@ -279,7 +319,7 @@ bool BatchPosixShell::sendLine(const char *line) {
     put(tail + 3, sizeof tail - 4);
   else
     put(tail, sizeof tail - 1);
-  return ok && send_all(batchFd_, out_, len);
+  return ok && send_all(cmdFd_, out_, len, limit);
 }
 
 bool BatchPosixShell::sendQueued() {
@@ -293,11 +333,14 @@ void BatchPosixShell::popHead(int status) {
   --queued_;
   if (sent_ > 0) --sent_;
   memmove(queue_, queue_ + 1, static_cast<size_t>(queued_) * sizeof *queue_);
+  headSince_ = now_ms();
+  ++done_;
   if (queued_ == 0) {
     keptLen_ = 0;
     callersLine_ = false;
+    done_ = 0;
+    paceSince_ = headSince_;
   }
-  headSince_ = now_ms();
 }
 
 // Takes "STATUS\n" records off the socket's bytes; each belongs to the line
@@ -327,9 +370,15 @@ void BatchPosixShell::shellLost(int status) {
   ssize_t k;
   while ((k = recv(batchFd_, buf, sizeof buf, MSG_DONTWAIT)) > 0 && takeStatuses(buf, static_cast<size_t>(k))) {
   }
-  close(batchFd_);
-  batchPid_ = batchFd_ = -1;
-  if (sent_ > 0) popHead(status >= 0 ? status : ended);
+  closeShellFds();
+  batchPid_ = -1;
+  // A shell that exited by itself could not open its lines (a line can end
+  // it only by a signal): the head has not run, and no batch shell will run
+  // the rest of the batch.
+  if (status < 0 && WIFEXITED(ended))
+    noShell_ = true;
+  else if (sent_ > 0)
+    popHead(status >= 0 ? status : ended);
   sent_ = 0;
   headSince_ = now_ms();
 }
@@ -347,20 +396,35 @@ int BatchPosixShell::waitQueued(int leave) {
         continue;
       }
     }
-    long long wait = headSince_ + options().batchLineLimitMs - now_ms();
+    const long long limit = options().batchLineLimitMs, now = now_ms();
+    long long wait = headSince_ + limit - now;
     if (wait <= 0) {
       printf("shell: line still running after %u ms, killed\n", options().batchLineLimitMs);
       fflush(stdout);
       shellLost(SIGKILL);
       continue;
     }
+    // Many lines to wait for: sleep through about half of them, at the pace
+    // the shell's lines have kept since it last ran dry, and take their
+    // statuses at once, instead of waking at every one. A nap of at most a
+    // quarter of the limit: a line is killed after one to 1.25 limits.
     struct pollfd p = {batchFd_, POLLIN, 0};
-    int r = poll(&p, 1, static_cast<int>(wait));
-    if (r == 0 || (r < 0 && errno == EINTR)) continue;
+    if (queued_ - leave > 2 && done_ > 0) {
+      // In 32 bits (a 64-bit division would link libgcc's): a pace of
+      // under 24 days.
+      long long nap = static_cast<unsigned>(now - paceSince_) / (2u * done_) * (queued_ - leave - 1);
+      if (nap > limit / 4) nap = limit / 4;
+      if (nap < wait) {
+        wait = nap;
+        p.fd = -1;  // poll sleeps and watches nothing
+      }
+    }
+    if (poll(&p, 1, static_cast<int>(wait)) == 0 && p.fd >= 0) continue;  // the limit, above
     char buf[64];
-    ssize_t k = r < 0 ? -1 : read(batchFd_, buf, sizeof buf);
-    if (k < 0 && errno == EINTR) continue;
-    if (k <= 0 || !takeStatuses(buf, static_cast<size_t>(k))) shellLost(-1);  // the shell ended
+    ssize_t k;
+    while ((k = recv(batchFd_, buf, sizeof buf, MSG_DONTWAIT)) > 0)
+      if (!takeStatuses(buf, static_cast<size_t>(k))) break;
+    if (k >= 0 || (errno != EAGAIN && errno != EINTR)) shellLost(-1);  // the shell ended
   }
   if (queued_ <= leave) return lastStatus_;
   // No batch shell: the lines sent ahead run alone, in order; a line that
@@ -382,12 +446,12 @@ void BatchPosixShell::settle() {
 }
 
 // Waits until the queue has room for one more line sent ahead of n bytes:
-// only for the oldest lines to finish, so the shell still has lines to run
-// while the daemon sends the next. The lines left move to the front of
+// for the older half of the lines to finish, so the shell still has lines to
+// run while the daemon sends the next, and the daemon wakes once for many. The lines left move to the front of
 // kept_ (all of them are lines sent ahead: a caller's line never stays).
 void BatchPosixShell::makeRoom(size_t n) {
   auto used = [this] { return queued_ > 0 ? keptLen_ - static_cast<size_t>(queue_[0] - kept_) : 0; };
-  while (queued_ > 0 && (queued_ == kAheadLines || used() + n > sizeof kept_)) waitQueued(queued_ - 1);
+  while (queued_ > 0 && (queued_ == kAheadLines || used() + n > sizeof kept_)) waitQueued(queued_ / 2);
   if (queued_ == 0 || queue_[0] == kept_) return;
   const size_t off = static_cast<size_t>(queue_[0] - kept_);
   memmove(kept_, kept_ + off, keptLen_ - off);

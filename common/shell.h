@@ -21,17 +21,18 @@
 // doSystemCmd lines through one long-lived /bin/sh instead of one /bin/sh a
 // line, started at the batch's first line and ended with the batch. Each
 // line keeps its own meaning, status and output, in order, with standard
-// input from /dev/null and no access to the descriptor the status comes
-// back on. A line still running after batchLineLimitMs is killed with the
-// batch shell's whole process group; the next line starts a new one.
-// Batches nest; only the outermost one starts and ends the shell.
+// input from /dev/null and no access to the lines after it or to the
+// descriptor the status comes back on. A line still running after
+// batchLineLimitMs is killed with the batch shell's whole process group; the
+// next line starts a new one. Batches nest; only the outermost one starts
+// and ends the shell.
 //
 // Which path a line takes inside a batch:
-// - A line that ends in "&" (a daemon started in the background), killall
-//   and every systemQuiet line run alone, with sh -c or system(), after the
-//   lines sent ahead: a daemon started from the batch shell would be in its
-//   process group, which a line over its time limit has killed (see
-//   runs_alone in shell.cpp).
+// - A line that ends in "&" (a daemon started in the background) and every
+//   systemQuiet line run alone, with sh -c or system(), after the lines sent
+//   ahead: a daemon started from the batch shell would be in its process
+//   group, which a line over its time limit has killed (see runs_alone in
+//   shell.cpp).
 // - A line of plain words (plain_line in shell.cpp: one program named by
 //   letters, digits and "_./-" that is no shell keyword or built-in,
 //   arguments of those and ":,=+@%") goes to the batch shell as it is: it
@@ -49,8 +50,9 @@
 // sends vk_SystemEx lines ahead, without waiting for each one, and reads
 // their statuses behind: the shell goes from one line to the next without
 // a round trip through the daemon. At most kAheadLines lines (kAheadBytes)
-// are in flight; one more waits only for the oldest to finish, so the
-// shell always has the next line. The lines still run one after the
+// are in flight; one more waits for the older half to finish, so the shell
+// always has the next line, and the daemon sleeps through most of that half
+// at the pace the lines have kept, rather than waking at each status. The lines still run one after the
 // other, each as above, with its own time limit; a line killed at its limit
 // or one that ends the shell does not take the lines sent after it, which
 // go to a new shell. settle() waits until every line sent has run; the end
@@ -80,7 +82,11 @@ class Shell {
   static constexpr size_t kQuietBufSize = 128;
 
   explicit Shell(ShellOptions opts = {});
-  virtual ~Shell() = default;
+  // Never destroyed through a pointer to this base: no virtual destructor.
+ protected:
+  ~Shell() = default;
+
+ public:
   Shell(const Shell &) = delete;
   Shell &operator=(const Shell &) = delete;
 
@@ -163,7 +169,7 @@ class PosixShell : public Shell {
 class BatchPosixShell : public PosixShell {
  public:
   using PosixShell::PosixShell;
-  ~BatchPosixShell() override { batchEnd(); }
+  ~BatchPosixShell() { batchEnd(); }
   void settle() override;
 
  protected:
@@ -171,6 +177,7 @@ class BatchPosixShell : public PosixShell {
   void batchEnd() override {
     settle();
     stopBatchShell(false);
+    noShell_ = false;
   }
 
  private:
@@ -202,9 +209,13 @@ class BatchPosixShell : public PosixShell {
   bool takeStatuses(const char *p, size_t n);
   void popHead(int status);
   void stopBatchShell(bool kill);
+  void closeShellFds();
 
   int batchPid_ = -1;
-  int batchFd_ = -1;  // our end of the socket pair: the lines out, the statuses in
+  bool noShell_ = false;  // a batch shell failed to start: lines run alone
+  int batchFd_ = -1;      // our end of the socket pair: the statuses in
+  int cmdFd_ = -1;    // the pipe the lines go out on
+  int cmdIn_ = -1;    // its reading end, which the shell opens by its path
   // The lines given to the shell whose status has not come back, oldest
   // first: those sent ahead are copied into kept_ (to be sent again to a
   // new shell); a line that waits for its status is the caller's text.
@@ -214,6 +225,8 @@ class BatchPosixShell : public PosixShell {
   bool callersLine_ = false;  // the queue holds the caller's line
   int lastStatus_ = 0;       // of the last line taken off the queue
   long long headSince_ = 0;  // when the head of the queue started, at the latest
+  long long paceSince_ = 0;  // the shell's lines have run one after the other since,
+  int done_ = 0;             // this many of them
   char kept_[kAheadBytes];
   size_t keptLen_ = 0;
   char in_[16];  // a status not read whole yet
