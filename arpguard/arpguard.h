@@ -26,7 +26,11 @@ int parse_arp_defence(const char *value, int *flag, int *interval);
 // The packet socket on the LAN bridge and the bridge's addresses.
 class ArpLink {
  public:
-  virtual ~ArpLink() = default;
+  // Never destroyed through a pointer to this base: no virtual destructor.
+ protected:
+  ~ArpLink() = default;
+
+ public:
   virtual int open() = 0;                    // the socket; -1 on failure
   virtual int bindDevice(const char *name) = 0;  // SO_BINDTODEVICE; -1 on failure
   virtual void close() = 0;
@@ -35,7 +39,7 @@ class ArpLink {
   virtual int send(const uint8_t *frame, size_t len) = 0;      // bytes sent, or -1
 };
 
-class ArpGuard : public Daemon {
+class ArpGuard final : public Daemon {
  public:
   static constexpr key_t kQueueKey = 207;
   // The start wait, the start-up, queue 207, then the sleep loop.

@@ -11,7 +11,11 @@ namespace rc {
 
 class ConfigStore {
  public:
-  virtual ~ConfigStore() = default;
+  // Never destroyed through a pointer to this base: no virtual destructor.
+ protected:
+  ~ConfigStore() = default;
+
+ public:
 
   int Init_vxm810_cfm();  // always 1
   int CloseCfm();         // always 0

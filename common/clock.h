@@ -9,7 +9,11 @@ namespace rc {
 // The clock interface: what a test's clock implements (tests/testkit).
 class Clock {
  public:
-  virtual ~Clock() = default;
+  // Never destroyed through a pointer to this base: no virtual destructor.
+ protected:
+  ~Clock() = default;
+
+ public:
   virtual time_t now() = 0;
   // Broken-down local time of now().
   virtual void localNow(struct tm *out) = 0;

@@ -38,7 +38,11 @@ long poll_cmd(int msqid);
 // segments in memory and scripted commands); the daemons hold an IpcRef.
 class Ipc {
  public:
-  virtual ~Ipc() = default;
+  // Never destroyed through a pointer to this base: no virtual destructor.
+ protected:
+  ~Ipc() = default;
+
+ public:
   virtual int createsem(int *semid, key_t key, int count) = 0;
   virtual int locksem(int semid, int num) = 0;
   // Installs the SIGALRM handler posting semaphore 0 of semid and starts the

@@ -18,7 +18,11 @@ int get_proc_pid_self(const Paths &paths, const char *name);
 // (FakeProcesses); the daemons hold a ProcessesRef.
 class Processes {
  public:
-  virtual ~Processes() = default;
+  // Never destroyed through a pointer to this base: no virtual destructor.
+ protected:
+  ~Processes() = default;
+
+ public:
   // The pid when greater than 0, otherwise 0.
   virtual int get_proc_pid(const char *name) = 0;
   // Signals the first matching process, if any. Always 0.

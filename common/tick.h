@@ -16,7 +16,11 @@ namespace rc {
 
 class TickDaemon {
  public:
-  virtual ~TickDaemon() = default;
+  // Never destroyed through a pointer to this base: no virtual destructor.
+ protected:
+  ~TickDaemon() = default;
+
+ public:
   virtual void onCommand(long cmd) = 0;  // unknown numbers are ignored
   virtual void onTick() = 0;             // periodic work of the pass
 };

@@ -68,7 +68,7 @@ struct FwFeature {
   void (*command)(FwMgr &, const FwFeature &self);  // replaces FwMgr::reload
 };
 
-class FwMgr : public Daemon {
+class FwMgr final : public Daemon {
  public:
   static constexpr key_t kQueueKey = 203;
   static constexpr int kMaxRoutes = 10;

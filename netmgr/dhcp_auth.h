@@ -6,7 +6,11 @@ namespace rc {
 
 class DhcpAuth {
  public:
-  virtual ~DhcpAuth() = default;
+  // Never destroyed through a pointer to this base: no virtual destructor.
+ protected:
+  ~DhcpAuth() = default;
+
+ public:
   // One whole exchange; 1 when the server accepted the password.
   virtual int dodhcpauth(const char *name, const char *pwd) = 0;
 };

@@ -47,7 +47,7 @@ struct WanType {
   WanCommand commands[3];
 };
 
-class NetMgr : public Daemon {
+class NetMgr final : public Daemon {
  public:
   static constexpr key_t kQueueKey = 204;
   static constexpr size_t kRingSize = sizeof(syslog_ring);

@@ -70,7 +70,7 @@ class TrafMon : public Daemon {
                                        ignore_signals_but_kill};
 
   explicit TrafMon(const Services &s);
-  ~TrafMon() override;
+  ~TrafMon();
 
   // Start-up: segments 201 and 206 (kept as they are), br0's address and
   // mask, then start().

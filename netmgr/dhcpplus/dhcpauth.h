@@ -64,7 +64,8 @@ namespace rc {
 // The login client's UDP socket. Tests that need no network replace it.
 class DhcpPlusSocket {
  public:
-  virtual ~DhcpPlusSocket() = default;
+  // Never destroyed through a pointer to it: no virtual destructor.
+  ~DhcpPlusSocket() = default;
   // A UDP socket (close-on-exec) with a descriptor above 0, or -1.
   virtual int open();
   virtual int bind(int fd, uint16_t port);  // to port on any address: 0, or -1
