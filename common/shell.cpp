@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -178,13 +177,15 @@ int BatchPosixShell::run(RunKind kind, const char *line, RunAlone alone) {
 // process's descriptors ("sh -c '. /proc/PID/fd/N'"): the shell opens it
 // itself, on a descriptor above 9 that closes at exec, so no line can read
 // the lines after it. Its standard input is /dev/null from the start and its
-// standard output the socket the statuses come back on; each line writes its
+// standard output the pipe the statuses come back on; each line writes its
 // own output to descriptor 3, the daemon's standard output (see sendLine).
 // The daemon keeps the pipe's reading end until the batch ends: the path
 // stays valid, and a write to a shell that has ended never raises SIGPIPE.
 bool BatchPosixShell::startBatchShell() {
   int sv[2], cmd[2];
-  if (noShell_ || socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) < 0) return false;
+  // The statuses' pipe: neither end blocks (the shell's never holds more
+  // than a window of statuses, far below what a pipe takes).
+  if (noShell_ || pipe2(sv, O_CLOEXEC | O_NONBLOCK) < 0) return false;
   int io[2] = {open("/dev/null", O_RDONLY | O_CLOEXEC), sv[1]};
   pid_t pid = -1;
   if (io[0] >= 0 && pipe2(cmd, O_CLOEXEC | O_NONBLOCK) == 0) {
@@ -281,7 +282,7 @@ bool plain_line(const char *line) {
 //   ( eval 'LINE' ) >&3; echo $?
 // with every ' of the line written '\'': the batch shell always reads one
 // whole command, whatever the line holds; the line's output goes to the
-// daemon's (descriptor 3), and the status to the socket (the shell's
+// daemon's (descriptor 3), and the status to the statuses' pipe (the shell's
 // standard output), which the line never holds. A line of plain words
 // needs neither the quotes nor the subshell (it cannot run into the next
 // line, and the shell runs its program in a child anyway):
@@ -343,7 +344,7 @@ void BatchPosixShell::popHead(int status) {
   }
 }
 
-// Takes "STATUS\n" records off the socket's bytes; each belongs to the line
+// Takes "STATUS\n" records off the statuses' pipe; each belongs to the line
 // at the head of the queue (exit status 3 becomes waitpid's 3 << 8). False
 // for bytes that are no status of a line sent.
 bool BatchPosixShell::takeStatuses(const char *p, size_t n) {
@@ -368,7 +369,7 @@ void BatchPosixShell::shellLost(int status) {
   // Statuses the shell wrote before it ended belong to lines that ran.
   char buf[64];
   ssize_t k;
-  while ((k = recv(batchFd_, buf, sizeof buf, MSG_DONTWAIT)) > 0 && takeStatuses(buf, static_cast<size_t>(k))) {
+  while ((k = read(batchFd_, buf, sizeof buf)) > 0 && takeStatuses(buf, static_cast<size_t>(k))) {
   }
   closeShellFds();
   batchPid_ = -1;
@@ -422,7 +423,7 @@ int BatchPosixShell::waitQueued(int leave) {
     if (poll(&p, 1, static_cast<int>(wait)) == 0 && p.fd >= 0) continue;  // the limit, above
     char buf[64];
     ssize_t k;
-    while ((k = recv(batchFd_, buf, sizeof buf, MSG_DONTWAIT)) > 0)
+    while ((k = read(batchFd_, buf, sizeof buf)) > 0)
       if (!takeStatuses(buf, static_cast<size_t>(k))) break;
     if (k >= 0 || (errno != EAGAIN && errno != EINTR)) shellLost(-1);  // the shell ended
   }

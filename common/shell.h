@@ -213,7 +213,7 @@ class BatchPosixShell : public PosixShell {
 
   int batchPid_ = -1;
   bool noShell_ = false;  // a batch shell failed to start: lines run alone
-  int batchFd_ = -1;      // our end of the socket pair: the statuses in
+  int batchFd_ = -1;      // the statuses' pipe, our end
   int cmdFd_ = -1;    // the pipe the lines go out on
   int cmdIn_ = -1;    // its reading end, which the shell opens by its path
   // The lines given to the shell whose status has not come back, oldest

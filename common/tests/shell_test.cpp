@@ -180,9 +180,13 @@ TEST_F(PosixShellTest, DoSystemCmdReturnsTheStatus) {
 TEST(PosixShellBatch, EachLineStandsOnItsOwn) {
   for (bool stream : {false, true}) {
     TempDir dir;
-    // A program run by a line of plain words (no subshell): stdin and the
-    // status socket.
-    dir.write("p.sh", "read x; ls -l /proc/$$/fd | grep socket >> \"$0.log\"; echo \"$1 [$x]\" >> \"$0.log\"; exit 5\n");
+    // A program run by a line of plain words (no subshell): stdin, and no
+    // pipe or socket below 64 but its output's (the statuses' pipe).
+    dir.write("p.sh",
+              "read x; o=\"$(readlink /proc/$$/fd/1) $(readlink /proc/$$/fd/2)\"; ls -l /proc/$$/fd/ > \"$0.fds\"\n"
+              "while read -r _ _ _ _ _ _ _ _ n _ l; do case \"$l\" in pipe:*|socket:*)\n"
+              "  [ $n -lt 64 ] && [ \"${o#*\"$l\"}\" = \"$o\" ] && echo \"$n $l\" >> \"$0.log\";; esac; done < \"$0.fds\"\n"
+              "echo \"$1 [$x]\" >> \"$0.log\"; exit 5\n");
     chmod((dir / "p.sh").c_str(), 0755);
     BatchPosixShell sh(ShellOptions{1024, false, 2000});
     struct Case {
