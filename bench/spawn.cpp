@@ -3,9 +3,10 @@
 // "/bin/sh -c true" followed by waitpid, one after the other so that both
 // see the same machine load; prints the median time of each and their ratio.
 // Then the same for a line of a batch, vk_SystemEx("/bin/true") inside a
-// Shell::Batch, against a bare posix_spawn of /bin/true (what a shell script
-// pays for the line: one child, one exec); and 320 such lines sent ahead in
-// a Shell::Stream against the same lines run by sh from a script file.
+// Shell::Batch of fwmgr's runner (which runs it without a shell), against a
+// bare posix_spawn of /bin/true (what a shell script pays for the line: one
+// child, one exec); and 320 such lines in a Shell::Stream against the same
+// lines run by sh from a script file.
 //
 //   spawn [RUNS]
 #include <spawn.h>
@@ -67,7 +68,8 @@ int main(int argc, char **argv) {
   printf("vk_SystemEx(\"true\"): %.1f us; posix_spawn sh -c true: %.1f us; ratio %.3f (medians of %d)\n", v, b,
          v / b, runs);
 
-  rc::BatchPosixShell batchShell(rc::ShellOptions{1024, false});
+  // fwmgr's runner: a batch's lines of plain words run without a shell.
+  rc::DirectBatchPosixShell batchShell(rc::ShellOptions{1024, false});
   {
     rc::Shell::Batch batch(batchShell);
     for (int i = 0; i < runs; ++i) {

@@ -75,16 +75,32 @@ void close_to_63(int from) {
   for (int fd = from; fd < 64; ++fd) close(fd);
 }
 
-// vfork + execve of /bin/sh with argv. The child runs in this process's
-// memory until it execs, so no page tables are copied (fork's cost grows with
-// the daemon). Every signal is blocked meanwhile: no handler of ours may run
-// in the child. The child only makes system calls: with io (a batch shell's
-// standard input and the descriptor its statuses go to) it becomes a
-// process group of its own, gets io[0] as descriptor 0, the daemon's standard
-// output as descriptor 3 and io[1] as its standard output; it closes the
-// other descriptors up to 63, sets every signal to the default (ignored ones
-// would stay ignored across exec), restores the mask and execs.
-pid_t start_sh(char *const argv[], const int *io) {
+// The exec of a child of start_sh; neither returns. A program that cannot
+// be run ends with 127 (not found) or 126, as it would under the shell.
+using ExecFn = void (*)(char *const argv[]);
+void exec_sh(char *const argv[]) {
+  execve("/bin/sh", argv, environ);
+  _exit(127);
+}
+void exec_program(char *const argv[]) {
+  execvp(argv[0], argv);
+  const bool none = errno == ENOENT;
+  write(2, argv[0], strlen(argv[0]));
+  write(2, none ? ": not found\n" : ": cannot run\n", none ? 12 : 13);
+  _exit(none ? 127 : 126);
+}
+
+// vfork + `exec` (/bin/sh with argv, or the program argv[0] names). The
+// child runs in this process's memory until it execs, so no page tables are
+// copied (fork's cost grows with the daemon). Every signal is blocked
+// meanwhile: no handler of ours may run in the child. The child only makes
+// system calls: with io (a batch shell's or a program's standard input, and
+// its standard output) it becomes a process group of its own, gets io[0] as
+// descriptor 0, the daemon's standard output as descriptor 3 and io[1] as
+// its standard output; it closes the other descriptors up to 63, sets the
+// signals in `reset` to the default (exec resets those we catch, but ignored
+// ones would stay ignored), restores the mask and execs.
+pid_t start_sh(char *const argv[], const int *io, unsigned reset = ~0u, ExecFn exec = exec_sh) {
   struct sigaction dfl;
   memset(&dfl, 0, sizeof dfl);
   dfl.sa_handler = SIG_DFL;
@@ -103,10 +119,10 @@ pid_t start_sh(char *const argv[], const int *io) {
       dup2(63, 1);
     }
     close_to_63(io ? 4 : 3);
-    for (int sig = 1; sig < 32; ++sig) sigaction(sig, &dfl, nullptr);
+    for (int sig = 1; sig < 32; ++sig)
+      if (reset >> sig & 1) sigaction(sig, &dfl, nullptr);
     sigprocmask(SIG_SETMASK, &old, nullptr);
-    execve("/bin/sh", argv, environ);
-    _exit(127);
+    exec(argv);
   }
   sigprocmask(SIG_SETMASK, &old, nullptr);
   return pid;
@@ -162,17 +178,6 @@ int PosixShell::run(RunKind, const char *line, RunAlone alone) {
 
 // ---------------------------------------------------------------- batches
 
-int BatchPosixShell::run(RunKind kind, const char *line, RunAlone alone) {
-  if (inBatch() && kind != RunKind::SYS && !runs_alone(line)) {
-    fflush(stdout);
-    int status = runBatched(line, kind == RunKind::VK && inStream());
-    if (status != kNoShell) return kind == RunKind::VK ? 0 : status;
-    // No batch shell could be started: the line runs alone.
-  }
-  settle();  // a line that runs alone runs after the lines sent ahead
-  return PosixShell::run(kind, line, alone);
-}
-
 // The batch shell reads its lines from a pipe, by a path into this
 // process's descriptors ("sh -c '. /proc/PID/fd/N'"): the shell opens it
 // itself, on a descriptor above 9 that closes at exec, so no line can read
@@ -211,8 +216,7 @@ bool BatchPosixShell::startBatchShell() {
   cmdFd_ = cmd[1];
   cmdIn_ = cmd[0];
   inLen_ = 0;
-  done_ = 0;
-  paceSince_ = headSince_ = now_ms();
+  headSince_ = now_ms();
   return true;
 }
 
@@ -278,19 +282,92 @@ bool plain_line(const char *line) {
 
 }  // namespace
 
+int BatchPosixShell::run(RunKind kind, const char *line, RunAlone alone) {
+  if (inBatch() && kind != RunKind::SYS && !runs_alone(line)) {
+    fflush(stdout);
+    int status = runProgram(line);
+    if (status == kNoShell) status = runBatched(line, kind == RunKind::VK && inStream());
+    if (status != kNoShell) return kind == RunKind::VK ? 0 : status;
+    // No batch shell could be started: the line runs alone.
+  }
+  settle();  // a line that runs alone runs after the lines sent ahead
+  return PosixShell::run(kind, line, alone);
+}
+
+// A line of plain words needs no shell: its words are the program's
+// arguments, and the daemon runs the program itself, as the batch shell
+// would (found in PATH, standard input /dev/null, a process group of its
+// own, every signal at its default), and waits for it with the same time
+// limit. That saves the shell's work on the line and the round trip of its
+// status; a script pays neither. kNoShell for a line of more words or bytes
+// than it takes, or when no child could be created: the batch shell runs it.
+int DirectBatchPosixShell::runProgram(const char *line) {
+  if (!plain_line(line)) return kNoShell;
+  settle();  // after the lines sent ahead
+  char words[512];
+  char *argv[48];
+  size_t n = strlen(line), argc = 0;
+  if (n >= sizeof words) return kNoShell;
+  memcpy(words, line, n + 1);
+  char *p = words;
+  while (*p && argc < 47) {
+    argv[argc++] = p;
+    while (*p && *p != ' ') ++p;
+    while (*p == ' ') *p++ = '\0';
+  }
+  if (*p) return kNoShell;
+  argv[argc] = nullptr;
+  if (!sigsKnown_) {
+    // Which signals this daemon ignores, once a batch: only they outlive exec.
+    ignoredSigs_ = 0;
+    for (int sig = 1; sig < 32; ++sig) {
+      struct sigaction sa;
+      if (sigaction(sig, nullptr, &sa) == 0 && sa.sa_handler == SIG_IGN) ignoredSigs_ |= 1u << sig;
+    }
+    sigsKnown_ = true;
+  }
+  if (nullFd_ < 0) nullFd_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  const int io[2] = {nullFd_, 1};
+  pid_t pid = nullFd_ < 0 ? -1 : start_sh(argv, io, ignoredSigs_, exec_program);
+  if (pid < 0) return kNoShell;
+  setpgid(pid, pid);  // as the child does: whichever runs first
+  // The child's end wakes poll on a pidfd; without pidfds (kernels before
+  // 5.3) the child is looked at every 10 ms.
+  int pfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0)), status = 0;
+  const long long end = now_ms() + options().batchLineLimitMs;
+  for (;;) {
+    long long left = end - now_ms();
+    if (left <= 0) {
+      printf("shell: line still running after %u ms, killed\n", options().batchLineLimitMs);
+      fflush(stdout);
+      ::kill(-pid, SIGKILL);
+      status = wait_child(pid);
+      break;
+    }
+    struct pollfd q = {pfd, POLLIN, 0};
+    if (pfd < 0) {
+      if (waitpid(pid, &status, WNOHANG) == pid) break;
+      left = 10;
+    }
+    if (poll(&q, 1, static_cast<int>(left)) > 0) {
+      status = wait_child(pid);
+      break;
+    }
+  }
+  if (pfd >= 0) close(pfd);
+  return status;
+}
+
 // Sends
 //   ( eval 'LINE' ) >&3; echo $?
 // with every ' of the line written '\'': the batch shell always reads one
 // whole command, whatever the line holds; the line's output goes to the
 // daemon's (descriptor 3), and the status to the statuses' pipe (the shell's
-// standard output), which the line never holds. A line of plain words
-// needs neither the quotes nor the subshell (it cannot run into the next
-// line, and the shell runs its program in a child anyway):
-//   LINE >&3; echo $?
-// Descriptor 3 is only a second handle on the daemon's standard output.
+// standard output), which the line never holds. Descriptor 3 is only a
+// second handle on the daemon's standard output. (A line of plain words
+// comes here only when it is too long to run without a shell.)
 bool BatchPosixShell::sendLine(const char *line) {
   static const char head[] = "( eval '", tail[] = "' ) >&3; echo $?\n";
-  bool plain = plain_line(line);
   bool ok = true;
   const int limit = static_cast<int>(options().batchLineLimitMs);
   size_t len = 0;
@@ -307,7 +384,7 @@ bool BatchPosixShell::sendLine(const char *line) {
       n -= k;
     }
   };
-  if (!plain) put(head, sizeof head - 1);
+  put(head, sizeof head - 1);
   for (const char *p = line; *p;) {
     const char *q = strchr(p, '\'');
     size_t n = q ? static_cast<size_t>(q - p) : strlen(p);
@@ -316,10 +393,7 @@ bool BatchPosixShell::sendLine(const char *line) {
     put("'\\''", 4);
     p = q + 1;
   }
-  if (plain)
-    put(tail + 3, sizeof tail - 4);
-  else
-    put(tail, sizeof tail - 1);
+  put(tail, sizeof tail - 1);
   return ok && send_all(cmdFd_, out_, len, limit);
 }
 
@@ -335,12 +409,9 @@ void BatchPosixShell::popHead(int status) {
   if (sent_ > 0) --sent_;
   memmove(queue_, queue_ + 1, static_cast<size_t>(queued_) * sizeof *queue_);
   headSince_ = now_ms();
-  ++done_;
   if (queued_ == 0) {
     keptLen_ = 0;
     callersLine_ = false;
-    done_ = 0;
-    paceSince_ = headSince_;
   }
 }
 
@@ -397,30 +468,15 @@ int BatchPosixShell::waitQueued(int leave) {
         continue;
       }
     }
-    const long long limit = options().batchLineLimitMs, now = now_ms();
-    long long wait = headSince_ + limit - now;
+    const long long wait = headSince_ + options().batchLineLimitMs - now_ms();
     if (wait <= 0) {
       printf("shell: line still running after %u ms, killed\n", options().batchLineLimitMs);
       fflush(stdout);
       shellLost(SIGKILL);
       continue;
     }
-    // Many lines to wait for: sleep through about half of them, at the pace
-    // the shell's lines have kept since it last ran dry, and take their
-    // statuses at once, instead of waking at every one. A nap of at most a
-    // quarter of the limit: a line is killed after one to 1.25 limits.
     struct pollfd p = {batchFd_, POLLIN, 0};
-    if (queued_ - leave > 2 && done_ > 0) {
-      // In 32 bits (a 64-bit division would link libgcc's): a pace of
-      // under 24 days.
-      long long nap = static_cast<unsigned>(now - paceSince_) / (2u * done_) * (queued_ - leave - 1);
-      if (nap > limit / 4) nap = limit / 4;
-      if (nap < wait) {
-        wait = nap;
-        p.fd = -1;  // poll sleeps and watches nothing
-      }
-    }
-    if (poll(&p, 1, static_cast<int>(wait)) == 0 && p.fd >= 0) continue;  // the limit, above
+    if (poll(&p, 1, static_cast<int>(wait)) == 0) continue;  // the limit, above
     char buf[64];
     ssize_t k;
     while ((k = read(batchFd_, buf, sizeof buf)) > 0)

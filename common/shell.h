@@ -4,9 +4,10 @@
 //   vk_SystemEx  waits for the command (vfork + exec of /bin/sh -c LINE,
 //                descriptors 3..63 closed and every signal at its default in
 //                the child); 0 when it finished, -1 when no child could be
-//                created ("fork failed" is printed). Every line goes
-//                through the shell, plain words or not: the line means what
-//                the shell makes of it (PATH, assignments, built-ins).
+//                created ("fork failed" is printed). Outside a batch
+//                every line goes through the shell, plain words or not: the
+//                line means what the shell makes of it (PATH, assignments,
+//                built-ins).
 //   doSystemCmd  runs the line with system() and returns its result.
 //   systemQuiet  formats into a 128-byte buffer and runs the line with
 //                system() without printing it (fwmgr's process restart).
@@ -35,9 +36,15 @@
 //   shell.cpp).
 // - A line of plain words (plain_line in shell.cpp: one program named by
 //   letters, digits and "_./-" that is no shell keyword or built-in,
-//   arguments of those and ":,=+@%") goes to the batch shell as it is: it
-//   cannot end, change or run into the shell, and the shell runs the
-//   program in a child anyway, as it would with sh -c.
+//   arguments of those and ":,=+@%") means no more than its words: in
+//   DirectBatchPosixShell (fwmgr) the daemon runs the program itself,
+//   without a shell, as the batch shell would run it (found in PATH,
+//   standard input /dev/null, a process group of its own, the same time
+//   limit), after the lines sent ahead. A script runs such a line with one
+//   fork and exec, and so does the daemon now, without the shell's work on
+//   the line or the round trip of its status. In BatchPosixShell (netmgr),
+//   and for a line of more than 47 words or 511 bytes, it goes to the batch
+//   shell like any other line.
 // - Any other line (quotes, redirections, ";", "$", a built-in such as
 //   exit, exec, cd, read or an assignment, a cut line with an unbalanced
 //   quote) runs in a subshell of its own, handed over as one quoted word to
@@ -51,15 +58,15 @@
 // their statuses behind: the shell goes from one line to the next without
 // a round trip through the daemon. At most kAheadLines lines (kAheadBytes)
 // are in flight; one more waits for the older half to finish, so the shell
-// always has the next line, and the daemon sleeps through most of that half
-// at the pace the lines have kept, rather than waking at each status. The lines still run one after the
-// other, each as above, with its own time limit; a line killed at its limit
+// always has the next line. The lines still run one after the other, each
+// as above, with its own time limit; a line killed at its limit
 // or one that ends the shell does not take the lines sent after it, which
 // go to a new shell. settle() waits until every line sent has run; the end
 // of the stream does, and so does every line that echoes, runs alone or
 // returns its status, before it runs. fwmgr streams the whole of WAN-up's
 // load steps and WAN-down's unload steps, and the forward and QoS loops of
-// a feature's reload.
+// a feature's reload; a line of plain words in a stream runs at once, as
+// above, and returns when it has run.
 #pragma once
 #include <cstddef>
 #include <cstdio>
@@ -179,9 +186,13 @@ class BatchPosixShell : public PosixShell {
     stopBatchShell(false);
     noShell_ = false;
   }
+  // A line of plain words, run without a shell where the runner can
+  // (DirectBatchPosixShell): its status, or kNoShell for the batch shell.
+  virtual int runProgram(const char *) { return kNoShell; }
+
+  static constexpr int kNoShell = -2;
 
  private:
-  static constexpr int kNoShell = -2;
   // Lines sent ahead in a stream, at most, and the bytes they may fill.
   static constexpr int kAheadLines = 32;
   static constexpr size_t kAheadBytes = 4096;
@@ -225,13 +236,31 @@ class BatchPosixShell : public PosixShell {
   bool callersLine_ = false;  // the queue holds the caller's line
   int lastStatus_ = 0;       // of the last line taken off the queue
   long long headSince_ = 0;  // when the head of the queue started, at the latest
-  long long paceSince_ = 0;  // the shell's lines have run one after the other since,
-  int done_ = 0;             // this many of them
   char kept_[kAheadBytes];
   size_t keptLen_ = 0;
   char in_[16];  // a status not read whole yet
   size_t inLen_ = 0;
   char out_[512];  // the quoted line, sent in pieces of this size
+};
+
+// The batch runner that runs a line of plain words itself, without a
+// shell (fwmgr: its WAN-up is such lines). A separate class, so that the
+// other daemons do not carry the code.
+class DirectBatchPosixShell final : public BatchPosixShell {
+ public:
+  using BatchPosixShell::BatchPosixShell;
+
+ protected:
+  int runProgram(const char *line) override;
+  void batchEnd() override {
+    BatchPosixShell::batchEnd();
+    sigsKnown_ = false;
+  }
+
+ private:
+  bool sigsKnown_ = false;  // ignoredSigs_ holds this batch's
+  unsigned ignoredSigs_ = 0;
+  int nullFd_ = -1;  // /dev/null, the programs' standard input
 };
 
 // Line-buffers standard output. Every program calls this first, so an

@@ -173,22 +173,26 @@ TEST_F(PosixShellTest, DoSystemCmdReturnsTheStatus) {
 }
 
 // Inside a batch every line keeps its own status and effects: a line that
-// exits, execs, reads standard input, is cut, hangs (killed at its limit),
-// kills the batch shell or changes the shell's state stops or changes none
-// of the lines after it; a line of plain words as well. The same when the
-// lines are sent ahead in a stream (their statuses are not returned).
-TEST(PosixShellBatch, EachLineStandsOnItsOwn) {
+// exits, execs, reads standard input, is cut, hangs (killed at its limit,
+// with what it started), kills the batch shell or changes the shell's state
+// stops or changes none of the lines after it; a line of plain words as
+// well, run by the batch shell or without one. The same when the lines are
+// sent ahead in a stream (their statuses are not returned).
+template <class Runner>
+void each_line_stands_on_its_own() {
   for (bool stream : {false, true}) {
     TempDir dir;
-    // A program run by a line of plain words (no subshell): stdin, and no
-    // pipe or socket below 64 but its output's (the statuses' pipe).
+    // A program run by a line of plain words: stdin, and no pipe or socket
+    // below 64 but its output's (the statuses' pipe).
     dir.write("p.sh",
               "read x; o=\"$(readlink /proc/$$/fd/1) $(readlink /proc/$$/fd/2)\"; ls -l /proc/$$/fd/ > \"$0.fds\"\n"
               "while read -r _ _ _ _ _ _ _ _ n _ l; do case \"$l\" in pipe:*|socket:*)\n"
               "  [ $n -lt 64 ] && [ \"${o#*\"$l\"}\" = \"$o\" ] && echo \"$n $l\" >> \"$0.log\";; esac; done < \"$0.fds\"\n"
               "echo \"$1 [$x]\" >> \"$0.log\"; exit 5\n");
     chmod((dir / "p.sh").c_str(), 0755);
-    BatchPosixShell sh(ShellOptions{1024, false, 2000});
+    dir.write("hang.sh", "#!/bin/sh\nsleep 600 & echo $! > \"$0.pid\"; wait\n");
+    chmod((dir / "hang.sh").c_str(), 0755);
+    Runner sh(ShellOptions{1024, false, 2000});
     struct Case {
       const char *line;
       int status;
@@ -198,7 +202,8 @@ TEST(PosixShellBatch, EachLineStandsOnItsOwn) {
         {"read x || echo eof >> %s/p.sh.log", 0},
         {"cat; echo 'unbalanced", 2 << 8},
         {")", 2 << 8},
-        {"sleep 600", SIGKILL},
+        {"%s/hang.sh", SIGKILL},
+        {"no-such-program-here x", 127 << 8},
         {"exec echo exec >> %s/p.sh.log", 0},
         {"cd /; X=1; trap 'echo trap >> %s/p.sh.log' EXIT; exit 4", 4 << 8},
         {"[ \"$PWD\" != / ] && echo \"X=$X\" >> %s/p.sh.log", 0},
@@ -217,9 +222,17 @@ TEST(PosixShellBatch, EachLineStandsOnItsOwn) {
         sh.vk_SystemEx("echo next >> %s/p.sh.log", dir.path().c_str());
       }
     }
-    EXPECT_EQ(dir.read("p.sh.log"), "next\nplain []\nnext\neof\nnext\nnext\nnext\nnext\nexec\nnext\ntrap\nnext\n"
+    EXPECT_EQ(dir.read("p.sh.log"), "next\nplain []\nnext\neof\nnext\nnext\nnext\nnext\nnext\nexec\nnext\ntrap\nnext\n"
                                     "X=\nnext\nnext\na'b c\"d\nnext\n") << stream;
+    std::string stat = "/proc/" + std::to_string(atoi(dir.read("hang.sh.pid").c_str())) + "/stat";
+    for (int i = 0; i < 500 && read_file(stat).find(") S") != std::string::npos; ++i) usleep(10000);
+    EXPECT_EQ(read_file(stat).find(") S"), std::string::npos) << stream;
   }
+}
+
+TEST(PosixShellBatch, EachLineStandsOnItsOwn) { each_line_stands_on_its_own<BatchPosixShell>(); }
+TEST(PosixShellBatch, EachPlainLineStandsOnItsOwnWithoutAShell) {
+  each_line_stands_on_its_own<DirectBatchPosixShell>();
 }
 
 // The output of lines sent ahead (more than one window of them, by count
@@ -257,7 +270,7 @@ TEST(PosixShellBatch, InjectionPayloads) {
   pclose(f);
   payloads.pop_back();
   ASSERT_EQ(payloads.size(), 200u);
-  BatchPosixShell sh(ShellOptions{1 << 17, false, 5000});
+  DirectBatchPosixShell sh(ShellOptions{1 << 17, false, 5000});  // fwmgr's runner
   std::vector<char> quoted(4 * 40000);
   {
     Shell::Batch batch(sh);
