@@ -282,6 +282,11 @@ bool plain_line(const char *line) {
 
 }  // namespace
 
+void BatchPosixShell::sayKilled() const {
+  printf("shell: line still running after %u ms, killed\n", options().batchLineLimitMs);
+  fflush(stdout);
+}
+
 int BatchPosixShell::run(RunKind kind, const char *line, RunAlone alone) {
   if (inBatch() && kind != RunKind::SYS && !runs_alone(line)) {
     fflush(stdout);
@@ -338,8 +343,7 @@ int DirectBatchPosixShell::runProgram(const char *line) {
   for (;;) {
     long long left = end - now_ms();
     if (left <= 0) {
-      printf("shell: line still running after %u ms, killed\n", options().batchLineLimitMs);
-      fflush(stdout);
+      sayKilled();
       ::kill(-pid, SIGKILL);
       status = wait_child(pid);
       break;
@@ -470,8 +474,7 @@ int BatchPosixShell::waitQueued(int leave) {
     }
     const long long wait = headSince_ + options().batchLineLimitMs - now_ms();
     if (wait <= 0) {
-      printf("shell: line still running after %u ms, killed\n", options().batchLineLimitMs);
-      fflush(stdout);
+      sayKilled();
       shellLost(SIGKILL);
       continue;
     }

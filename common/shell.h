@@ -189,6 +189,8 @@ class BatchPosixShell : public PosixShell {
   // A line of plain words, run without a shell where the runner can
   // (DirectBatchPosixShell): its status, or kNoShell for the batch shell.
   virtual int runProgram(const char *) { return kNoShell; }
+  // Tells that a line over its time limit is being killed.
+  void sayKilled() const;
 
   static constexpr int kNoShell = -2;
 
